@@ -1,0 +1,63 @@
+#!/usr/bin/env bash
+# quarneld.sh run   - install what is missing, build, host the sample session
+# quarneld.sh test  - install what is missing, build, run every test
+set -euo pipefail
+cd "$(dirname "$0")"
+ROOT=$(pwd)
+BUILD=${QUARNELD_BUILD_DIR:-$ROOT/build}
+JOBS=${QUARNELD_JOBS:-$(nproc)}
+
+PACKAGES=(cmake ninja-build g++ pkg-config libboost-dev libgtest-dev libgmock-dev libcli11-dev
+          nlohmann-json3-dev libfmt-dev python3)
+FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
+
+install_missing() {
+    local missing=()
+    for p in "$@"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    if [ ${#missing[@]} -gt 0 ]; then
+        echo "== installing: ${missing[*]}"
+        local sudo=""
+        [ "$(id -u)" -ne 0 ] && sudo="sudo"
+        $sudo apt-get update -qq
+        DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
+    fi
+}
+
+build() {
+    cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+    cmake --build "$BUILD" -j "$JOBS"
+}
+
+cmd=${1:-}
+shift || true
+case "$cmd" in
+run)
+    install_missing "${PACKAGES[@]}"
+    build
+    exec "$BUILD/quarneld" run --workdir "$ROOT/sample" "$@"
+    ;;
+test)
+    install_missing "${PACKAGES[@]}" "${FUZZ_PACKAGES[@]}"
+    build -DQUARNELD_WERROR=ON
+    echo "== unit, integration and corpus-replay tests"
+    (cd "$BUILD" && ctest --output-on-failure -j "$JOBS" --timeout 600)
+    echo "== fuzz targets (clang, libFuzzer): build and a short run over each corpus"
+    FUZZ_BUILD=${BUILD}-fuzz
+    cmake -S "$ROOT" -B "$FUZZ_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+        -DCMAKE_CXX_COMPILER=clang++-14 -DQUARNELD_FUZZ=ON -DQUARNELD_TESTS=OFF -DQUARNELD_BENCH=OFF >/dev/null
+    cmake --build "$FUZZ_BUILD" -j "$JOBS"
+    shopt -s nullglob
+    for f in "$FUZZ_BUILD"/fuzz/fuzz_*; do
+        name=$(basename "$f"); name=${name#fuzz_}
+        "$f" -runs=20000 -max_len=4096 "$ROOT/fuzz/corpus/$name" >/dev/null 2>"$FUZZ_BUILD/$name.log" \
+            || { echo "fuzz target $name failed:"; tail -n 40 "$FUZZ_BUILD/$name.log"; exit 1; }
+        echo "fuzz $name: 20000 runs, no finding"
+    done
+    ;;
+*)
+    echo "usage: $0 run [quarneld options] | test" >&2
+    exit 2
+    ;;
+esac
