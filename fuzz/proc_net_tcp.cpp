@@ -1,0 +1,17 @@
+// Feeds arbitrary text to the /proc/net/tcp reader and checks what it lets through.
+#include <cstdint>
+#include <cstdlib>
+#include <string_view>
+
+#include "sidelink/net_tables.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    std::string_view text(reinterpret_cast<const char*>(data), size);
+    qd::TcpParseResult r = qd::ParseProcNetTcp(text);
+    if (r.rows.size() > qd::kMaxTcpRows) std::abort();
+    for (const qd::NetEntry& e : r.rows) {
+        if (e.state < qd::kTcpClosed || e.state > qd::kTcpDeleteTcb) std::abort();
+        if (e.localPort < 0 || e.localPort > 0xFFFF || e.remotePort < 0 || e.remotePort > 0xFFFF) std::abort();
+    }
+    return 0;
+}
