@@ -80,6 +80,22 @@ bool ParseEndpoint(std::string_view text, uint32_t& address, int32_t& port) {
     return true;
 }
 
+// The IPv6 form, four address words then the port. `isIpv4` tells whether the address
+// is an IPv4-mapped one (::ffff:a.b.c.d) or unspecified (::, a dual-stack listener),
+// which IPv4 peers reach.
+bool ParseEndpoint6(std::string_view text, uint32_t& address, int32_t& port, bool& isIpv4) {
+    if (text.size() != 37 || text[32] != ':') return false;
+    uint32_t w[4], p = 0;
+    for (int i = 0; i < 4; ++i)
+        if (!ParseHexExact(text.substr(static_cast<std::size_t>(i) * 8, 8), 8, w[i])) return false;
+    if (!ParseHexExact(text.substr(33, 4), 4, p)) return false;
+    const bool unspecified = w[0] == 0 && w[1] == 0 && w[2] == 0 && w[3] == 0;
+    isIpv4 = unspecified || (w[0] == 0 && w[1] == 0 && w[2] == htonl(0x0000FFFFu));
+    address = w[3];
+    port = static_cast<int32_t>(p);
+    return true;
+}
+
 bool ParseDotted(std::string_view text, uint32_t& out) {
     uint8_t bytes[4];
     std::size_t pos = 0;
@@ -204,7 +220,9 @@ void SortTcpTable(std::vector<NetEntry>& rows) {
                rows.end());
 }
 
-TcpParseResult ParseProcNetTcp(std::string_view text) {
+namespace {
+
+TcpParseResult ParseTcpTable(std::string_view text, bool ipv6) {
     TcpParseResult result;
     bool firstLine = true;
     std::size_t pos = 0;
@@ -236,14 +254,19 @@ TcpParseResult ParseProcNetTcp(std::string_view text) {
             continue;
         }
         NetEntry e;
+        bool localIpv4 = true, remoteIpv4 = true;
+        const bool endpointsOk =
+            ipv6 ? ParseEndpoint6(tokens[1], e.localAddress, e.localPort, localIpv4) &&
+                       ParseEndpoint6(tokens[2], e.remoteAddress, e.remotePort, remoteIpv4)
+                 : ParseEndpoint(tokens[1], e.localAddress, e.localPort) &&
+                       ParseEndpoint(tokens[2], e.remoteAddress, e.remotePort);
         uint32_t linuxState = 0;
-        if (!ParseEndpoint(tokens[1], e.localAddress, e.localPort) ||
-            !ParseEndpoint(tokens[2], e.remoteAddress, e.remotePort) ||
-            !ParseHexExact(tokens[3], 2, linuxState) ||
+        if (!endpointsOk || !ParseHexExact(tokens[3], 2, linuxState) ||
             (e.state = TcpStateFromLinux(linuxState)) == 0) {
             ++result.rejectedLines;
             continue;
         }
+        if (!localIpv4 || !remoteIpv4) continue;  // an IPv6 peer: not in an IPv4 table
         if (result.rows.size() >= kMaxTcpRows) {
             result.truncated = true;
             break;
@@ -253,6 +276,12 @@ TcpParseResult ParseProcNetTcp(std::string_view text) {
     SortTcpTable(result.rows);
     return result;
 }
+
+}  // namespace
+
+TcpParseResult ParseProcNetTcp(std::string_view text) { return ParseTcpTable(text, false); }
+
+TcpParseResult ParseProcNetTcp6(std::string_view text) { return ParseTcpTable(text, true); }
 
 bool ParseHardwareAddressText(std::string_view text, std::vector<uint8_t>& out) {
     while (!text.empty() && (text.back() == '\n' || IsBlank(text.back()))) text.remove_suffix(1);
@@ -455,11 +484,20 @@ bool LinuxNetTables::addresses(std::vector<Ipv4AddressRow>& out) {
 
 bool LinuxNetTables::tcpConnections(std::vector<NetEntry>& out) {
     std::string text;
-    if (!ReadSmallFile(procNetTcp_, kMaxTableFileBytes, text)) return false;
-    TcpParseResult parsed = ParseProcNetTcp(text);
+    if (!ReadSmallFile(procNet_ / "tcp", kMaxTableFileBytes, text)) return false;
+    TcpParseResult v4 = ParseProcNetTcp(text);
+    // Dual-stack sockets show their IPv4 peers only here. No such file: no IPv6 at all.
+    TcpParseResult v6;
+    std::error_code ec;
+    if (std::filesystem::exists(procNet_ / "tcp6", ec)) {
+        if (!ReadSmallFile(procNet_ / "tcp6", kMaxTableFileBytes, text)) return false;
+        v6 = ParseProcNetTcp6(text);
+    }
     // A cut table would put live connections on no list at all; better to report it.
-    if (parsed.truncated) return false;
-    out = std::move(parsed.rows);
+    if (v4.truncated || v6.truncated || v4.rows.size() + v6.rows.size() > kMaxTcpRows) return false;
+    out = std::move(v4.rows);
+    out.insert(out.end(), v6.rows.begin(), v6.rows.end());
+    SortTcpTable(out);
     return true;
 }
 

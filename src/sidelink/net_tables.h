@@ -107,6 +107,10 @@ struct TcpParseResult {
 // printout of the address word in this machine's byte order.
 TcpParseResult ParseProcNetTcp(std::string_view text);
 
+// The same for /proc/net/tcp6: rows whose two addresses are IPv4-mapped or unspecified
+// (a dual-stack socket) become IPv4 rows; other IPv6 rows are left out without counting.
+TcpParseResult ParseProcNetTcp6(std::string_view text);
+
 // MIB-II order of tcpConnTable: by local address, local port, remote address, remote
 // port (addresses compared byte by byte in network order). A row whose four-tuple
 // repeats an earlier one is dropped, as the table index cannot hold it twice.
@@ -154,13 +158,14 @@ public:
 };
 
 // The tables of this Linux machine: getifaddrs (AF_PACKET links, falling back to
-// /sys/class/net; AF_INET addresses), /proc/net/tcp, gethostname and the resolver.
+// /sys/class/net; AF_INET addresses), /proc/net/tcp and tcp6, gethostname and the
+// resolver.
 class LinuxNetTables : public NetTableSource {
 public:
     LinuxNetTables() = default;
-    // Roots for tests that point the readers at copies (procNetTcp: the tcp file).
-    LinuxNetTables(std::filesystem::path procNetTcp, std::filesystem::path sysClassNet)
-        : procNetTcp_(std::move(procNetTcp)), sysClassNet_(std::move(sysClassNet)) {}
+    // Roots for tests that point the readers at copies (procNet holds tcp and tcp6).
+    LinuxNetTables(std::filesystem::path procNet, std::filesystem::path sysClassNet)
+        : procNet_(std::move(procNet)), sysClassNet_(std::move(sysClassNet)) {}
 
     bool interfaces(std::vector<InterfaceRow>& out) override;
     bool addresses(std::vector<Ipv4AddressRow>& out) override;
@@ -170,7 +175,7 @@ public:
 private:
     bool links(std::vector<LinkRecord>& out);
 
-    std::filesystem::path procNetTcp_ = "/proc/net/tcp";
+    std::filesystem::path procNet_ = "/proc/net";
     std::filesystem::path sysClassNet_ = "/sys/class/net";
 };
 
