@@ -8,11 +8,15 @@ bool IsDialUpMac(const std::array<uint8_t, 6>& mac) {
     return mac == std::array<uint8_t, 6>{0x44, 0x45, 0x53, 0x54, 0x61, 0x70};
 }
 
-int DiscoverAdapters(NetTableSource& source, AdapterList& adapterList) {
+int DiscoverAdapters(NetTableSource& source, AdapterList& adapterList, std::string* failure) {
     adapterList.clear();
+    if (failure != nullptr) failure->clear();
 
     std::vector<InterfaceRow> interfaces;
-    if (!source.interfaces(interfaces)) return 0;
+    if (!source.interfaces(interfaces)) {
+        if (failure != nullptr) *failure = "the network interface table could not be read";
+        return 0;
+    }
     for (auto& row : interfaces) {
         AdapterEntry entry;
         entry.ifIndex = row.ifIndex;
@@ -23,7 +27,10 @@ int DiscoverAdapters(NetTableSource& source, AdapterList& adapterList) {
     }
 
     std::vector<Ipv4AddressRow> addresses;
-    if (!source.addresses(addresses)) return 0;
+    if (!source.addresses(addresses)) {
+        if (failure != nullptr) *failure = "the IPv4 address table could not be read";
+        return 0;
+    }
     // Address table order decides: a later address of the same interface wins.
     for (const auto& a : addresses) {
         for (auto& entry : adapterList) {
@@ -60,8 +67,9 @@ std::string FormatMacAddress(const std::array<uint8_t, 6>& mac) {
     return text;
 }
 
-AdapterReport SummarizeAdapters(const AdapterList& adapterList) {
+AdapterReport SummarizeAdapters(const AdapterList& adapterList, const std::string& discoveryFailure) {
     AdapterReport report;
+    report.discoveryFailure = discoveryFailure;
     HostAddressChoice choice = ChooseHostAddress(adapterList);
     for (std::size_t i = 0; i < adapterList.size(); ++i) {
         const AdapterEntry& e = adapterList[i];

@@ -14,8 +14,9 @@ namespace qd {
 // each with the last address the address table gives it; interfaces without an IPv4
 // address are dropped, and the loopback, broadcast and dial-up adapters are marked
 // excluded. Returns the number of adapters, 0 when a table cannot be read (the list then
-// keeps what was built before the failure).
-int DiscoverAdapters(NetTableSource& source, AdapterList& adapterList);
+// keeps what was built before the failure). failure, when given, receives the reason of
+// a 0 that comes from an unreadable table, for the operator; it is emptied otherwise.
+int DiscoverAdapters(NetTableSource& source, AdapterList& adapterList, std::string* failure = nullptr);
 
 // The dial-up adapter's MAC address, 44-45-53-54-61-70.
 bool IsDialUpMac(const std::array<uint8_t, 6>& mac);
@@ -46,9 +47,10 @@ struct AdapterReportRow {
 };
 struct AdapterReport {
     std::vector<AdapterReportRow> adapters;
+    std::string discoveryFailure;   // why the tables could not be read; empty when they were
     std::string announcedAddress;   // dotted
     bool loopbackFallback = false;  // no usable adapter: 127.0.0.1
 };
-AdapterReport SummarizeAdapters(const AdapterList& adapterList);
+AdapterReport SummarizeAdapters(const AdapterList& adapterList, const std::string& discoveryFailure = {});
 
 }  // namespace qd

@@ -78,7 +78,7 @@ SideLinkState::SideLinkState(NetTableSource& source, std::filesystem::path workD
 
 std::filesystem::path SideLinkState::listFilePath() const { return workDir_ / "quarneld" / "xconnect.txt"; }
 
-int SideLinkState::DiscoverAdapters() { return qd::DiscoverAdapters(source_, adapterList); }
+int SideLinkState::DiscoverAdapters() { return qd::DiscoverAdapters(source_, adapterList, &discoveryFailure_); }
 
 int SideLinkState::ReadTable() {
     newList_.clear();

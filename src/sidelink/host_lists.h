@@ -36,6 +36,8 @@ public:
 
     // Builds adapterList from the table source.
     int DiscoverAdapters();
+    // Why the last DiscoverAdapters found no tables; empty when it could read them.
+    const std::string& discoveryFailure() const { return discoveryFailure_; }
 
     // 0, or 1 when the connection table cannot be read (newList is then empty).
     int BuildNewNetList();
@@ -65,6 +67,7 @@ private:
 
     NetTableSource& source_;
     std::filesystem::path workDir_;
+    std::string discoveryFailure_;
     std::vector<NetEntry> newList_;
     std::vector<NetEntry> ignoreList_;
     std::vector<NetEntry> portList_;

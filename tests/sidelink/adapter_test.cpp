@@ -71,12 +71,17 @@ TEST(DiscoverAdapters, DialUpAndBroadcastAdaptersAreExcludedAndFailuresLeaveNoth
 
     // A rebuild starts from an empty list; a failed table read counts 0.
     source.addressesFail = true;
-    EXPECT_EQ(DiscoverAdapters(source, list), 0);
+    std::string failure;
+    EXPECT_EQ(DiscoverAdapters(source, list, &failure), 0);
+    EXPECT_EQ(failure, "the IPv4 address table could not be read");
     EXPECT_EQ(ChooseHostAddress(list).address, MakeAddress(127, 0, 0, 1));
     source.interfacesFail = true;
     EXPECT_EQ(DiscoverAdapters(source, list), 0);
     EXPECT_TRUE(list.empty());
     EXPECT_TRUE(SummarizeAdapters(list).loopbackFallback);
+    source.interfacesFail = source.addressesFail = false;
+    EXPECT_EQ(DiscoverAdapters(source, list, &failure), 3);
+    EXPECT_TRUE(failure.empty());
 }
 
 }  // namespace
