@@ -67,6 +67,7 @@ void AutobootList::LoadAutoboot() {
                          std::to_string(maxFileEntries_) + " names; the rest were not loaded.");
                 break;
             }
+            piece.resize(CText(piece).size());
             // A line that is only its line end is kept as it is: it matches no name.
             std::size_t end = piece.find_first_of("\r\n", 1);
             if (end != std::string::npos) piece.resize(end);

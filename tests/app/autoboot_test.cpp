@@ -8,6 +8,7 @@ namespace qd {
 namespace {
 
 using test::WorkDir;
+using namespace std::string_literals;
 
 using Names = std::vector<std::string>;
 
@@ -15,10 +16,10 @@ TEST(Autoboot, FileLinesBecomeEntriesAsTheTextReaderCutsThem) {
     WorkDir wd;
     std::string long300(300, 'x');
     std::string exact255(255, 'y');
-    wd.Write("quarneld/autoboot.txt", "alice\nBob\r\n\n" + long300 + "\n" + exact255 + "\nab\rcd\ncarol");
+    wd.Write("quarneld/autoboot.txt", "alice\nBob\r\n\n" + long300 + "\n" + exact255 + "\nab\rcd\nnul\0ed\ncarol"s);
     AutobootList list(wd.path());
     EXPECT_EQ(list.Entries(), (Names{"alice", "Bob", "\n", std::string(255, 'x'), std::string(45, 'x'), exact255,
-                                     "\n", "ab"}));
+                                     "\n", "ab", "nul"}));
     EXPECT_TRUE(list.IsAutobooted("alice"));
     EXPECT_TRUE(list.IsAutobooted("Bob"));
     EXPECT_TRUE(list.IsAutobooted(exact255));
@@ -27,6 +28,7 @@ TEST(Autoboot, FileLinesBecomeEntriesAsTheTextReaderCutsThem) {
     EXPECT_FALSE(list.IsAutobooted(""));        // blank lines match nobody
     EXPECT_FALSE(list.IsAutobooted(long300));   // came back in two pieces
     EXPECT_TRUE(list.IsAutobooted(std::string("alice\0x", 7)));  // names end at NUL
+    EXPECT_TRUE(list.IsAutobooted("nul"));
 }
 
 TEST(Autoboot, ReadOnceThenGrowsInMemoryAndTheFileOnlyByRememberedNames) {
