@@ -92,7 +92,7 @@ std::string NarrowCopy(std::u16string_view wide) {
     return out;
 }
 
-std::optional<std::string> NarrowCopy(const std::optional<std::u16string>& wide) {
+std::optional<std::string> NarrowCopyOrNull(const std::optional<std::u16string>& wide) {
     if (!wide) return std::nullopt;
     return NarrowCopy(std::u16string_view(*wide));
 }
@@ -106,7 +106,7 @@ std::u16string WideCopy(std::string_view text) {
     return out;
 }
 
-std::optional<std::u16string> WideCopy(const std::optional<std::string>& text) {
+std::optional<std::u16string> WideCopyOrNull(const std::optional<std::string>& text) {
     if (!text) return std::nullopt;
     return WideCopy(std::string_view(*text));
 }

@@ -57,9 +57,10 @@ private:
 
 // Low byte of each unit up to the first unit whose low byte is zero (0x0100 ends the text).
 std::string NarrowCopy(std::u16string_view wide);
-std::optional<std::string> NarrowCopy(const std::optional<std::u16string>& wide);
 // Each byte up to the first zero, widened as a signed 8-bit value (0xE9 -> 0xFFE9).
 std::u16string WideCopy(std::string_view text);
-std::optional<std::u16string> WideCopy(const std::optional<std::string>& text);
+// The same for texts that may be absent (a null name stays null).
+std::optional<std::string> NarrowCopyOrNull(const std::optional<std::u16string>& wide);
+std::optional<std::u16string> WideCopyOrNull(const std::optional<std::string>& text);
 
 }  // namespace qd
