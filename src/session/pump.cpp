@@ -13,6 +13,7 @@ int ReceiveThread(AutoResetEvent* receiveEvent, AutoResetEvent* stopEvent, const
 }
 
 HRESULT StartReceiveThread(HostContext& context, ReceivePoster post) {
+    if (context.receiveThread.joinable()) return DPERR_ALREADYINITIALIZED;
     try {
         if (!context.receiveEvent) context.receiveEvent = std::make_unique<AutoResetEvent>();
         context.stopEvent = std::make_unique<AutoResetEvent>();

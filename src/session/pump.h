@@ -23,7 +23,8 @@ using ReceivePoster = std::function<void()>;
 int ReceiveThread(AutoResetEvent* receiveEvent, AutoResetEvent* stopEvent, const ReceivePoster& post);
 
 // Creates the receive event (when the context has none), the stop event and the thread.
-// E_OUTOFMEMORY when any of them cannot be made, with nothing left running.
+// E_OUTOFMEMORY when any of them cannot be made, with nothing left running;
+// DPERR_ALREADYINITIALIZED when a thread already runs.
 HRESULT StartReceiveThread(HostContext& context, ReceivePoster post);
 
 struct DrainStats {

@@ -99,6 +99,7 @@ TEST(Pump, CloseHostSessionIsIdempotent) {
     Session s;
     int posts = 0;
     ASSERT_EQ(StartReceiveThread(s.ctx, [&] { ++posts; }), S_OK);
+    EXPECT_EQ(StartReceiveThread(s.ctx, [&] { ++posts; }), DPERR_ALREADYINITIALIZED);
     std::shared_ptr<Engine> engine = s.engine;
     EXPECT_EQ(CloseHostSession(s.ctx), S_OK);
     EXPECT_FALSE(s.ctx.receiveThread.joinable());
