@@ -15,6 +15,7 @@
 #include <cstring>
 
 #include "platform/log.h"
+#include "sidelink/host_lists.h"
 
 namespace qd {
 
@@ -314,6 +315,14 @@ void PosixLinkSockets::Watch() {
 }
 
 // ---- The link logic ---------------------------------------------------------------------
+
+std::vector<LinkPortEntry> RefreshLinkPorts(SideLinkState& state) {
+    state.GetPort();  // an unreadable table leaves the previous list
+    std::vector<LinkPortEntry> out;
+    out.reserve(state.portList().size());
+    for (const NetEntry& e : state.portList()) out.push_back({e.remoteAddress, e.remotePort});
+    return out;
+}
 
 namespace {
 bool KeepsConnection(int code) {

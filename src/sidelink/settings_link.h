@@ -146,6 +146,10 @@ struct LinkPortEntry {
     int32_t remotePort = 0;
 };
 
+class SideLinkState;
+// The host's connection lists as the link reads them: GetPort, then the port list.
+std::vector<LinkPortEntry> RefreshLinkPorts(SideLinkState& state);
+
 // Host state read when a message is built.
 struct SettingsHostState {
     DPID hostPlayerId = 0;

@@ -3,6 +3,8 @@
 #include <cmath>
 #include <cstring>
 
+#include "config/coordinate.h"
+
 namespace qd {
 
 const char* const kFormationStepLatitudeText = "N0* 04' 19.1546\"";
@@ -54,6 +56,11 @@ FormationStepBasis MakeFormationStepBasis(const CoordinateSplitFn& split) {
     split(lat, b.latitude.whole, b.latitude.fraction);
     split(lon, b.longitude.whole, b.longitude.fraction);
     return b;
+}
+
+FormationStepBasis TeamParserStepBasis() {
+    return MakeFormationStepBasis(
+        [](std::string& text, int32_t& whole, uint16_t& fraction) { ParseCoordinateSplit(text, whole, fraction); });
 }
 
 StartPosition FormationStartPosition(const TeamDefinition& team, uint32_t teamSlot, const FormationStepBasis& steps) {

@@ -37,6 +37,8 @@ struct FormationStepBasis {
     SplitPosition longitude;
 };
 FormationStepBasis MakeFormationStepBasis(const CoordinateSplitFn& split);
+// The same through the team parser itself (ParseCoordinateSplit).
+FormationStepBasis TeamParserStepBasis();
 
 struct SettingsMessageInputs {
     SessionDesc session;            // the current session description

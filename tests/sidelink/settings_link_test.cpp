@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/log.h"
+#include "sidelink/host_lists.h"
 #include "sidelink/settings_link.h"
 
 namespace qd {
@@ -292,6 +293,42 @@ TEST(SettingsLink, ConnectsToTheClientPortAndSendsItsSettings) {
     link.PlayerLeft(kPlayer, host.records[kPlayer]);
     EXPECT_EQ(sockets.OpenCount(), 0u);
     ::close(conn);
+}
+
+// The host finds the client's DirectPlay port in this machine's own connection table.
+TEST(SettingsLink, FindsTheClientPortInTheLiveConnectionTable) {
+    Listener client;
+    if (client.fd < 0) GTEST_SKIP() << "no free port in 2300-2400";
+    Host host;
+    LinuxNetTables tables;
+    SideLinkState lists(tables, host.dir);
+    std::filesystem::create_directories(host.dir / "quarneld");
+    lists.BuildIgnoreList();
+    lists.RecordHostPorts();
+
+    // The client's session connection to its DirectPlay port, as the host machine sees it.
+    const int session = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in sa{};
+    sa.sin_family = AF_INET;
+    sa.sin_port = htons(client.port);
+    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(::connect(session, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
+    const int accepted = ::accept4(client.fd, nullptr, nullptr, SOCK_CLOEXEC);
+    ASSERT_GE(accepted, 0);
+
+    host.ports = [&lists] { return RefreshLinkPorts(lists); };
+    host.state.hostPort1 = lists.hostPort1();
+    PosixLinkSockets sockets(host.Sink());
+    SettingsLink link(host.Hooks(), sockets, TeamParserStepBasis());
+    link.SendPlayerSettings(kPlayer, 2);
+    host.Pump(link);
+    const auto m = client.Read(264);
+    ASSERT_EQ(m.size(), 264u) << "log: " << (host.LogLines().empty() ? "" : host.LogLines().back());
+    EXPECT_EQ(m[6] << 8 | m[7], lists.hostPort1());
+    EXPECT_EQ(u32(m, 104), 6u << 16);
+    EXPECT_EQ(host.texts.back(), "Connect successful!!!");
+    ::close(accepted);
+    ::close(session);
 }
 
 TEST(SettingsLink, GivesUpAfterTheSixthAttempt) {

@@ -214,6 +214,11 @@ TEST(SettingsMessage, StepBasisReadsTheTwoTexts) {
     EXPECT_EQ(seen[1], "E0* 04' 18.7149\"");
     EXPECT_EQ(b.latitude, (SplitPosition{1, 10}));
     EXPECT_EQ(b.longitude, (SplitPosition{2, 20}));
+
+    // The team parser reads them as the steps for 8000 m.
+    const auto real = TeamParserStepBasis();
+    EXPECT_EQ(real.latitude, kSteps.latitude);
+    EXPECT_EQ(real.longitude, kSteps.longitude);
 }
 
 }  // namespace
