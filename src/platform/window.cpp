@@ -253,25 +253,36 @@ MessageQueue::LoopEnd MessageQueue::RunUntil(const std::function<bool()>& done,
         if (QuitRequested()) return LoopEnd::Quit;
         if (deadline && Clock::now() >= *deadline) return LoopEnd::TimedOut;
         Message m;
-        if (!Next(m, deadline)) continue;
+        if (!Next(m, deadline)) {
+            if (afterDispatch_) afterDispatch_();  // a shutdown handler may have changed things
+            continue;
+        }
         Dispatch(m);
         if (afterDispatch_) afterDispatch_();
     }
 }
 
 int MessageQueue::DispatchPending() {
+    // Only what is ready now: a handler that posts again, or a timer slower to serve than
+    // its interval, must not keep this call from returning.
+    std::size_t budget;
+    {
+        std::lock_guard lock(mutex_);
+        const auto now = Clock::now();
+        budget = posted_.size();
+        for (const auto& [key, t] : timers_) budget += t.due <= now ? 1 : 0;
+    }
     int count = 0;
-    for (;;) {
+    while (budget > 0) {
         Message m;
         // A deadline of now means Next never waits.
         if (!Next(m, Clock::now())) {
+            if (afterDispatch_) afterDispatch_();
             std::lock_guard lock(mutex_);
-            const auto now = Clock::now();
-            bool due = false;
-            for (const auto& [key, t] : timers_) due = due || t.due <= now;
-            if (quit_ || (posted_.empty() && !due)) break;
+            if (quit_ || posted_.empty()) break;
             continue;
         }
+        --budget;
         Dispatch(m);
         if (afterDispatch_) afterDispatch_();
         ++count;

@@ -60,6 +60,21 @@ TEST(MessageQueue, PostedMessagesArriveInOrderAndDeadWindowsLoseTheirs) {
     ASSERT_EQ(seen.size(), 500u);
     for (WPARAM i = 0; i < 500; ++i) EXPECT_EQ(seen[i].w, i);
 
+    // A handler that posts again (a retry) is served on the next call, not in a loop.
+    int retries = 0;
+    const HWND r = q.CreateWindow([&](HWND h, UINT m, WPARAM, LPARAM) -> LRESULT {
+        if (m == 1295) {
+            ++retries;
+            PostMessage(h, 1295, 0, 0);
+        }
+        return 0;
+    });
+    PostMessage(r, 1295, 0, 0);
+    EXPECT_EQ(q.DispatchPending(), 1);
+    EXPECT_EQ(q.DispatchPending(), 1);
+    EXPECT_EQ(retries, 2);
+    q.DestroyWindow(r);
+
     // A full queue refuses further posts rather than growing.
     for (std::size_t i = 0; i < kMaxPostedMessages; ++i) ASSERT_TRUE(PostMessage(b, WM_USER, 0, 0));
     EXPECT_FALSE(PostMessage(b, WM_USER, 0, 0));
