@@ -34,8 +34,9 @@ std::shared_ptr<WindowEntry> FindWindowEntry(HWND hwnd) {
 }
 
 // Shutdown signals: a flag and the target queue's wake descriptor, both touched by the
-// handler with async-signal-safe operations only.
-volatile std::sig_atomic_t g_signalPending = 0;
+// handler with async-signal-safe operations only. Lock-free atomics, because the signal
+// may be delivered on any thread, not only the window thread.
+std::atomic<int> g_signalPending{0};
 std::atomic<int> g_signalFd{-1};
 std::atomic<MessageQueue*> g_signalTarget{nullptr};
 static_assert(std::atomic<int>::is_always_lock_free);
@@ -162,7 +163,7 @@ void MessageQueue::BecomeSignalTarget(std::function<void()> onShutdownSignal) {
 }
 
 void MessageQueue::NotifyShutdownSignal() {
-    g_signalPending = 1;
+    g_signalPending.store(1);
     const int fd = g_signalFd.load();
     if (fd >= 0) {
         const uint64_t one = 1;
@@ -173,9 +174,8 @@ void MessageQueue::NotifyShutdownSignal() {
 }
 
 bool MessageQueue::TakeSignal() {
-    if (!g_signalPending || g_signalTarget.load() != this) return false;
-    g_signalPending = 0;
-    return true;
+    if (g_signalTarget.load() != this) return false;
+    return g_signalPending.exchange(0) != 0;
 }
 
 bool MessageQueue::Next(Message& out, std::optional<Clock::time_point> deadline) {
