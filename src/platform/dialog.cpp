@@ -516,6 +516,15 @@ int Desktop::ShowMessageBox(const MessageBoxRequest& request) {
         std::fprintf(stderr, "[%s] %s\n", request.caption ? request.caption->c_str() : kDefaultBoxCaption,
                      request.text.c_str());
     }
+    // Only the window thread may touch the model or run its loop; a box shown from any
+    // other thread is written out and answered as if the operator had declined.
+    if (!queue_.IsWindowThread()) {
+        if (!echoToStderr_) {
+            std::fprintf(stderr, "[%s] %s\n", request.caption ? request.caption->c_str() : kDefaultBoxCaption,
+                         request.text.c_str());
+        }
+        return !box.question ? IDOK : request.buttons == MbButtons::YesNo ? IDNO : IDCANCEL;
+    }
     if (!box.question) {
         boxes_.push_back(std::move(box));
         // Keep the newest notices; a flood of them must not grow without bound.

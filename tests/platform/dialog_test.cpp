@@ -434,6 +434,14 @@ TEST_F(DialogTest, QuestionBoxWaitsForTheOperatorWhileTimersFireAndNoticesNeverW
     EXPECT_TRUE(desk.DismissNotice(desk.Boxes()[0].id));
     EXPECT_TRUE(desk.Boxes().empty());
 
+    // A box shown from another thread never touches the model: written out, declined.
+    int fromThread = 0;
+    std::thread([&] {
+        fromThread = desk.ShowMessageBox({"?", std::nullopt, MbButtons::YesNo, MbIcon::Question, false});
+    }).join();
+    EXPECT_EQ(fromThread, IDNO);
+    EXPECT_TRUE(desk.Boxes().empty());
+
     // A flood of notices keeps only the newest.
     for (int i = 0; i < 100; ++i)
         desk.ShowMessageBox({"Player on team, but NOT " + std::to_string(i), std::nullopt, MbButtons::Ok, MbIcon::None, false});
