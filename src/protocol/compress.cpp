@@ -4,6 +4,7 @@
 #include <bit>
 #include <cstring>
 #include <fstream>
+#include <memory>
 
 #include "protocol/messages.h"
 
@@ -130,38 +131,38 @@ std::vector<uint8_t> CompressNaive(std::span<const uint8_t> content) {
 }
 
 std::vector<uint8_t> CompressFast(std::span<const uint8_t> content) {
-    constexpr unsigned kHashBits = 15;
     const uint8_t* data = content.data();
     const std::size_t n = content.size();
-    std::vector<int32_t> head(std::size_t(1) << kHashBits, -1);
-    std::vector<int32_t> prev(n, -1);
-    std::size_t inserted = 0;
+    const std::size_t starts = n >= kMinMatch ? n - kMinMatch + 1 : 0;  // starts with 3 bytes
 
-    auto hash = [&](std::size_t p) {
-        const uint32_t key = uint32_t(data[p]) | uint32_t(data[p + 1]) << 8 | uint32_t(data[p + 2]) << 16;
-        return (key * 2654435761u) >> (32 - kHashBits);
-    };
+    // prev[p]: the nearest earlier start in the same 3-byte bucket, -1 when none. Built in
+    // one pass up front, so a search at p simply walks prev from p. The window holds 4159
+    // starts, so a small table keeps buckets apart and stays in cache.
+    constexpr unsigned kHashBits = 13;
+    std::unique_ptr<int32_t[]> prev(new int32_t[std::max<std::size_t>(starts, 1)]);
+    {
+        std::vector<int32_t> head(std::size_t(1) << kHashBits, -1);
+        for (std::size_t p = 0; p < starts; ++p) {
+            const uint32_t key = uint32_t(data[p]) | uint32_t(data[p + 1]) << 8 | uint32_t(data[p + 2]) << 16;
+            const uint32_t h = (key * 2654435761u) >> (32 - kHashBits);
+            prev[p] = head[h];
+            head[h] = int32_t(p);
+        }
+    }
 
     return Encode(content, [&](std::size_t pos, std::size_t maxLength) {
-        // Every earlier start whose three bytes exist is on its chain, including the
-        // positions a match skipped over.
-        for (; inserted < pos; ++inserted) {
-            if (inserted + kMinMatch > n) continue;
-            const uint32_t h = hash(inserted);
-            prev[inserted] = head[h];
-            head[h] = int32_t(inserted);
-        }
         Match best;
         if (maxLength < kMinMatch) return best;
         const std::size_t first = pos > kCompressWindow ? pos - kCompressWindow : 0;
-        // Any start matching at least 3 bytes shares the bucket; walking nearest first
+        // Every start matching at least 3 bytes is in pos's bucket. Walking nearest first
         // and replacing only on a strictly longer match keeps the nearest among equals.
         std::size_t bestLength = kMinMatch - 1;
-        for (int32_t c = head[hash(pos)]; c >= 0 && std::size_t(c) >= first; c = prev[std::size_t(c)]) {
+        const uint8_t* here = data + pos;
+        for (int32_t c = prev[pos]; c >= 0 && std::size_t(c) >= first; c = prev[std::size_t(c)]) {
             const uint8_t* cand = data + c;
             // A longer match must agree at index bestLength; test that byte first.
-            if (cand[bestLength] != data[pos + bestLength]) continue;
-            const std::size_t len = MatchLength(cand, data + pos, maxLength);
+            if (cand[bestLength] != here[bestLength]) continue;
+            const std::size_t len = MatchLength(cand, here, maxLength);
             if (len > bestLength) {
                 bestLength = len;
                 best = {len, pos - std::size_t(c)};
