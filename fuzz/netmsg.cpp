@@ -1,12 +1,14 @@
 // Every NET_* decoder on arbitrary bytes. The input is tried as it is and with its type
 // field set to each known type, so every decoder sees every shape. What decodes must
 // re-encode to bytes that decode to the same value, and to the input itself when the
-// lengths agree (nothing unread may be lost from a fixed layout).
+// lengths agree (nothing unread may be lost from a fixed layout). The bytes are also
+// read as an object template.
 #include <cstdint>
 #include <cstdlib>
 #include <vector>
 
 #include "protocol/messages.h"
+#include "protocol/objects.h"
 
 namespace {
 
@@ -39,9 +41,26 @@ void Run(qd::ByteSpan bytes) {
 
 }  // namespace
 
+// The same bytes as a template4.dat: a template that parses must give a description
+// whose header and body decode back to themselves.
+void CheckTemplate(qd::ByteSpan bytes) {
+    const auto tmpl = qd::ParseObjectTemplate(bytes);
+    if (!tmpl) return;
+    qd::TargetObject object;
+    object.aircraft = "Fuzz";
+    object.typeGuid = std::array<uint8_t, 16>{};
+    object.isAirfield = 1;
+    object.instanceNumber = 0xABCD;
+    const auto d = qd::BuildObjectDescription(*tmpl, object);
+    if (!d || d->body.body.size() != tmpl->body.size()) std::abort();
+    if (qd::NetObjectHeader::decode(d->header.encode()) != d->header) std::abort();
+    if (qd::NetObjectBody::decode(d->body.encode()) != d->body) std::abort();
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const qd::ByteSpan input(data, size);
     Run(input);
+    CheckTemplate(input);
     if (size < 4) return 0;
     static const uint32_t kTypes[] = {0x1001, 0x1002, 0x1004, 0x1009, 0x100A, 0x100B, 0x100C, 0x100D,
                                       0x1012, 0x1016, 0x101A, 0x101B, 0x101C, 0x101D, 0x101E, 0x101F,
