@@ -135,17 +135,27 @@ std::vector<uint8_t> CompressFast(std::span<const uint8_t> content) {
     const std::size_t n = content.size();
     const std::size_t starts = n >= kMinMatch ? n - kMinMatch + 1 : 0;  // starts with 3 bytes
 
-    // prev[p]: the nearest earlier start in the same 3-byte bucket, -1 when none. Built in
-    // one pass up front, so a search at p simply walks prev from p. The window holds 4159
-    // starts, so a small table keeps buckets apart and stays in cache.
+    // back[p]: how far back the nearest earlier start in p's 3-byte bucket lies, 0 when
+    // there is none within the window. Built in one pass up front, so a search at p
+    // simply follows back from p. The window holds 4159 starts, so a small table keeps
+    // buckets apart and stays in cache, and 16-bit steps halve the chain's memory.
     constexpr unsigned kHashBits = 13;
-    std::unique_ptr<int32_t[]> prev(new int32_t[std::max<std::size_t>(starts, 1)]);
+    static_assert(kCompressWindow < 65536);
+    std::unique_ptr<uint16_t[]> back(new uint16_t[std::max<std::size_t>(starts, 1)]);
     {
-        std::vector<int32_t> head(std::size_t(1) << kHashBits, -1);
+        std::vector<int32_t> head(std::size_t(1) << kHashBits, INT32_MIN / 2);
         for (std::size_t p = 0; p < starts; ++p) {
-            const uint32_t key = uint32_t(data[p]) | uint32_t(data[p + 1]) << 8 | uint32_t(data[p + 2]) << 16;
+            uint32_t key;
+            if (p + 4 <= n) {
+                std::memcpy(&key, data + p, 4);
+                if constexpr (std::endian::native == std::endian::little) key &= 0xFFFFFFu;
+                else key = (key >> 8);
+            } else {
+                key = uint32_t(data[p]) | uint32_t(data[p + 1]) << 8 | uint32_t(data[p + 2]) << 16;
+            }
             const uint32_t h = (key * 2654435761u) >> (32 - kHashBits);
-            prev[p] = head[h];
+            const int64_t distance = int64_t(p) - head[h];
+            back[p] = distance <= int64_t(kCompressWindow) ? uint16_t(distance) : 0;
             head[h] = int32_t(p);
         }
     }
@@ -158,14 +168,15 @@ std::vector<uint8_t> CompressFast(std::span<const uint8_t> content) {
         // and replacing only on a strictly longer match keeps the nearest among equals.
         std::size_t bestLength = kMinMatch - 1;
         const uint8_t* here = data + pos;
-        for (int32_t c = prev[pos]; c >= 0 && std::size_t(c) >= first; c = prev[std::size_t(c)]) {
+        std::size_t step = back[pos];
+        for (std::size_t c = pos - step; step != 0 && c >= first; step = back[c], c -= step) {
             const uint8_t* cand = data + c;
             // A longer match must agree at index bestLength; test that byte first.
             if (cand[bestLength] != here[bestLength]) continue;
             const std::size_t len = MatchLength(cand, here, maxLength);
             if (len > bestLength) {
                 bestLength = len;
-                best = {len, pos - std::size_t(c)};
+                best = {len, pos - c};
                 if (len == maxLength) break;
             }
         }

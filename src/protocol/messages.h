@@ -4,8 +4,10 @@
 // which gives the exact datagram, and decode(), which refuses (nullopt) a datagram that
 // is shorter than its fixed fields, whose size field disagrees with its length, or
 // whose counts and lengths claim more bytes than it holds. A handler therefore never
-// sees a partial record. Types the host only receives keep unread trailing bytes out of
-// the value (they are accepted and ignored); types the host builds must match exactly.
+// sees a partial record. Where the size field is the length - 8, bytes after the fixed
+// fields are accepted and left out of the value (clients may append fields the host
+// never reads); the layouts with other size rules (name reply, join refused, object
+// body, damage profile) and the effect must match their length exactly.
 #include <array>
 #include <cstdint>
 #include <optional>
