@@ -8,14 +8,15 @@
 namespace qd {
 
 struct AdapterEntry {
-    uint32_t index = 0;              // interface index
+    int32_t ifIndex = 0;             // interface index
     std::string description;         // the interface name on Linux
-    uint32_t type = 0;               // MIB-II ifType (6 Ethernet, 24 loopback, ...)
+    int32_t ifType = 0;              // MIB-II ifType (6 Ethernet, 24 loopback, ...)
     std::array<uint8_t, 6> macAddress{};
-    uint32_t ipAddress = 0;          // IPv4, network byte order as read from the table
-    uint32_t netMask = 0;
-    int excluded = 0;                // set by discovery
-    int ignored = 0;                 // set by the user preferences
+    uint32_t address = 0;            // IPv4, network byte order in memory
+    uint32_t netmask = 0;            // network byte order in memory
+    int excluded = 0;                // never serves as the host's address (set by discovery)
+    int ignored = 0;                 // listed in the user preferences
+    int hasAddress = 0;              // an IPv4 address was joined to it
 };
 
 using AdapterList = std::vector<AdapterEntry>;

@@ -1,0 +1,261 @@
+#include "session/dplay/enum_responder.h"
+
+#include <algorithm>
+
+#include "session/dplay/framer.h"
+
+namespace qd::dplay {
+
+namespace asio = boost::asio;
+using asio::ip::tcp;
+using asio::ip::udp;
+
+namespace {
+constexpr uint32_t kSessionNewPlayersDisabled = 0x1;
+constexpr uint32_t kSessionJoinDisabled = 0x20;
+constexpr uint32_t kSessionPrivate = 0x200;
+constexpr uint32_t kSessionPasswordRequired = 0x400;
+constexpr std::size_t kEnumFrameLimit = 4096;  // an enumeration request is < 1 KiB
+}  // namespace
+
+std::optional<Bytes> buildEnumSessionsReply(const EnumSessionsRequest& request, uint16_t requestVersion,
+                                            const SessionDesc& session, uint16_t streamPort) {
+    if (!request.application.isNull() && request.application != session.guidApplication) return std::nullopt;
+    bool full = session.dwMaxPlayers != 0 && session.dwCurrentPlayers >= session.dwMaxPlayers;
+    bool closed = (session.dwFlags & (kSessionNewPlayersDisabled | kSessionJoinDisabled)) != 0;
+    if ((request.flags & kEnumAvailable) && !(request.flags & kEnumAll) && (full || closed)) return std::nullopt;
+    bool passwordMatches = session.password.value_or(u"") == request.password.value_or(u"");
+    if ((session.dwFlags & kSessionPrivate) && !passwordMatches) return std::nullopt;
+    if ((session.dwFlags & kSessionPasswordRequired) && !passwordMatches &&
+        !(request.flags & kEnumPasswordRequired))
+        return std::nullopt;
+    EnumSessionsReply reply{session};
+    reply.desc.password.reset();
+    EncodeContext ctx{Token::Remote, SockAddrIn{2, streamPort, {}}, requestVersion};
+    Bytes out = encode(ctx, reply);
+    if (out.empty()) return std::nullopt;
+    return out;
+}
+
+RateLimiter::RateLimiter(double perSecond, double burst, std::size_t maxSources)
+    : perSecond_(perSecond), burst_(burst), maxSources_(std::max<std::size_t>(maxSources, 1)) {}
+
+bool RateLimiter::allow(uint32_t source, Clock::time_point now) {
+    auto it = buckets_.find(source);
+    if (it == buckets_.end()) {
+        if (buckets_.size() >= maxSources_) {
+            auto oldest = std::min_element(buckets_.begin(), buckets_.end(),
+                                           [](const auto& a, const auto& b) { return a.second.last < b.second.last; });
+            buckets_.erase(oldest);
+        }
+        it = buckets_.emplace(source, Bucket{burst_, now}).first;
+    } else {
+        double elapsed = std::chrono::duration<double>(now - it->second.last).count();
+        if (elapsed > 0) it->second.tokens = std::min(burst_, it->second.tokens + elapsed * perSecond_);
+        it->second.last = now;
+    }
+    if (it->second.tokens < 1.0) return false;
+    it->second.tokens -= 1.0;
+    return true;
+}
+
+// What outlives the responder: handlers check `alive` before calling back into it.
+struct EnumResponder::Shared {
+    bool alive = true;
+    std::size_t connections = 0;
+    std::size_t pendingReplies = 0;
+};
+
+class EnumResponder::Connection : public std::enable_shared_from_this<Connection> {
+public:
+    Connection(tcp::socket socket, EnumResponder* owner, std::shared_ptr<Shared> shared)
+        : socket_(std::move(socket)), timer_(socket_.get_executor()), owner_(owner), shared_(std::move(shared)),
+          framer_(kEnumFrameLimit) {
+        ++shared_->connections;
+    }
+    ~Connection() { --shared_->connections; }
+
+    void start(std::chrono::milliseconds timeout) {
+        boost::system::error_code ec;
+        auto remote = socket_.remote_endpoint(ec);
+        if (ec || !remote.address().is_v4()) return;
+        source_ = remote.address().to_v4();
+        timer_.expires_after(timeout);
+        timer_.async_wait([self = shared_from_this()](boost::system::error_code e) {
+            if (!e) self->close();
+        });
+        read();
+    }
+
+private:
+    void read() {
+        socket_.async_read_some(asio::buffer(buffer_), [self = shared_from_this()](boost::system::error_code ec,
+                                                                                    std::size_t n) {
+            if (ec || !self->shared_->alive) return self->close();
+            auto status = self->framer_.feed(ByteView(self->buffer_.data(), n), [&](ByteView frame) {
+                if (self->shared_->alive) self->owner_->handleFrame(frame, self->source_);
+            });
+            if (status == StreamFramer::Status::Refused) {
+                if (self->shared_->alive) ++self->owner_->stats_.malformed;
+                return self->close();
+            }
+            self->read();
+        });
+    }
+    void close() {
+        boost::system::error_code ignored;
+        timer_.cancel();
+        socket_.close(ignored);
+    }
+
+    tcp::socket socket_;
+    asio::steady_timer timer_;
+    EnumResponder* owner_;
+    std::shared_ptr<Shared> shared_;
+    StreamFramer framer_;
+    std::array<uint8_t, 2048> buffer_{};
+    asio::ip::address_v4 source_;
+};
+
+EnumResponder::EnumResponder(asio::io_context& io, EnumResponderConfig config, SessionProvider session)
+    : io_(io), config_(config), session_(std::move(session)), udp_(io), acceptor_(io), datagram_(65536),
+      limiter_(config.repliesPerSecond, config.replyBurst, config.maxSources), shared_(std::make_shared<Shared>()) {}
+
+EnumResponder::~EnumResponder() { stop(); }
+
+bool EnumResponder::start(std::string& error) {
+    boost::system::error_code ec;
+    udp::endpoint udpAt(config_.bindAddress, config_.port);
+    udp_.open(udp::v4(), ec);
+    if (!ec) udp_.set_option(asio::socket_base::reuse_address(true), ec);
+    if (!ec) udp_.set_option(asio::socket_base::broadcast(true), ec);
+    if (!ec) udp_.bind(udpAt, ec);
+    if (ec) {
+        error = "cannot bind UDP " + udpAt.address().to_string() + ":" + std::to_string(udpAt.port()) + ": " +
+                ec.message();
+        return false;
+    }
+    tcp::endpoint tcpAt(config_.bindAddress, config_.port ? config_.port : udp_.local_endpoint().port());
+    acceptor_.open(tcp::v4(), ec);
+    if (!ec) acceptor_.set_option(asio::socket_base::reuse_address(true), ec);
+    if (!ec) acceptor_.bind(tcpAt, ec);
+    if (!ec) acceptor_.listen(asio::socket_base::max_listen_connections, ec);
+    if (ec) {
+        error = "cannot listen on TCP " + tcpAt.address().to_string() + ":" + std::to_string(tcpAt.port()) + ": " +
+                ec.message();
+        udp_.close(ec);
+        return false;
+    }
+    receiveDatagram();
+    acceptConnection();
+    return true;
+}
+
+void EnumResponder::stop() {
+    shared_->alive = false;
+    boost::system::error_code ignored;
+    udp_.close(ignored);
+    acceptor_.close(ignored);
+}
+
+uint16_t EnumResponder::udpPort() const {
+    boost::system::error_code ec;
+    auto ep = udp_.local_endpoint(ec);
+    return ec ? 0 : ep.port();
+}
+
+uint16_t EnumResponder::tcpPort() const {
+    boost::system::error_code ec;
+    auto ep = acceptor_.local_endpoint(ec);
+    return ec ? 0 : ep.port();
+}
+
+void EnumResponder::receiveDatagram() {
+    udp_.async_receive_from(asio::buffer(datagram_), datagramFrom_,
+                            [this, shared = shared_](boost::system::error_code ec, std::size_t n) {
+                                if (!shared->alive || ec == asio::error::operation_aborted) return;
+                                if (!ec && datagramFrom_.address().is_v4())
+                                    handleFrame(ByteView(datagram_.data(), n), datagramFrom_.address().to_v4());
+                                receiveDatagram();
+                            });
+}
+
+void EnumResponder::acceptConnection() {
+    acceptor_.async_accept([this, shared = shared_](boost::system::error_code ec, tcp::socket socket) {
+        if (!shared->alive || ec == asio::error::operation_aborted) return;
+        if (!ec) {
+            if (shared->connections >= config_.maxConnections) {
+                ++stats_.overloaded;
+                boost::system::error_code ignored;
+                socket.close(ignored);
+            } else {
+                std::make_shared<Connection>(std::move(socket), this, shared)->start(config_.ioTimeout);
+            }
+        }
+        acceptConnection();
+    });
+}
+
+void EnumResponder::handleFrame(ByteView frame, const asio::ip::address_v4& source) {
+    auto decoded = decodeFrame(frame);
+    if (!decoded || !std::holds_alternative<EnumSessionsRequest>(decoded->message)) {
+        ++stats_.malformed;
+        return;
+    }
+    uint16_t replyPort = decoded->header.sockAddr.port;
+    if (replyPort == 0) {
+        ++stats_.malformed;
+        return;
+    }
+    auto session = session_ ? session_() : std::nullopt;
+    if (!session) return;
+    auto reply = buildEnumSessionsReply(std::get<EnumSessionsRequest>(decoded->message), decoded->header.version,
+                                        *session, config_.streamPort);
+    if (!reply) {
+        ++stats_.notMatching;
+        return;
+    }
+    if (!limiter_.allow(source.to_uint(), RateLimiter::Clock::now())) {
+        ++stats_.rateLimited;
+        return;
+    }
+    // Only the port comes from the request; the address is where the packet came from.
+    sendReply(std::move(*reply), tcp::endpoint(source, replyPort));
+}
+
+void EnumResponder::sendReply(Bytes reply, const tcp::endpoint& to) {
+    if (shared_->pendingReplies >= config_.maxPendingReplies) {
+        ++stats_.overloaded;
+        return;
+    }
+    struct Op {
+        Op(asio::io_context& io, Bytes b, std::shared_ptr<Shared> s)
+            : socket(io), timer(io), bytes(std::move(b)), shared(std::move(s)) {
+            ++shared->pendingReplies;
+        }
+        ~Op() { --shared->pendingReplies; }
+        tcp::socket socket;
+        asio::steady_timer timer;
+        Bytes bytes;
+        std::shared_ptr<Shared> shared;
+    };
+    auto op = std::make_shared<Op>(io_, std::move(reply), shared_);
+    op->timer.expires_after(config_.ioTimeout);
+    op->timer.async_wait([op](boost::system::error_code ec) {
+        if (ec) return;
+        boost::system::error_code ignored;
+        op->socket.close(ignored);
+    });
+    op->socket.async_connect(to, [this, op](boost::system::error_code ec) {
+        if (ec) return (void)op->timer.cancel();
+        asio::async_write(op->socket, asio::buffer(op->bytes), [this, op](boost::system::error_code e, std::size_t) {
+            if (!e && op->shared->alive) ++stats_.replies;
+            boost::system::error_code ignored;
+            op->socket.shutdown(tcp::socket::shutdown_both, ignored);
+            op->socket.close(ignored);
+            op->timer.cancel();
+        });
+    });
+}
+
+}  // namespace qd::dplay

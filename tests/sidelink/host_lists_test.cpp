@@ -1,0 +1,234 @@
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include "fixture_source.h"
+#include "sidelink/host_lists.h"
+
+namespace qd {
+namespace {
+
+using test::ScriptedSource;
+
+const uint32_t kAny = 0;
+const uint32_t kMe = MakeAddress(192, 168, 1, 10);
+const uint32_t kClient = MakeAddress(192, 168, 1, 50);
+
+NetEntry Listen(uint32_t a, int32_t p, int32_t remotePort = 0) { return {kTcpListen, a, p, 0, remotePort}; }
+NetEntry Est(uint32_t la, int32_t lp, uint32_t ra, int32_t rp) { return {kTcpEstablished, la, lp, ra, rp}; }
+
+std::vector<int32_t> LocalPorts(const std::vector<NetEntry>& list) {
+    std::vector<int32_t> out;
+    for (auto& e : list) out.push_back(e.localPort);
+    return out;
+}
+
+class HostListsTest : public ::testing::Test {
+protected:
+    static std::filesystem::path TestDir() {
+        return std::filesystem::temp_directory_path() /
+               ("qd_sidelink_" + std::to_string(getpid()) + "_" +
+                ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    }
+    void SetUp() override {
+        std::filesystem::remove_all(dir);
+        std::filesystem::create_directories(dir / "quarneld");
+        AdapterEntry lo{1, "lo", 24, {}, MakeAddress(127, 0, 0, 1), MakeAddress(255, 0, 0, 0), 1, 0, 1};
+        AdapterEntry eth{2, "eth0", 6, {0x52, 0x54, 0, 0x12, 0x34, 0x56}, kMe, MakeAddress(255, 255, 255, 0), 0, 0, 1};
+        s.adapterList = {lo, eth};
+    }
+    void TearDown() override { std::filesystem::remove_all(dir); }
+    std::string File() {
+        std::string text;
+        ReadSmallFile(dir / "quarneld" / "xconnect.txt", 1 << 20, text);
+        return text;
+    }
+    void Table(std::vector<NetEntry> rows) { source.tcpTables.emplace_back(std::move(rows)); }
+
+    std::filesystem::path dir = TestDir();
+    ScriptedSource source;
+    SideLinkState s{source, dir};
+};
+
+TEST_F(HostListsTest, SessionOpeningWritesTheListFileInItsLayout) {
+    source.host = {"gamehost", true, {kMe, MakeAddress(10, 0, 0, 7)}, {"gamehost.lan"}};
+    const std::vector<NetEntry> before = {Listen(kAny, 22, 4711), Est(kMe, 22, MakeAddress(192, 168, 1, 77), 51514)};
+    Table(before);
+    ASSERT_EQ(s.BuildIgnoreList(), 0);
+    EXPECT_EQ(s.hostAddressText(), "192.168.1.10");
+    EXPECT_EQ(s.hostAddress(), kMe);
+    // The enumeration listener is ignored although it did not exist yet.
+    ASSERT_EQ(s.ignoreList().size(), 3u);
+    EXPECT_EQ(s.ignoreList()[2], Listen(kAny, 47624));
+
+    auto after = before;
+    after.push_back(Listen(kAny, 2300));
+    after.push_back(Listen(kAny, 47624));
+    after.push_back(Listen(kAny, 2301));
+    Table(after);
+    EXPECT_EQ(s.RecordHostPorts(), 0);
+    EXPECT_EQ(s.hostPort1(), 2301);  // the table is visited from its end
+    EXPECT_EQ(s.hostPort2(), 2300);
+
+    auto playing = after;
+    playing.push_back(Est(kMe, 40000, kClient, 2350));
+    playing.push_back(Est(kMe, 2300, kClient, 2351));
+    Table(playing);
+    EXPECT_EQ(s.GetPort(), 0);
+    Table(after);
+    EXPECT_EQ(s.GetPort(), 0);
+    EXPECT_TRUE(s.portList().empty());
+
+    EXPECT_EQ(File(),
+              "Ignored sockets\n\n"
+              "0.0.0.0:22             0.0.0.0:0              LISTENING\n"
+              "192.168.1.10:22        192.168.1.77:51514     ESTABLISHED\n"
+              "0.0.0.0:47624          0.0.0.0:0              LISTENING\n"
+              "\n\n"
+              "Host IP's and names\n\n"
+              "192.168.1.10        gamehost\n"
+              "10.0.0.7            gamehost\n"
+              "\n\n"
+              "Aliases\n\n"
+              "gamehost.lan\n"
+              "\n\n"
+              "QUARNELD ports\n\n"
+              "0.0.0.0:2300           0.0.0.0:0              LISTENING\n"
+              "0.0.0.0:2301           0.0.0.0:0              LISTENING\n"
+              "\n\n"
+              "Connection info\n\n"
+              "192.168.1.10:40000     192.168.1.50:2350      ESTABLISHED\n"
+              "\n\n");
+}
+
+TEST_F(HostListsTest, EmptyListsWriteOnlyTheirHeadings) {
+    source.host = {"lonely", false, {}, {}};
+    s.adapterList.clear();
+    Table({Listen(kAny, 47624)});
+    ASSERT_EQ(s.BuildIgnoreList(), 0);
+    EXPECT_EQ(s.hostAddressText(), "127.0.0.1");
+    EXPECT_EQ(s.ignoreList().size(), 1u);  // present already: not added twice
+    Table({Listen(kAny, 47624)});
+    s.RecordHostPorts();
+    EXPECT_EQ(s.hostPort1(), 0);
+    Table({});
+    s.GetPort();
+    EXPECT_EQ(File(),
+              "Ignored sockets\n\n"
+              "0.0.0.0:47624          0.0.0.0:0              LISTENING\n"
+              "\n\n"
+              "Host IP's and names\n\n"
+              "(not resolved)      lonely\n"
+              "\n\n"
+              "Aliases\n\n"
+              "\n\n"
+              "QUARNELD ports\n\n"
+              "Connection info\n\n");
+
+    // Without a host name there is no host section; without a table nothing changes.
+    source.hostNameFails = true;
+    Table({});
+    s.BuildIgnoreList();
+    EXPECT_EQ(File(), "Ignored sockets\n\n0.0.0.0:47624          0.0.0.0:0              LISTENING\n\n\n");
+    EXPECT_EQ(s.BuildIgnoreList(), 1);  // no table queued: the read fails
+    EXPECT_EQ(s.ignoreList().size(), 1u);
+    EXPECT_EQ(File(), "Ignored sockets\n\n0.0.0.0:47624          0.0.0.0:0              LISTENING\n\n\n");
+
+    // A working directory without the quarneld folder loses only the file.
+    SideLinkState elsewhere{source, dir / "nowhere"};
+    Table({Est(kMe, 40000, kClient, 2350)});
+    EXPECT_EQ(elsewhere.GetPort(), 0);
+    EXPECT_EQ(elsewhere.portList().size(), 1u);
+}
+
+TEST_F(HostListsTest, IgnoredListenerHidesItsAddressAndPortOtherEntriesOnlyTheirTuple) {
+    Table({Listen(kMe, 2300), Est(kMe, 4000, kClient, 2400)});
+    s.BuildIgnoreList();
+    Table({
+        Est(kMe, 2300, MakeAddress(9, 9, 9, 9), 2345),  // hidden by the listener
+        Est(kAny, 2300, kClient, 2345),                 // another local address
+        Est(kMe, 4000, kClient, 2400),                  // the exact ignored tuple
+        Est(kMe, 4000, kClient, 2401),                  // another remote port
+        Est(kMe, 4001, kClient, 2400),                  // another local port
+    });
+    ASSERT_EQ(s.BuildNewNetList(), 0);
+    EXPECT_EQ(s.newList(), (std::vector<NetEntry>{Est(kAny, 2300, kClient, 2345), Est(kMe, 4000, kClient, 2401),
+                                                  Est(kMe, 4001, kClient, 2400)}));
+    EXPECT_EQ(s.BuildNewNetList(), 1);
+    EXPECT_TRUE(s.newList().empty());
+}
+
+TEST_F(HostListsTest, HostPortsKeepTheFirstAndDropADuplicateSecond) {
+    Table({});
+    s.BuildIgnoreList();
+    Table({Listen(kAny, 2300)});
+    s.RecordHostPorts();
+    EXPECT_EQ(s.hostPort1(), 2300);
+    EXPECT_EQ(s.hostPort2(), 0);  // one new connection: the second keeps its value
+
+    Table({Listen(kAny, 2300)});  // a second opening sees the same port again
+    s.RecordHostPorts();
+    EXPECT_EQ(s.hostPort1(), 2300);
+    EXPECT_EQ(s.hostPort2(), 0);
+
+    Table({Listen(kAny, 2400)});
+    s.RecordHostPorts();
+    EXPECT_EQ(s.hostPort2(), 2400);
+    Table({});
+    s.RecordHostPorts();
+    EXPECT_EQ(s.hostPort1(), 2300);
+    EXPECT_EQ(s.hostPort2(), 2400);
+    s.RecordHostPorts();  // an unreadable table changes nothing either
+    EXPECT_EQ(s.hostPort2(), 2400);
+}
+
+TEST_F(HostListsTest, PortListKeepsOnlyEstablishedClientConnectionsInRange) {
+    Table({});
+    s.BuildIgnoreList();
+    Table({Listen(kAny, 2300), Listen(kAny, 2301)});
+    s.RecordHostPorts();
+    ASSERT_EQ(s.hostPort1(), 2301);
+    ASSERT_EQ(s.hostPort2(), 2300);
+    Table({
+        Est(kMe, 40000, kClient, 1024),
+        Est(kMe, 40001, kClient, 5000),
+        Est(kMe, 40002, kClient, 1023),
+        Est(kMe, 40003, kClient, 5001),
+        Est(kMe, 3782, kClient, 2350),
+        Est(kMe, 40004, kClient, 3782),
+        Est(kMe, 2300, kClient, 2350),
+        Est(kMe, 40005, kMe, 2300),   // the host's own session port
+        Est(kMe, 40006, kMe, 2302),
+        NetEntry{kTcpTimeWait, kMe, 40007, kClient, 2350},
+        NetEntry{kTcpSynSent, kMe, 40009, kClient, 2350},
+        Est(kMe, 40008, kClient, 2352),
+    });
+    ASSERT_EQ(s.GetPort(), 0);
+    EXPECT_EQ(LocalPorts(s.portList()), (std::vector<int32_t>{40000, 40001, 40006, 40008}));
+    // An unreadable table keeps the previous list for the next attempt.
+    EXPECT_EQ(s.GetPort(), 1);
+    EXPECT_EQ(s.portList().size(), 4u);
+}
+
+TEST_F(HostListsTest, ReopeningKeepsEarlierConnectionsIgnored) {
+    const std::vector<NetEntry> existing = {Est(kMe, 22, kClient, 2000), Est(kMe, 40000, kClient, 2350)};
+    Table(existing);
+    s.BuildIgnoreList();
+    Table(existing);  // the first opening failed; the operator hosts again
+    s.BuildIgnoreList();
+    EXPECT_EQ(s.ignoreList().size(), 3u);
+    Table(existing);
+    s.GetPort();
+    EXPECT_TRUE(s.portList().empty());
+}
+
+TEST(NetEntryLine, StateNamesAndListenerRemotePort) {
+    EXPECT_EQ(FormatNetEntryLine({kTcpListen, MakeAddress(255, 255, 255, 255), 65535, MakeAddress(1, 2, 3, 4), 999}),
+              "255.255.255.255:65535  1.2.3.4:0              LISTENING\n");
+    const char* names[] = {"UNKNOWN",   "CLOSED",    "LISTENING",  "SYN_SENT",  "SEN_RECEIVED",
+                           "ESTABLISHED", "FIN_WAIT", "FIN_WAIT2", "CLOSE_WAIT", "LAST_ACK",
+                           "CLOSING",   "TIME_WAIT", "DELETE_TCB", "UNKNOWN"};
+    for (int s = 0; s < 14; ++s) EXPECT_STREQ(TcpStateName(s), names[s]) << s;
+}
+
+}  // namespace
+}  // namespace qd
