@@ -1,5 +1,7 @@
 #include "config/report.h"
 
+#include "session/data_access.h"
+
 #include "config/coordinate.h"
 #include "config/settings.h"
 #include "platform/text.h"
@@ -13,7 +15,7 @@ nlohmann::json Text(const std::optional<std::string>& text) {
 }
 
 // Wide session names hold what the clients sent; anything without a 1252 form shows as '?'.
-std::string WideToUtf8(const std::u16string& text) { return Win1252ToUtf8(NarrowWin1252(text)); }
+std::string WideToUtf8(const std::u16string& text) { return Win1252ToUtf8(NarrowCopy(text)); }
 }  // namespace
 
 nlohmann::json TargetToJson(const TargetObject& t) {

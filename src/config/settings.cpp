@@ -1,5 +1,7 @@
 #include "config/settings.h"
 
+#include "session/data_access.h"
+
 #include "config/audit.h"
 #include "config/paths.h"
 #include "config/scan.h"
@@ -12,11 +14,6 @@ constexpr const char* kSection = "QDL_SETTINGS";
 constexpr std::size_t kValueSize = 256;
 constexpr const char* kStartLetters = "AAAAAAAAAAAA";
 
-const char16_t kHighHalf[32] = {
-    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
-    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
-    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178,
-};
 
 // Reads QDL_SETTINGS keys, reporting what it had to change with the key's line.
 class SettingsReader {
@@ -67,34 +64,6 @@ void SetBits(uint32_t& word, int shift, uint32_t width, uint32_t value) {
     word = (word & ~mask) | ((value << shift) & mask);
 }
 }  // namespace
-
-std::u16string WidenWin1252(std::string_view text) {
-    std::u16string out;
-    out.reserve(text.size());
-    for (char c : text) {
-        auto b = static_cast<unsigned char>(c);
-        out += (b >= 0x80 && b < 0xA0) ? kHighHalf[b - 0x80] : static_cast<char16_t>(b);
-    }
-    return out;
-}
-
-std::string NarrowWin1252(std::u16string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        char16_t c = text[i];
-        if (c >= 0xD800 && c < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) ++i;
-        char mapped = '?';
-        if (c < 0x80 || (c >= 0xA0 && c < 0x100)) {
-            mapped = static_cast<char>(c);
-        } else {
-            for (int k = 0; k < 32; ++k)
-                if (kHighHalf[k] == c) mapped = static_cast<char>(0x80 + k);
-        }
-        out += mapped;
-    }
-    return out;
-}
 
 int32_t ParseTimeOfDay(std::string_view text, bool* valid) {
     // Characters as the signed 8-bit chars they were, so bytes above 127 count negative.
@@ -164,7 +133,7 @@ void LoadSessionSettings(ConfigContext& ctx, std::optional<SessionDesc>& desc) {
     std::string name = r.text("SESSION_NAME", "(none)");
     std::string notes = r.text("SESSION_NOTES", "(none)");
     if (supplied && d.sessionName && !d.sessionName->empty()) {
-        name = NarrowWin1252(*d.sessionName);
+        name = NarrowCopy(*d.sessionName);
         notes.clear();
     }
     (void)r.text("STARTING_LATITUDE", kStartLetters);
@@ -228,7 +197,7 @@ void LoadSessionSettings(ConfigContext& ctx, std::optional<SessionDesc>& desc) {
     s.BTEAMS_DESTROY_TARGETS = r.number("BTEAMS_DESTROY_TARGETS", "0");
 
     bool cut = false;
-    d.sessionName = WidenWin1252(JoinSessionName(name, notes, &cut));
+    d.sessionName = WideCopy(JoinSessionName(name, notes, &cut));
     if (cut) r.warn("SESSION_NOTES", "session name and notes are longer than the 256 characters of the session name; cut");
 
     if (ctx.diag && !file.empty()) {

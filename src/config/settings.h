@@ -32,8 +32,5 @@ int32_t ParseTimeOfDay(std::string_view text, bool* valid = nullptr);
 // fits kSessionNameChars; cut tells whether anything was cut.
 std::string JoinSessionName(std::string name, std::string notes, bool* cut = nullptr);
 
-// Windows-1252 text to UTF-16 and back (characters without a 1252 form become '?').
-std::u16string WidenWin1252(std::string_view text);
-std::string NarrowWin1252(std::u16string_view text);
 
 }  // namespace qd

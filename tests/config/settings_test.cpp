@@ -124,7 +124,8 @@ TEST(SessionSettings, LobbyDescriptionKeepsNameAndGuids) {
     LoadSessionSettings(w.ctx, desc);
     EXPECT_EQ(desc->guidInstance, lobby.guidInstance);
     EXPECT_EQ(desc->guidApplication, kGuidCfs2);
-    EXPECT_EQ(desc->sessionName, u"Lobby \u00e9\u20ac[][]AAAAAAAAAAAA[]AAAAAAAAAAAA");
+    // Narrowed and widened again as every DirectPlay name is: low bytes, sign-extended.
+    EXPECT_EQ(desc->sessionName, u"Lobby \xFFE9\xFFAC[][]AAAAAAAAAAAA[]AAAAAAAAAAAA");
     EXPECT_EQ(desc->dwUser1, 0x0A05FF10u);
 
     // A lobby description without a name takes the file's name and notes.
