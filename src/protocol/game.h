@@ -55,6 +55,9 @@ public:
 
 // Everything the handlers share. Owned by the app; lives for the run.
 struct GameHost {
+    GameHost(HostContext& s, DataAccess& d, ConfigContext& c, WindowPort& w)
+        : session(s), data(d), config(c), window(w) {}
+
     HostContext& session;
     DataAccess& data;
     ConfigContext& config;
