@@ -128,32 +128,26 @@ protected:
             n.shortName = WideCopy(*team.name);
             ASSERT_EQ(engine->CreateGroup(&team.groupId, n, std::vector<uint8_t>(8), 0), S_OK);
         }
-        for (auto& t : targets)
-            for (auto& team : teams)
-                if (team.name->size() == 7 && team.name->rfind("Target", 0) == 0 &&
-                    ((*team.name)[6] == ' ' ? 0 : (*team.name)[6] - '1') == t.targetTeam) {
+        for (auto& team : teams)  // every test object belongs to Target team 0
+            for (auto& t : targets)
+                if (*team.name == "Target ") {
                     auto r = *data.GetPlayerRecord(t.playerId);
                     r.teamGroup = team.groupId;
                     data.PutPlayerRecord(t.playerId, r);
                     engine->AddPlayerToGroup(team.groupId, t.playerId);
-                    break;
                 }
         Pump();
     }
 
     void Pump() {
-        for (int i = 0; i < 50 && engine->QueuedFor(ctx.hostPlayerId) + Queued() > 0; ++i)
+        for (int i = 0; i < 50 && Queued() > 0; ++i)
             DrainReceiveQueue(
                 ctx, [this](HostContext&, const uint8_t* b, uint32_t n, DPID, DPID to) { HandleSystemMessage(host, b, n, to); },
                 [this](HostContext&, const uint8_t* b, uint32_t n, DPID from, DPID to) {
                     HandleApplicationMessage(host, b, n, from, to);
                 });
     }
-    std::size_t Queued() {
-        std::size_t n = 0;
-        for (auto& t : targets) n += engine->QueuedFor(t.playerId);
-        return n;
-    }
+    std::size_t Queued() { return engine->Stats().queuedMessages; }
 
     Client Join(std::u16string name, std::string address) {
         Client c{&net->AddPeer(std::move(address))};
