@@ -75,7 +75,7 @@ double Seconds(F&& f, int repeat) {
 int main() {
     std::mt19937 rng(2024);
     std::printf("%-12s %8s %10s %12s %12s %10s\n", "content", "KiB", "stream", "naive ms", "fast ms", "speed-up");
-    double minSpeedup64 = 1e300;
+    std::string at64;
     for (std::size_t kib : {4u, 64u, 512u}) {
         for (int kind = 0; kind < 3; ++kind) {
             const char* name = kind == 0 ? "random" : kind == 1 ? "text-like" : "repetitive";
@@ -89,11 +89,11 @@ int main() {
                 return 1;
             }
             const double speedup = tn / tf;
-            if (kib == 64 && speedup < minSpeedup64) minSpeedup64 = speedup;
+            if (kib == 64) at64 += std::string(at64.empty() ? "" : ", ") + name + " " + std::to_string(int(speedup)) + "x";
             std::printf("%-12s %8zu %10zu %12.2f %12.3f %9.0fx\n", name, kib, fast.size(), tn * 1e3, tf * 1e3,
                         speedup);
         }
     }
-    std::printf("outputs byte-identical; smallest speed-up on 64 KiB: %.0fx (target 50x)\n", minSpeedup64);
+    std::printf("outputs byte-identical; speed-up on 64 KiB: %s (target 50x)\n", at64.c_str());
     return 0;
 }

@@ -134,6 +134,7 @@ inline void PutF64(std::vector<uint8_t>& b, std::size_t at, double d) {
     std::memcpy(&v, &d, 8);
     for (std::size_t k = 0; k < 8; ++k) b.at(at + k) = uint8_t(v >> (8 * k));
 }
+// Unchecked: only for offsets inside a length the caller has already checked.
 inline uint32_t GetU32(std::span<const uint8_t> b, std::size_t at) {
     return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24;
 }

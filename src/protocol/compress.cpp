@@ -242,7 +242,10 @@ std::optional<std::vector<uint8_t>> Decompress(std::span<const uint8_t> stream, 
             if (it.distance == 0 || it.distance > pos || it.distance > kCompressWindow ||
                 it.length > blockEnd - pos)
                 return std::nullopt;
-            for (std::size_t i = 0; i < it.length; ++i) out.push_back(out[pos - it.distance + i]);
+            for (std::size_t i = 0; i < it.length; ++i) {
+                const uint8_t b = out[pos - it.distance + i];  // may be a byte this match just wrote
+                out.push_back(b);
+            }
             pos += it.length;
         } else {
             return std::nullopt;

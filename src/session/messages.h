@@ -3,9 +3,10 @@
 // main window (all above WM_USER, 1024). Other numbers from 1282 to 1296 are ignored.
 #include <cstdint>
 
+#include "platform/window.h"  // WM_USER
+
 namespace qd {
 
-constexpr uint32_t WM_USER = 1024;
 constexpr uint32_t MSG_CHAT_TEXT = 1281;             // lParam: text, ownership passes to the window
 constexpr uint32_t MSG_STATUS_TEXT = 1283;           // lParam: text, as for 1281
 constexpr uint32_t MSG_OPTIONS_CHANGED = 1285;       // re-read the session description
