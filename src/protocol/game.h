@@ -55,8 +55,11 @@ public:
 
 // Everything the handlers share. Owned by the app; lives for the run.
 struct GameHost {
-    GameHost(HostContext& s, DataAccess& d, ConfigContext& c, WindowPort& w)
-        : session(s), data(d), config(c), window(w) {}
+    GameHost(HostContext& s, DataAccess& d, ConfigContext& c, WindowPort& w, std::vector<TargetObject*> t = {},
+             std::vector<TeamDefinition*> tm = {}, HostState st = {}, AutobootList* a = nullptr,
+             SettingsLink* link = nullptr)
+        : session(s), data(d), config(c), window(w), targets(std::move(t)), teams(std::move(tm)), state(st),
+          autoboot(a), settingsLink(link) {}
 
     HostContext& session;
     DataAccess& data;
