@@ -15,10 +15,44 @@
 #include "platform/window.h"
 #include "session/engine.h"
 #include "session/pump.h"
+#include "sidelink/settings_link.h"
+#include "sidelink/settings_message.h"
 
 namespace qd {
 
 namespace {
+
+// The side link's view of the host: records, teams, the session and the window queue.
+SettingsLinkHooks MakeLinkHooks(GameHost& game, SideLinkState& sideLink) {
+    SettingsLinkHooks h;
+    h.readPlayerRecord = [&game](DPID p) { return game.data.GetPlayerRecord(p); };
+    h.writePlayerRecord = [&game](DPID p, const PlayerRecord& r) { return SUCCEEDED(game.data.PutPlayerRecord(p, r)); };
+    h.readTeamGroupRecord = [&game](DPID g) { return game.data.GetTeamGroupRecord(g); };
+    h.team = [&game](uint32_t index) -> const TeamDefinition* {
+        return index >= 1 && index <= game.teams.size() ? game.teams[index - 1] : nullptr;
+    };
+    h.sessionDesc = [&game]() -> std::optional<SessionDesc> {
+        SessionDesc desc;
+        if (FAILED(game.dp().GetSessionDesc(desc))) return std::nullopt;
+        return desc;
+    };
+    h.playerAddress = [&game](DPID p, std::vector<uint8_t>& out) { return game.dp().GetPlayerAddress(p, out); };
+    h.sendPlayerText = [&game](DPID p, const std::string& text) { SendPlayerText(game, text, p); };
+    h.postSendPlayerSettings = [&game](DPID p, uint32_t win) { game.window.PostSendPlayerSettings(p, win); };
+    h.portList = [&sideLink]() { return RefreshLinkPorts(sideLink); };
+    h.hostState = [&game, &sideLink]() {
+        SettingsHostState s;
+        s.hostPlayerId = game.hostPlayerId();
+        const uint32_t state = game.state.gameState & ~256u;  // without the settings dialog's hold
+        s.gameRunning = state == kGameLaunching || state == kGameInGame || game.state.flyingCount != 0;
+        s.unrestrictAllTeams = game.unrestrictAllTeams != 0;
+        s.simulatorVersion = game.simulatorVersion();
+        s.hostPort1 = sideLink.hostPort1();
+        return s;
+    };
+    return h;
+}
+
 void ErrorBox(const std::string& text) {
     ShowMessageBox(MessageBoxRequest{text, std::string("Error"), MbButtons::Ok, MbIcon::Error, false});
 }
@@ -110,6 +144,17 @@ int RunHost(const RunOptions& options) {
     }
     HostSessionParams params{context,   data, setup.config, setup.sideLink, setup.targets, desktop, options.lobby,
                              factory, [&mainWindow] { mainWindow.PostReceive(); }};
+    // The side link: connects complete on the watcher thread and are handed to the window thread.
+    SettingsLink* link = nullptr;
+    PosixLinkSockets sockets([&queue, &link](LinkHandle h, int error) {
+        queue.PostTask([&link, h, error] {
+            if (link) link->OnConnectComplete(h, error);
+        });
+    });
+    SettingsLink settingsLink(MakeLinkHooks(mainWindow.game(), setup.sideLink), sockets, TeamParserStepBasis());
+    link = &settingsLink;
+    mainWindow.game().settingsLink = &settingsLink;
+
     int result = 0;
     if (SUCCEEDED(OpenHostSession(params))) {
         // 10. The main window until the exit question is answered Yes; a shutdown signal
@@ -121,6 +166,7 @@ int RunHost(const RunOptions& options) {
     }
     // 11.
     CloseHostSession(context);
+    link = nullptr;
     return result;
 }
 

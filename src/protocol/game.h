@@ -70,6 +70,8 @@ struct GameHost {
     HostState state;
     AutobootList* autoboot = nullptr;      // consulted on arrival; may be null in tests
     SettingsLink* settingsLink = nullptr;  // the side link; null: a settings push is logged as impossible
+    // "Unrestrict all teams" of the settings dialog: the side link then never restricts aircraft.
+    uint32_t unrestrictAllTeams = 0;
 
     // The autoboot list's IsAutobooted, set by the app; empty: nobody is autobooted.
     std::function<bool(const std::string&)> isAutobooted;
