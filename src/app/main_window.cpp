@@ -46,7 +46,7 @@ std::vector<std::string> SplitBrackets(const std::string& text) {
 MainWindow::MainWindow(Desktop& desktop, HostSetup& setup, HostContext& context, DataAccess& data,
                        OperatorDialogs dialogs)
     : desktop_(desktop), setup_(setup), context_(context), data_(data), dialogs_(std::move(dialogs)) {
-    game_.reset(new GameHost{context_, data_, setup_.config, *this, {}, {}, {}, nullptr, nullptr});
+    game_ = std::make_unique<GameHost>(context_, data_, setup_.config, *this);
     for (auto& t : setup_.targets) game_->targets.push_back(t.target.get());
 }
 
@@ -300,8 +300,7 @@ void MainWindow::AppendChatPane(const std::string& text) {
 }
 
 void MainWindow::ShowOptionsSummary(const SessionDesc& desc) {
-    const OptionsSummary summary = BuildOptionsSummary(desc, setup_.config.settings);
-    game_->state.pauseAllowed = summary.pauseAllowed ? 1 : 0;
+    const OptionsSummary summary = ApplyOptionsSummary(*game_, desc);
     if (!dialog_) return;
     dialog_->SetDlgItemText(IDC_OPTIONS_SUMMARY, summary.text);
     dialog_->EnableWindow(IDC_TEAM_LIST, summary.teamSelectorEnabled);
