@@ -5,6 +5,7 @@
 #include "app/autoboot.h"
 #include "app/capture_dialog.h"
 #include "app/eject_dialog.h"
+#include "app/settings_dialog.h"
 #include "app/host_session.h"
 #include "app/main_window.h"
 #include "app/startup.h"
@@ -127,6 +128,14 @@ int RunHost(const RunOptions& options) {
             if (names.longName) source.longName = NarrowCopy(*names.longName);
             return source;
         });
+    };
+    dialogs.settings = [&] {
+        if (!window || !context.directPlay) return;
+        GameHost& game = window->game();
+        SettingsDialogContext settings{*context.directPlay, setup.config, game.unrestrictAllTeams,
+                                       [&game](uint32_t mode) { StatusCensus(game, mode); },
+                                       [&](const SessionDesc& desc) { window->ShowOptionsSummary(desc); }};
+        SettingsDialog(desktop, settings);
     };
     MainWindow mainWindow(desktop, setup, context, data, dialogs);
     window = &mainWindow;
