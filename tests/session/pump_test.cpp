@@ -1,0 +1,120 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+#include "session/messages.h"
+#include "session/pump.h"
+#include "session_fixture.h"
+
+namespace qd {
+using namespace qd::test;
+
+namespace {
+struct Session {
+    HostContext ctx;
+    std::shared_ptr<Engine> engine = OpenEngine();
+    std::shared_ptr<ScriptedNetwork> net = ScriptedNetwork::Attach(*engine);
+    ScriptedPeer& peer = net->AddPeer("192.0.2.7");
+    DPID host = 0, target = 0, pilot = 0;
+    struct Call {
+        bool system;
+        std::vector<uint8_t> bytes;
+        DPID from, to;
+    };
+    std::vector<Call> calls;
+    MessageHandler system = [this](HostContext&, const uint8_t* b, uint32_t n, DPID from, DPID to) {
+        calls.push_back({true, {b, b + n}, from, to});
+    };
+    MessageHandler application = [this](HostContext&, const uint8_t* b, uint32_t n, DPID from, DPID to) {
+        calls.push_back({false, {b, b + n}, from, to});
+    };
+
+    Session() {
+        ctx.directPlay = engine;
+        ctx.receiveEvent = std::make_unique<AutoResetEvent>();
+        engine->CreatePlayer(&host, Name(u"h", u"AJ[]F4F[]G"), ctx.receiveEvent.get(), {}, 0);
+        engine->CreatePlayer(&target, Name(u"t", u"AJ[]Zero[]C"), ctx.receiveEvent.get(), {}, 0);
+        ctx.hostPlayerId = host;
+        peer.Join();
+        peer.CreatePlayer(u"p", u"p[]x[]C", &pilot);
+        DrainReceiveQueue(ctx, {}, {});
+        WaitForAny({ctx.receiveEvent.get()}, 0);
+    }
+};
+}  // namespace
+
+TEST(Pump, TenQueuedMessagesGiveOnePostAndOneDrainInOrder) {
+    Session s;
+    for (uint8_t i = 0; i < 10; ++i) s.peer.SendTo(s.pilot, s.host, std::vector<uint8_t>{i, 0, 0, 0, 0});
+
+    std::atomic<int> posts{0};
+    AutoResetEvent posted;
+    ASSERT_EQ(StartReceiveThread(s.ctx, [&] {
+                  ++posts;
+                  posted.set();
+              }),
+              S_OK);
+    ASSERT_EQ(WaitForAny({&posted}, 5000), 0);
+    DrainStats stats;
+    DrainReceiveQueue(s.ctx, s.system, s.application, &stats);
+    ASSERT_EQ(s.calls.size(), 10u);
+    for (uint8_t i = 0; i < 10; ++i) {
+        EXPECT_FALSE(s.calls[i].system);
+        EXPECT_EQ(s.calls[i].bytes[0], i);
+        EXPECT_EQ(s.calls[i].from, s.pilot);
+        EXPECT_EQ(s.calls[i].to, s.host);
+    }
+    EXPECT_EQ(stats.last, DPERR_NOMESSAGES);
+    EXPECT_EQ(WaitForAny({&posted}, 100), kWaitTimeout);
+    EXPECT_EQ(posts.load(), 1);
+    EXPECT_EQ(MSG_DPLAY_RECEIVE, 1296u);
+    CloseHostSession(s.ctx);
+}
+
+TEST(Pump, DrainDispatchesBySenderDropsShortMessagesAndKeepsTheBufferRule) {
+    Session s;
+    s.engine->Send(s.target, s.host, 0, std::vector<uint8_t>{1, 2, 3});  // 3 bytes: no handler
+    s.peer.SendTo(s.pilot, s.host, std::vector<uint8_t>(100, 1));
+    s.peer.SendTo(s.pilot, s.host, std::vector<uint8_t>(40, 2));
+    s.peer.SendTo(s.pilot, s.host, std::vector<uint8_t>(60, 3));
+    s.peer.SetStatusLetter(s.pilot, u'D');  // a system message, one copy per local player
+
+    DrainStats stats;
+    DrainReceiveQueue(s.ctx, s.system, s.application, &stats);
+    EXPECT_EQ(stats.dropped, 1u);
+    ASSERT_EQ(s.calls.size(), 5u);
+    EXPECT_EQ(s.calls[0].bytes.size(), 100u);
+    EXPECT_EQ(s.calls[1].bytes.size(), 40u);
+    EXPECT_EQ(s.calls[2].bytes.size(), 60u);
+    // Replaced for the first message and for the third (larger than the second), never for the second.
+    EXPECT_EQ(stats.allocations, (std::vector<uint32_t>{3, 100, 60}));
+    EXPECT_TRUE(s.calls[3].system);
+    EXPECT_EQ(s.calls[3].from, DPID_SYSMSG);
+    EXPECT_EQ(s.calls[3].to, s.target);
+    EXPECT_EQ(s.calls[4].to, s.host);
+    EXPECT_EQ(DecodeSetName(s.calls[4].bytes)->name.longName, u"p[]x[]D");
+}
+
+TEST(Pump, CloseHostSessionIsIdempotent) {
+    Session s;
+    int posts = 0;
+    ASSERT_EQ(StartReceiveThread(s.ctx, [&] { ++posts; }), S_OK);
+    std::shared_ptr<Engine> engine = s.engine;
+    EXPECT_EQ(CloseHostSession(s.ctx), S_OK);
+    EXPECT_FALSE(s.ctx.receiveThread.joinable());
+    EXPECT_FALSE(s.ctx.stopEvent);
+    EXPECT_FALSE(s.ctx.directPlay);
+    EXPECT_FALSE(s.ctx.receiveEvent);
+    SessionDesc d;
+    EXPECT_NE(engine->GetSessionDesc(d), S_OK);  // closed
+    EXPECT_EQ(CloseHostSession(s.ctx), S_OK);
+    DrainReceiveQueue(s.ctx, s.system, s.application);  // nothing to drain from
+    EXPECT_TRUE(s.calls.empty());
+
+    HostContext partial;  // after a start that failed half-way
+    partial.receiveEvent = std::make_unique<AutoResetEvent>();
+    EXPECT_EQ(CloseHostSession(partial), S_OK);
+    EXPECT_FALSE(partial.receiveEvent);
+}
+
+}  // namespace qd
