@@ -103,6 +103,7 @@ bool Transport::bindPorts(std::string& error) {
         udp_.close(ec);
         udp_.open(udp::v4(), ec);
         if (!ec) udp_.bind(udp::endpoint(config_.bindAddress, port), ec);
+        if (!ec) udp_.non_blocking(true, ec);
         if (ec) udp_.close(ec);
         return udp_.is_open();
     };
@@ -354,6 +355,13 @@ void Transport::receiveDatagram() {
                                                                            std::size_t n) {
         if (ec == asio::error::operation_aborted || !udp_.is_open()) return;
         if (!ec && datagramFrom_.address().is_v4()) onDatagram(ByteView(datagram_.data(), n), datagramFrom_);
+        // Take what else is waiting before going back to the reactor (bounded, so streams get their turn).
+        for (int more = 0; more < 64; ++more) {
+            boost::system::error_code e;
+            std::size_t got = udp_.receive_from(asio::buffer(datagram_), datagramFrom_, 0, e);
+            if (e) break;
+            if (datagramFrom_.address().is_v4()) onDatagram(ByteView(datagram_.data(), got), datagramFrom_);
+        }
         receiveDatagram();
     });
 }
