@@ -361,3 +361,83 @@ TEST(DplayTransport, EdgeLimits) {
 
 }  // namespace
 }  // namespace qd::dplay
+
+namespace qd::dplay {
+namespace {
+
+// A machine that joins and then falls silent is pinged, then removed with its player.
+TEST(DplayTransport, SilentMachineIsPingedThenRemoved) {
+    TransportConfig config;
+    config.pingAfterSilence = 200ms;
+    config.silenceLimit = 900ms;
+    auto h = host(config);
+    asio::io_context io;
+    tcp::acceptor mine(io, tcp::endpoint(asio::ip::make_address_v4("127.0.0.1"), 0));
+    const uint16_t myPort = mine.local_endpoint().port();
+    const EncodeContext ctx{Token::Remote, SockAddrIn{2, myPort, {}}, dialect::DX8};
+    tcp::socket toHost = connectTo(io, h.transport->streamPort());
+    asio::write(toHost, asio::buffer(requestSystemId(myPort)));
+
+    tcp::socket fromHost(io);
+    mine.accept(fromHost);
+    struct timeval tv{3, 0};
+    setsockopt(fromHost.native_handle(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    StreamFramer framer;
+    std::vector<Frame> got;
+    auto waitFor = [&](auto pred) -> const Frame* {
+        for (int i = 0; i < 20; ++i) {
+            for (const auto& f : got)
+                if (pred(f)) return &f;
+            uint8_t b[4096];
+            boost::system::error_code ec;
+            std::size_t n = fromHost.read_some(asio::buffer(b), ec);
+            if (ec) return nullptr;
+            framer.feed(ByteView(b, n), [&](ByteView f) {
+                if (auto d = decodeFrame(f)) got.push_back(*d);
+            });
+        }
+        return nullptr;
+    };
+    const Frame* reply = waitFor([](const Frame& f) { return std::holds_alternative<RequestPlayerReply>(f.message); });
+    ASSERT_TRUE(reply);
+    const DPID system = std::get<RequestPlayerReply>(reply->message).id;
+    AddForwardRequest req;
+    req.playerId = system;
+    req.info.flags = kPlayerSystem | kPlayerLocal;
+    req.info.id = system;
+    req.info.systemPlayerId = system;
+    req.info.version = dialect::DX8;
+    asio::write(toHost, asio::buffer(encode(ctx, req)));
+    ASSERT_TRUE(waitFor([](const Frame& f) { return std::holds_alternative<SuperEnumPlayersReply>(f.message); }));
+    asio::write(toHost, asio::buffer(encode(ctx, RequestPlayerId{kPlayerLocal})));
+    const Frame* second = waitFor([&](const Frame& f) {
+        return std::holds_alternative<RequestPlayerReply>(f.message) &&
+               std::get<RequestPlayerReply>(f.message).id != system;
+    });
+    ASSERT_TRUE(second);
+    PlayerMgmt create;
+    create.command = Command::CreatePlayer;
+    create.playerId = std::get<RequestPlayerReply>(second->message).id;
+    create.info = PackedPlayer{};
+    create.info->id = create.playerId;
+    create.info->shortName = u"Quiet";
+    create.info->systemPlayerId = system;
+    asio::write(toHost, asio::buffer(encode(ctx, create)));
+
+    const Frame* ping = waitFor([](const Frame& f) {
+        return std::holds_alternative<Ping>(f.message) && !std::get<Ping>(f.message).reply;
+    });
+    ASSERT_TRUE(ping);
+    EXPECT_EQ(ping->header.version, dialect::DX8);  // answered in its own dialect
+    EXPECT_EQ(h.engine->Stats().players, 1u);
+    // Silence past the limit: the machine and its player are gone, its streams closed.
+    for (int i = 0; i < 100 && h.engine->Stats().machines != 0; ++i) std::this_thread::sleep_for(20ms);
+    EXPECT_EQ(h.engine->Stats().machines, 0u);
+    EXPECT_EQ(h.engine->Stats().players, 0u);
+    EXPECT_EQ(h.transport->stats().vanished.load(), 1u);
+    EXPECT_TRUE(closedByPeer(fromHost));
+    h.transport->stop();
+}
+
+}  // namespace
+}  // namespace qd::dplay

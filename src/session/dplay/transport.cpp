@@ -196,7 +196,10 @@ void Transport::stop() {
 }
 
 void Transport::Notify(const OutboundNotice& notice) {
-    asio::post(io_, [self = shared_from_this(), notice] { self->handleNotice(notice); });
+    // Weak: a notice left in the queue after stop() must not keep the transport alive.
+    asio::post(io_, [weak = weak_from_this(), notice] {
+        if (auto self = weak.lock()) self->handleNotice(notice);
+    });
 }
 
 // ---- sockets --------------------------------------------------------------------------------
