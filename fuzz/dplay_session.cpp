@@ -5,6 +5,7 @@
 // Four-byte markers in the input stand for live ids, so that seeds reach the handlers:
 // EE EE 00 01 (little-endian 0xEEEE0001) the machine's system player, ...02 an id the
 // host handed it for a player, ...03 the host's player, ...04 the host's group.
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/time.h>
 
@@ -138,17 +139,25 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     asio::write(toHost, asio::buffer(input), ec);
     asio::write(toHost, asio::buffer(encode(ctx, Ping{false, system, 77})), ec);
     // The host answers the ping, unless the input left the stream unframeable or was
-    // malformed (then the stream is closed), or was the machine's farewell.
-    auto answer = in.until([](const Frame& f) {
-        return std::holds_alternative<YouAreDead>(f.message) ||
-               (std::holds_alternative<Ping>(f.message) && std::get<Ping>(f.message).tickCount == 77);
-    });
-    // Without an answer, the host must have closed one of the two streams.
-    bool closed = false;
-    if (!answer) {
-        uint8_t b[64];
-        ssize_t n = ::recv(toHost.native_handle(), b, sizeof b, 0);
-        closed = n == 0 || (n < 0 && errno == ECONNRESET) || ::recv(fromHost.native_handle(), b, sizeof b, 0) == 0;
+    // malformed (then the stream is closed), or was the machine's farewell (both closed).
+    bool answer = false, closed = false;
+    StreamFramer replies;
+    for (int round = 0; round < 20 && !answer && !closed; ++round) {
+        pollfd fds[2] = {{fromHost.native_handle(), POLLIN, 0}, {toHost.native_handle(), POLLIN, 0}};
+        if (::poll(fds, 2, 1000) <= 0) break;
+        uint8_t b[8192];
+        for (int k = 0; k < 2 && !closed; ++k) {
+            if (!fds[k].revents) continue;
+            ssize_t n = ::recv(fds[k].fd, b, sizeof b, MSG_DONTWAIT);
+            if (n == 0 || (n < 0 && errno != EAGAIN)) closed = true;
+            if (n <= 0 || k == 1) continue;
+            replies.feed(ByteView(b, std::size_t(n)), [&](ByteView f) {
+                auto d = decodeFrame(f);
+                if (d && (std::holds_alternative<YouAreDead>(d->message) ||
+                          (std::holds_alternative<Ping>(d->message) && std::get<Ping>(d->message).tickCount == 77)))
+                    answer = true;
+            });
+        }
     }
     transport->stop();
     if (!answer && !closed && !unfinished) std::abort();  // neither answered nor closed: the host is stuck
