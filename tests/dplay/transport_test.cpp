@@ -356,6 +356,19 @@ TEST(DplayTransport, EdgeLimits) {
     EXPECT_GE(h.transport->stats().overloaded.load(), 2u);
     EXPECT_GE(h.transport->stats().malformed.load(), 2u);
     EXPECT_EQ(h.engine->Stats().machines, 0u);  // asked for an id, never joined
+
+    // The first asker goes away without joining: its id is not lost but handed on (the
+    // engine keeps every id it hands out until used, so dropping them would exhaust it).
+    const DPID abandoned = std::get<RequestPlayerReply>(r1->message).id;
+    fromHost1.close();
+    first.close();
+    for (int i = 0; i < 100 && h.transport->machineCount() != 0; ++i) std::this_thread::sleep_for(20ms);
+    asio::write(b, asio::buffer(requestSystemId(second.local_endpoint().port())));
+    tcp::socket fromHost3(io);
+    auto r3 = nextFrame(second, fromHost3);
+    ASSERT_TRUE(r3);
+    EXPECT_EQ(std::get<RequestPlayerReply>(r3->message).result, S_OK);
+    EXPECT_EQ(std::get<RequestPlayerReply>(r3->message).id, abandoned);
     h.transport->stop();
 }
 

@@ -23,7 +23,9 @@ constexpr uint32_t kSessionNewPlayersDisabled = 0x1;
 constexpr uint32_t kSessionJoinDisabled = 0x20;
 constexpr uint16_t kFirstPort = 2300;
 constexpr uint16_t kLastPort = 2400;
-constexpr std::size_t kMaxIdRequests = 64;  // per machine: its players and groups, with room for retries
+// Ids handed to a machine and not yet used for a player or group. The engine keeps every
+// id it hands out until claimed, so ids a machine leaves unused go back to our spares.
+constexpr std::size_t kMaxUnclaimedIds = 4;
 constexpr std::size_t kMaxAwaitedAcks = 256;
 
 std::string dotted(const address_v4& a) { return a.to_string(); }
@@ -67,7 +69,7 @@ struct Transport::Machine {
     address_v4 hostAddressSeen;  // where this machine reached us
     DPID systemPlayer = 0;
     uint16_t version = dialect::DX9;
-    std::size_t idRequests = 0;
+    std::set<DPID> unclaimed;
     std::shared_ptr<Link> out;  // our stream to its stream port
     std::size_t inboundLinks = 0;
     std::set<MachineId> awaitingAcks;
@@ -437,6 +439,8 @@ void Transport::forgetMachine(MachineId id) {
     std::unique_ptr<Machine> m = std::move(it->second);
     machines_.erase(it);
     byKey_.erase({m->address.to_uint(), m->streamPort});
+    // Still pending in the engine: the next machine that asks gets them.
+    spareIds_.insert(spareIds_.end(), m->unclaimed.begin(), m->unclaimed.end());
     machineCount_ = machines_.size();
     // Streams of a forgotten machine close without another round of farewells.
     std::vector<std::shared_ptr<Link>> mine;
@@ -661,10 +665,15 @@ void Transport::onRequestId(Machine* m, const address_v4& source, uint16_t reply
         const bool full = desc.dwMaxPlayers != 0 && desc.dwCurrentPlayers >= desc.dwMaxPlayers;
         if (!group && (full || (desc.dwFlags & kSessionNewPlayersDisabled))) reply.result = DPERR_NONEWPLAYERS;
     }
-    if (++m->idRequests > kMaxIdRequests) reply.result = group ? DPERR_CANTCREATEGROUP : DPERR_CANTADDPLAYER;
+    if (m->unclaimed.size() >= kMaxUnclaimedIds) reply.result = group ? DPERR_CANTCREATEGROUP : DPERR_CANTADDPLAYER;
     if (reply.result == S_OK) {
-        HRESULT hr = engine_.AllocateId(&reply.id);
-        if (FAILED(hr)) reply.result = group ? DPERR_CANTCREATEGROUP : DPERR_CANTADDPLAYER;
+        if (!spareIds_.empty()) {
+            reply.id = spareIds_.back();
+            spareIds_.pop_back();
+        } else if (FAILED(engine_.AllocateId(&reply.id))) {
+            reply.result = group ? DPERR_CANTCREATEGROUP : DPERR_CANTADDPLAYER;
+        }
+        if (reply.result == S_OK) m->unclaimed.insert(reply.id);
     }
     if (system && reply.result == S_OK) m->systemPlayer = reply.id;
     sendStream(*m, encode(contextFor(*m), reply));
@@ -692,6 +701,7 @@ void Transport::onAddForwardRequest(Machine& m, const AddForwardRequest& req, ui
     }
     m.version = static_cast<uint16_t>(info.version ? std::min<uint32_t>(info.version, 0xFFFF) : version);
     if (HRESULT hr = engine_.MachineJoined(m.id, m.systemPlayer, dotted(m.address)); FAILED(hr)) return fail(hr);
+    m.unclaimed.erase(m.systemPlayer);
     m.state = Machine::State::Joining;
     m.deadline = Clock::now() + config_.addForwardWait;
     // The other peers learn the newcomer first, so that its own streams find them ready.
@@ -745,6 +755,7 @@ void Transport::onPlayerMgmt(Machine& m, const PlayerMgmt& msg) {
         rp.name = nameOf(p);
         rp.remoteData = p.playerData;
         hr = engine_.RemotePlayerCreated(m.id, rp, nullptr);
+        if (SUCCEEDED(hr)) m.unclaimed.erase(p.id);
         break;
     }
     case Command::CreateGroup: {
@@ -754,6 +765,7 @@ void Transport::onPlayerMgmt(Machine& m, const PlayerMgmt& msg) {
             break;
         }
         hr = engine_.RemoteGroupCreated(m.id, p.id, nameOf(p), p.playerData, 0, nullptr);
+        if (SUCCEEDED(hr)) m.unclaimed.erase(p.id);
         break;
     }
     case Command::DeletePlayer:
@@ -945,6 +957,7 @@ void Transport::handleNotice(const OutboundNotice& n) {
         std::vector<MachineId> all;
         for (const auto& [id, m] : machines_) all.push_back(id);
         for (MachineId id : all) forgetMachine(id);
+        spareIds_.clear();  // the next session hands out its own
         return;
     }
     if (n.kind == OutboundNotice::Kind::SessionDescChanged) sessionFlags_ = n.desc.dwFlags;

@@ -165,6 +165,7 @@ private:
     std::map<Key, MachineId> byKey_;
     std::set<std::shared_ptr<Link>> links_;
     std::map<uint32_t, std::size_t> inboundPerAddress_;
+    std::vector<DPID> spareIds_;  // handed out, never used, still pending in the engine
     MachineId nextMachine_ = 1;
     uint32_t sessionFlags_ = 0;
 };
