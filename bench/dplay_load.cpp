@@ -6,6 +6,8 @@
 #include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
+#include <pthread.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <boost/asio/steady_timer.hpp>
@@ -171,6 +173,13 @@ double cpuSeconds() {
     return double(u.ru_utime.tv_sec + u.ru_stime.tv_sec) + double(u.ru_utime.tv_usec + u.ru_stime.tv_usec) / 1e6;
 }
 
+double threadCpuSeconds(std::thread& t) {
+    clockid_t id;
+    timespec ts{};
+    if (pthread_getcpuclockid(t.native_handle(), &id) != 0 || clock_gettime(id, &ts) != 0) return 0;
+    return double(ts.tv_sec) + double(ts.tv_nsec) / 1e9;
+}
+
 long rssKiB() {
     std::ifstream in("/proc/self/status");
     std::string line;
@@ -252,12 +261,14 @@ int main(int argc, char** argv) {
     std::this_thread::sleep_for(std::chrono::milliseconds(500));  // players created, ticks running
     const uint64_t m0 = appMessages.load();
     const double c0 = cpuSeconds();
+    const double d0 = threadCpuSeconds(drain);
     const auto w0 = Clock::now();
     const std::size_t queued0 = engine.Stats().queuedMessages;
     std::this_thread::sleep_for(std::chrono::seconds(loadSeconds));
     const double window = std::chrono::duration<double>(Clock::now() - w0).count();
     const uint64_t handled = appMessages.load() - m0;
     const double cpu = cpuSeconds() - c0;
+    const double drainCpu = threadCpuSeconds(drain) - d0;
     const EngineStats es = engine.Stats();
 
     int status = 0;
@@ -272,6 +283,8 @@ int main(int argc, char** argv) {
                 double(handled) / window, (unsigned long long)handled, window, machines);
     std::printf("host CPU per 10,000 messages: %.4f s (%.2f %% of one core)\n",
                 handled ? cpu / (double(handled) / 10000.0) : 0.0, 100.0 * cpu / window);
+    std::printf("  of which the host's receive loop %.2f %%, transport and engine %.2f %%\n",
+                100.0 * drainCpu / window, 100.0 * (cpu - drainCpu) / window);
     std::printf("queued at the host:          %zu at start, %zu at end; dropped %llu\n", queued0, es.queuedMessages,
                 (unsigned long long)es.droppedMessages);
     std::printf("host memory (RSS):           %ld KiB\n", rssKiB());
