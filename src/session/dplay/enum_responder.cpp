@@ -1,5 +1,8 @@
 #include "session/dplay/enum_responder.h"
 
+#include <ifaddrs.h>
+#include <netinet/in.h>
+
 #include <algorithm>
 
 #include "session/dplay/framer.h"
@@ -35,6 +38,20 @@ std::optional<Bytes> buildEnumSessionsReply(const EnumSessionsRequest& request, 
     Bytes out = encode(ctx, reply);
     if (out.empty()) return std::nullopt;
     return out;
+}
+
+std::optional<asio::ip::address_v4> broadcastAddressOf(const asio::ip::address_v4& address) {
+    ifaddrs* list = nullptr;
+    if (getifaddrs(&list) != 0) return std::nullopt;
+    std::optional<asio::ip::address_v4> found;
+    for (ifaddrs* i = list; i && !found; i = i->ifa_next) {
+        if (!i->ifa_addr || !i->ifa_netmask || i->ifa_addr->sa_family != AF_INET) continue;
+        uint32_t a = ntohl(reinterpret_cast<const sockaddr_in*>(i->ifa_addr)->sin_addr.s_addr);
+        uint32_t mask = ntohl(reinterpret_cast<const sockaddr_in*>(i->ifa_netmask)->sin_addr.s_addr);
+        if (a == address.to_uint() && mask != 0xFFFFFFFF) found = asio::ip::address_v4(a | ~mask);
+    }
+    freeifaddrs(list);
+    return found;
 }
 
 RateLimiter::RateLimiter(double perSecond, double burst, std::size_t maxSources)
@@ -118,7 +135,8 @@ private:
 };
 
 EnumResponder::EnumResponder(asio::io_context& io, EnumResponderConfig config, SessionProvider session)
-    : io_(io), config_(config), session_(std::move(session)), udp_(io), acceptor_(io), datagram_(65536),
+    : io_(io), config_(config), session_(std::move(session)), udp_(io), broadcastUdp_(io), acceptor_(io),
+      datagram_(65536), broadcastDatagram_(65536),
       limiter_(config.repliesPerSecond, config.replyBurst, config.maxSources), shared_(std::make_shared<Shared>()) {}
 
 EnumResponder::~EnumResponder() { stop(); }
@@ -146,7 +164,19 @@ bool EnumResponder::start(std::string& error) {
         udp_.close(ec);
         return false;
     }
-    receiveDatagram();
+    if (config_.bindAddress != asio::ip::address_v4::any()) {
+        auto bcast = config_.broadcastAddress ? config_.broadcastAddress : broadcastAddressOf(config_.bindAddress);
+        if (bcast && *bcast != config_.bindAddress) {
+            boost::system::error_code bec;
+            broadcastUdp_.open(udp::v4(), bec);
+            if (!bec) broadcastUdp_.set_option(asio::socket_base::reuse_address(true), bec);
+            if (!bec) broadcastUdp_.bind(udp::endpoint(*bcast, udp_.local_endpoint().port()), bec);
+            // Without it only direct enumeration works; that is no reason to refuse hosting.
+            if (bec) broadcastUdp_.close(bec);
+            else receiveDatagram(broadcastUdp_);
+        }
+    }
+    receiveDatagram(udp_);
     acceptConnection();
     return true;
 }
@@ -155,6 +185,7 @@ void EnumResponder::stop() {
     shared_->alive = false;
     boost::system::error_code ignored;
     udp_.close(ignored);
+    broadcastUdp_.close(ignored);
     acceptor_.close(ignored);
 }
 
@@ -170,14 +201,18 @@ uint16_t EnumResponder::tcpPort() const {
     return ec ? 0 : ep.port();
 }
 
-void EnumResponder::receiveDatagram() {
-    udp_.async_receive_from(asio::buffer(datagram_), datagramFrom_,
-                            [this, shared = shared_](boost::system::error_code ec, std::size_t n) {
-                                if (!shared->alive || ec == asio::error::operation_aborted) return;
-                                if (!ec && datagramFrom_.address().is_v4())
-                                    handleFrame(ByteView(datagram_.data(), n), datagramFrom_.address().to_v4());
-                                receiveDatagram();
-                            });
+void EnumResponder::receiveDatagram(udp::socket& socket) {
+    const bool primary = &socket == &udp_;
+    auto& buffer = primary ? datagram_ : broadcastDatagram_;
+    auto& from = primary ? datagramFrom_ : broadcastFrom_;
+    socket.async_receive_from(asio::buffer(buffer), from,
+                              [this, &socket, &buffer, &from, shared = shared_](boost::system::error_code ec,
+                                                                                std::size_t n) {
+                                  if (!shared->alive || ec == asio::error::operation_aborted) return;
+                                  if (!ec && from.address().is_v4())
+                                      handleFrame(ByteView(buffer.data(), n), from.address().to_v4());
+                                  receiveDatagram(socket);
+                              });
 }
 
 void EnumResponder::acceptConnection() {

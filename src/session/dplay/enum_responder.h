@@ -30,6 +30,10 @@ namespace qd::dplay {
 std::optional<Bytes> buildEnumSessionsReply(const EnumSessionsRequest& request, uint16_t requestVersion,
                                             const SessionDesc& session, uint16_t streamPort);
 
+// The broadcast address of the interface holding `address` (its subnet's highest
+// address, also for interfaces that do not flag broadcast, such as loopback).
+std::optional<boost::asio::ip::address_v4> broadcastAddressOf(const boost::asio::ip::address_v4& address);
+
 // Token bucket per IPv4 source address, with a bounded table (the least recently
 // seen source is forgotten first).
 class RateLimiter {
@@ -54,6 +58,9 @@ struct EnumResponderConfig {
     boost::asio::ip::address_v4 bindAddress = boost::asio::ip::address_v4::any();
     uint16_t port = kDirectPlayPort;  // 0 picks a free port (tests)
     uint16_t streamPort = 0;          // the host's stream port, named in every reply
+    // A socket bound to one address does not see broadcasts: with a specific bind address,
+    // the subnet's broadcast address is listened on as well (found by start() when unset).
+    std::optional<boost::asio::ip::address_v4> broadcastAddress;
     double repliesPerSecond = 2.0;    // per source address
     double replyBurst = 5.0;
     std::size_t maxSources = 1024;
@@ -88,12 +95,13 @@ public:
 
     uint16_t udpPort() const;
     uint16_t tcpPort() const;
+    bool listensForBroadcast() const { return broadcastUdp_.is_open(); }
     const Stats& stats() const { return stats_; }
 
 private:
     struct Shared;
     class Connection;
-    void receiveDatagram();
+    void receiveDatagram(boost::asio::ip::udp::socket& socket);
     void acceptConnection();
     void handleFrame(ByteView frame, const boost::asio::ip::address_v4& source);
     void sendReply(Bytes reply, const boost::asio::ip::tcp::endpoint& to);
@@ -102,9 +110,10 @@ private:
     EnumResponderConfig config_;
     SessionProvider session_;
     boost::asio::ip::udp::socket udp_;
+    boost::asio::ip::udp::socket broadcastUdp_;
     boost::asio::ip::tcp::acceptor acceptor_;
-    std::vector<uint8_t> datagram_;
-    boost::asio::ip::udp::endpoint datagramFrom_;
+    std::vector<uint8_t> datagram_, broadcastDatagram_;
+    boost::asio::ip::udp::endpoint datagramFrom_, broadcastFrom_;
     RateLimiter limiter_;
     std::shared_ptr<Shared> shared_;
     Stats stats_;
