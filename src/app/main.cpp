@@ -24,6 +24,14 @@ int main(int argc, char** argv) {
     runCmd->add_option("--lobby", lobbyMode, "Started by a lobby that asks to create or join a session")
         ->check(CLI::IsMember({"create", "join"}, CLI::ignore_case));
     runCmd->add_option("--session-name", sessionName, "The lobby's session name (with --lobby)");
+    runCmd->add_option("--bind", run.bindAddress, "IPv4 address the session listens on (default: all)");
+    runCmd->add_option("--public-address", run.publicAddress,
+                       "Address announced to clients, for a host behind NAT");
+    runCmd->add_option("--dplay-port", run.streamPort, "The session's stream and datagram port (2300-2400)")
+        ->check(CLI::Range(1, 65535));
+    runCmd->add_option("--enum-port", run.enumPort, "Enumeration port (default 47624; tests use others)")
+        ->check(CLI::Range(1, 65535));
+    runCmd->add_flag("!--no-network", run.network, "Host without network transport (nobody can join)");
     runCmd->add_option("--instance-name", run.instanceName,
                        "Name of the single-instance marker (default: one host per machine)");
 

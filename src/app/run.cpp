@@ -15,6 +15,7 @@
 #include "platform/msgbox.h"
 #include "platform/window.h"
 #include "session/engine.h"
+#include "session/dplay/transport.h"
 #include "session/pump.h"
 #include "sidelink/settings_link.h"
 #include "sidelink/settings_message.h"
@@ -143,11 +144,50 @@ int RunHost(const RunOptions& options) {
     mainWindow.game().isAutobooted = [&autoboot](const std::string& name) { return autoboot.IsAutobooted(name); };
 
     ServiceFactory factory = options.factory;
+    std::shared_ptr<dplay::Transport> transport;
     if (!factory) {
         const std::string hostAddress = setup.sideLink.hostAddressText();
-        factory = [hostAddress]() -> std::shared_ptr<DirectPlayService> {
+        factory = [&, hostAddress]() -> std::shared_ptr<DirectPlayService> {
             EngineOptions engineOptions;
             engineOptions.hostAddress = hostAddress;
+            if (options.network) {
+                // The transport's sockets open with the session, as DirectPlay's did in Open,
+                // so the connection lists taken around it see the host's own ports.
+                engineOptions.onOpen = [&](Engine& engine) -> HRESULT {
+                    dplay::TransportConfig config;
+                    boost::system::error_code ec;
+                    config.bindAddress = boost::asio::ip::make_address_v4(options.bindAddress, ec);
+                    if (ec) {
+                        std::cerr << "quarneld: --bind " << options.bindAddress << " is not an IPv4 address\n";
+                        return DPERR_CANNOTCREATESERVER;
+                    }
+                    if (!options.publicAddress.empty()) {
+                        config.publicAddress = boost::asio::ip::make_address_v4(options.publicAddress, ec);
+                        if (ec) {
+                            std::cerr << "quarneld: --public-address " << options.publicAddress
+                                      << " is not an IPv4 address\n";
+                            return DPERR_CANNOTCREATESERVER;
+                        }
+                    }
+                    config.streamPort = options.streamPort;
+                    config.enumPort = options.enumPort;
+                    transport = dplay::Transport::create(engine, config);
+                    std::string error;
+                    if (!transport->start(error)) {
+                        std::cerr << "quarneld: cannot open the session's network ports: " << error << "\n";
+                        LogError("Network error, " + error);
+                        transport.reset();
+                        return DPERR_CANNOTCREATESERVER;
+                    }
+                    std::cout << "quarneld: session open; DirectPlay enumeration on " << options.bindAddress << ":"
+                              << transport->enumUdpPort() << ", stream port " << transport->streamPort()
+                              << ", datagram port " << transport->datagramPort() << std::endl;
+                    return S_OK;
+                };
+                engineOptions.onClose = [&](Engine&) {
+                    if (transport) transport->stop();
+                };
+            }
             return std::make_shared<Engine>(engineOptions);
         };
     }
@@ -175,6 +215,7 @@ int RunHost(const RunOptions& options) {
     }
     // 11.
     CloseHostSession(context);
+    if (transport) transport->stop();
     link = nullptr;
     return result;
 }

@@ -21,9 +21,14 @@ struct RunOptions {
     std::string instanceName;  // the single-instance marker; empty: the machine-wide default
     // Answers question boxes without an operator (no console): the default answers No.
     bool headless = true;
-    // Makes the DirectPlay object; empty: the session engine alone (nobody can join over
-    // the network).
+    // Makes the DirectPlay object; empty: the session engine with the DirectPlay transport
+    // configured below.
     ServiceFactory factory;
+    bool network = true;                 // false: the engine alone, nobody can join
+    std::string bindAddress = "0.0.0.0";
+    std::string publicAddress;           // the address announced to clients behind NAT
+    uint16_t streamPort = 0;             // 0: the first free one from 2300
+    uint16_t enumPort = 47624;
     // Called on the window thread once the queue and desktop exist (the console starts here)
     // and when the run ends.
     std::function<void(Desktop&, MessageQueue&)> onDesktop;

@@ -295,22 +295,36 @@ HRESULT Engine::InitializeConnection(std::span<const uint8_t> address, uint32_t 
 }
 
 HRESULT Engine::Open(const SessionDesc& desc, uint32_t flags) {
-    std::lock_guard lock(mutex_);
-    if (!initialized_) return DPERR_UNINITIALIZED;
-    if (open_) return DPERR_ALREADYINITIALIZED;
-    if (flags & DPOPEN_JOIN) return DPERR_NOSESSIONS;  // this engine only hosts
-    if (!(flags & DPOPEN_CREATE)) return DPERR_INVALIDFLAGS;
-    if (desc.dwSize != 80) return DPERR_INVALIDPARAMS;
-    desc_ = desc;
-    if (desc_.guidInstance.isNull()) desc_.guidInstance = randomGuid();
-    desc_.dwCurrentPlayers = 0;
-    open_ = true;
-    hostSystemPlayer_ = allocateIdLocked();
+    {
+        std::lock_guard lock(mutex_);
+        if (!initialized_) return DPERR_UNINITIALIZED;
+        if (open_) return DPERR_ALREADYINITIALIZED;
+        if (flags & DPOPEN_JOIN) return DPERR_NOSESSIONS;  // this engine only hosts
+        if (!(flags & DPOPEN_CREATE)) return DPERR_INVALIDFLAGS;
+        if (desc.dwSize != 80) return DPERR_INVALIDPARAMS;
+        desc_ = desc;
+        if (desc_.guidInstance.isNull()) desc_.guidInstance = randomGuid();
+        desc_.dwCurrentPlayers = 0;
+        open_ = true;
+        hostSystemPlayer_ = allocateIdLocked();
+    }
+    if (options_.onOpen) {
+        const HRESULT hr = options_.onOpen(*this);
+        if (FAILED(hr)) {
+            Close();
+            return hr;
+        }
+    }
     return S_OK;
 }
 
 HRESULT Engine::Close() {
     Outbox out;
+    {
+        std::lock_guard lock(mutex_);
+        if (!open_) return S_OK;
+    }
+    if (options_.onClose) options_.onClose(*this);
     {
         std::lock_guard lock(mutex_);
         if (!open_) return S_OK;

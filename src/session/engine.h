@@ -27,6 +27,7 @@
 // an allowance of the same size again on top, so a flood of data cannot push state
 // changes out. The name table, machines, names, data and messages have fixed ceilings.
 #include <cstdint>
+#include <functional>
 #include <deque>
 #include <map>
 #include <memory>
@@ -52,11 +53,18 @@ struct EngineLimits {
     std::size_t maxQueuedBytes = 4 * 1024 * 1024;
 };
 
+class Engine;
+
 struct EngineOptions {
     EngineLimits limits;
     bool offerTcpip = true;           // EnumConnections offers the TCP/IP connection
     std::string hostAddress;          // local players' address; else from InitializeConnection, else "127.0.0.1"
     uint32_t idKey = 0;               // ids are obscured with this key; 0 picks a random one
+    // Called, without the engine's lock, once the session is open (the transport binds its
+    // sockets here, as DirectPlay did inside Open); a failure closes the session again and
+    // is Open's answer. onClose runs before the session closes.
+    std::function<HRESULT(Engine&)> onOpen;
+    std::function<void(Engine&)> onClose;
 };
 
 struct EngineStats {
