@@ -483,7 +483,14 @@ bool ConsoleServer::Impl::Submit(std::string_view text) {
     auto command = ParseCommand(text);
     if (!command) return false;
     Desktop* desktop = &desktop_;
-    return queue_.PostTask([desktop, c = std::move(*command)] { ApplyCommand(*desktop, c); });
+    MessageQueue* queue = &queue_;
+    return queue_.PostTask([desktop, queue, c = std::move(*command)] {
+        // The model is published after each dispatched message. A command that opens a
+        // modal dialog or question box does not return until it is answered, so a second
+        // message is queued first: the nested loop dispatches it and the box is shown.
+        queue->PostTask([] {});
+        ApplyCommand(*desktop, c);
+    });
 }
 
 void ConsoleServer::Impl::Watch() {

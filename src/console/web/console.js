@@ -1,6 +1,6 @@
 // The operator console: keeps a WebSocket to the host, draws each snapshot it pushes,
 // and sends the operator's actions back as commands. Reconnects by itself.
-import { DialogView } from './dialogs.js';
+import { DialogView, typingDone } from './dialogs.js';
 
 const stage = document.getElementById('stage');
 const boxLayer = document.getElementById('boxes');
@@ -223,6 +223,7 @@ document.addEventListener('keydown', (event) => {
   const hwnd = keyDialog();
   if (hwnd === null) return;
   event.preventDefault();
+  typingDone();
   send({ op: event.key === 'Enter' ? 'enter' : 'escape', hwnd });
 }, true);
 

@@ -5,6 +5,13 @@
 const TAB_DEFAULT = 32;  // dialog units between default tab stops
 const TYPING_GRACE_MS = 400;  // the host's echo of an edit waits while the operator types
 
+// A command that acts on typed text (Enter, a click) ends the typing: the host's next
+// state of the edit shows at once, such as the chat entry cleared after sending.
+let typingDoneAt = 0;
+export function typingDone() {
+  typingDoneAt = performance.now();
+}
+
 export class DialogView {
   constructor(snapshotDialog, send) {
     this.hwnd = snapshotDialog.hwnd;
@@ -115,7 +122,10 @@ function makeControl(c, dialog) {
       const b = common(document.createElement('button'));
       b.type = 'button';
       if (c.kind === 'defbutton') b.classList.add('default');
-      b.addEventListener('click', () => send({ op: 'click' }));
+      b.addEventListener('click', () => {
+        typingDone();
+        send({ op: 'click' });
+      });
       watchFocus(b);
       view.el = b;
       view.focusable = () => !b.disabled && !b.hidden;
@@ -169,12 +179,18 @@ function makeControl(c, dialog) {
       watchFocus(e);
       view.el = e;
       view.focusable = () => !e.disabled && !e.hidden;
+      let recheck = null;
       view.update = (s) => {
         e.disabled = !s.enabled;
         e.hidden = !s.visible;
-        const typing = document.activeElement === e && performance.now() - lastInput < TYPING_GRACE_MS;
+        const now = performance.now();
+        const typing = document.activeElement === e && lastInput > typingDoneAt && now - lastInput < TYPING_GRACE_MS;
         const text = multi ? s.text.replace(/\r\n/g, '\n') : s.text;
-        if (!typing && e.value !== text) {
+        clearTimeout(recheck);
+        if (typing) {
+          // Shown once the operator pauses, even if the host sends nothing newer.
+          recheck = setTimeout(() => view.update(s), TYPING_GRACE_MS - (now - lastInput) + 10);
+        } else if (e.value !== text) {
           const atBottom = e.scrollTop + e.clientHeight >= e.scrollHeight - 2;
           e.value = text;
           // The host scrolls an edit to its caret; a pane whose caret sits at the end (the
