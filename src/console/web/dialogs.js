@@ -19,6 +19,7 @@ export class DialogView {
     this.send = send;
     this.controls = [];
     this.serverFocus = null;
+    this.wantFocus = null;
     this.el = document.createElement('section');
     this.el.className = 'dialog';
     this.el.dataset.hwnd = String(this.hwnd);
@@ -54,6 +55,9 @@ export class DialogView {
   noteFocus(id) {
     if (this.serverFocus !== id) {
       this.serverFocus = id;
+      // Snapshots already on their way still name the old focus: they must not pull
+      // the page's focus back before the host has seen the move.
+      this.wantFocus = { id, until: performance.now() + 1000 };
       this.send({ op: 'focus', hwnd: this.hwnd, control: id });
     }
   }
@@ -64,8 +68,9 @@ export class DialogView {
     this.el.classList.toggle('modal', d.modal);
     this.el.toggleAttribute('inert', !d.enabled);
     d.controls.forEach((c, i) => this.controls[i] && this.controls[i].update(c));
-    const focusChanged = d.focus !== this.serverFocus;
-    this.serverFocus = d.focus;
+    if (this.wantFocus && (d.focus === this.wantFocus.id || performance.now() > this.wantFocus.until)) this.wantFocus = null;
+    const focusChanged = !this.wantFocus && d.focus !== this.serverFocus;
+    if (!this.wantFocus) this.serverFocus = d.focus;
     if (isTop && d.enabled && (focusChanged || this.justCreated)) {
       const target = this.controls.find((v) => v.id === d.focus && v.focusable());
       if (target && !target.el.contains(document.activeElement)) target.focusEl().focus({ preventScroll: true });
