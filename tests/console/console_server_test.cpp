@@ -487,3 +487,36 @@ TEST(ConsoleToken, FileIsReadOrMadeOwnerOnly) {
 
 }  // namespace
 }  // namespace qd::console
+
+namespace qd::console {
+namespace {
+
+TEST(ConsoleHostCheck, OnlyThisConsolesAddressesAndOrigins) {
+    const HostCheck loopback("127.0.0.1", 8470);
+    EXPECT_TRUE(loopback.HostAllowed("127.0.0.1:8470"));
+    EXPECT_TRUE(loopback.HostAllowed("localhost:8470"));
+    EXPECT_FALSE(loopback.HostAllowed("127.0.0.1:8471"));
+    EXPECT_FALSE(loopback.HostAllowed("10.0.0.7:8470"));
+    EXPECT_FALSE(loopback.HostAllowed("rebound.example:8470"));
+    EXPECT_TRUE(loopback.OriginAllowed(std::nullopt, "127.0.0.1:8470"));
+    EXPECT_TRUE(loopback.OriginAllowed("http://localhost:8470", "localhost:8470"));
+    EXPECT_FALSE(loopback.OriginAllowed("http://localhost:8470", "127.0.0.1:8470"));
+    EXPECT_FALSE(loopback.OriginAllowed("https://127.0.0.1:8470", "127.0.0.1:8470"));
+
+    // Listening everywhere: any address literal of this port, never a name.
+    const HostCheck any("0.0.0.0", 9000);
+    EXPECT_TRUE(any.HostAllowed("192.168.1.20:9000"));
+    EXPECT_TRUE(any.HostAllowed("[fe80::1]:9000"));
+    EXPECT_TRUE(any.HostAllowed("localhost:9000"));
+    EXPECT_FALSE(any.HostAllowed("192.168.1.20:9001"));
+    EXPECT_FALSE(any.HostAllowed("evil.example:9000"));
+    EXPECT_FALSE(any.HostAllowed(":9000"));
+
+    EXPECT_EQ(QueryParameter("/?a=1&token=abc&b", "token"), "abc");
+    EXPECT_EQ(QueryParameter("/?xtoken=abc", "token"), std::nullopt);
+    EXPECT_EQ(CookieValue("a=1; quarneld_console_1=tok ;b=2", "quarneld_console_1"), "tok");
+    EXPECT_EQ(CookieValue("quarneld_console_12=tok", "quarneld_console_1"), std::nullopt);
+}
+
+}  // namespace
+}  // namespace qd::console
