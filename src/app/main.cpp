@@ -2,7 +2,9 @@
 #include <filesystem>
 #include <iostream>
 
+#include "app/run.h"
 #include "app/startup.h"
+#include "session/data_access.h"
 
 int main(int argc, char** argv) {
     CLI::App app{"quarneld: dedicated host for multiplayer sessions of a combat flight simulator"};
@@ -14,9 +16,16 @@ int main(int argc, char** argv) {
     check->add_option("--workdir", workDir, "Working directory (default: the current directory)");
     check->add_flag("--json", json, "Print one JSON object");
 
+    qd::RunOptions run;
     std::string runWorkDir = ".";
-    auto* run = app.add_subcommand("run", "Host the session of a working directory");
-    run->add_option("--workdir", runWorkDir, "Working directory (default: the current directory)");
+    std::string lobbyMode, sessionName;
+    auto* runCmd = app.add_subcommand("run", "Host the session of a working directory");
+    runCmd->add_option("--workdir", runWorkDir, "Working directory (default: the current directory)");
+    runCmd->add_option("--lobby", lobbyMode, "Started by a lobby that asks to create or join a session")
+        ->check(CLI::IsMember({"create", "join"}, CLI::ignore_case));
+    runCmd->add_option("--session-name", sessionName, "The lobby's session name (with --lobby)");
+    runCmd->add_option("--instance-name", run.instanceName,
+                       "Name of the single-instance marker (default: one host per machine)");
 
     try {
         app.parse(argc, argv);
@@ -26,9 +35,18 @@ int main(int argc, char** argv) {
     }
 
     if (*check) return qd::RunCheck(workDir, json, std::cout, std::cerr);
-    if (*run) {
-        std::cerr << "quarneld run: hosting is not assembled yet; showing the check of " << runWorkDir << "\n";
-        return qd::RunCheck(runWorkDir, false, std::cout, std::cerr);
+    if (*runCmd) {
+        run.workDir = runWorkDir;
+        if (!lobbyMode.empty()) {
+            qd::LobbySettings lobby;
+            lobby.mode = *qd::ParseLobbyMode(lobbyMode);
+            lobby.sessionName = qd::WideCopy(sessionName);
+            run.lobby = lobby;
+        } else if (!sessionName.empty()) {
+            std::cerr << "quarneld run: --session-name goes with --lobby\n";
+            return 2;
+        }
+        return qd::RunHost(run);
     }
     return 2;
 }

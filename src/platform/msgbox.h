@@ -22,6 +22,7 @@ struct MessageBoxRequest {
     MbButtons buttons = MbButtons::Ok;
     MbIcon icon = MbIcon::None;
     bool owned = false;                // owned by the main window (else no owner)
+    int defaultButton = 0;             // the button Enter answers (IDYES, IDNO, ...); 0: the first
 };
 
 using MessageBoxHandler = std::function<int(const MessageBoxRequest&)>;

@@ -5,12 +5,15 @@
 // layer, and the main window only through WindowPort, so every handler runs in a
 // unit test without network or browser.
 #include <cstdint>
+#include <functional>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "config/context.h"
+#include "config/summary.h"
 #include "config/types.h"
 #include "platform/result.h"
 #include "protocol/state.h"
@@ -52,6 +55,12 @@ public:
 
 // Everything the handlers share. Owned by the app; lives for the run.
 struct GameHost {
+    GameHost(HostContext& s, DataAccess& d, ConfigContext& c, WindowPort& w, std::vector<TargetObject*> t = {},
+             std::vector<TeamDefinition*> tm = {}, HostState st = {}, AutobootList* a = nullptr,
+             SettingsLink* link = nullptr)
+        : session(s), data(d), config(c), window(w), targets(std::move(t)), teams(std::move(tm)), state(st),
+          autoboot(a), settingsLink(link) {}
+
     HostContext& session;
     DataAccess& data;
     ConfigContext& config;
@@ -61,6 +70,23 @@ struct GameHost {
     HostState state;
     AutobootList* autoboot = nullptr;      // consulted on arrival; may be null in tests
     SettingsLink* settingsLink = nullptr;  // the side link; null: a settings push is logged as impossible
+    // "Unrestrict all teams" of the settings dialog: the side link then never restricts aircraft.
+    uint32_t unrestrictAllTeams = 0;
+
+    // The autoboot list's IsAutobooted, set by the app; empty: nobody is autobooted.
+    std::function<bool(const std::string&)> isAutobooted;
+    // Tick source (GetTickCount when empty) and the daylight flag NET_LAUNCH's hour
+    // follows (the local zone's after tzset when unset); tests fix both.
+    std::function<uint32_t()> tickCount;
+    std::optional<bool> daylight;
+
+    // What the handlers remember for the run.
+    struct RunMemory {
+        std::optional<std::vector<uint8_t>> welcomeMessage;  // built on the first welcome
+        std::set<DPID> noLinkLogged;                          // settings pushes logged as impossible
+        std::set<std::pair<DPID, int>> recountNoticeShown;    // (player, pass) of "Player on team, but NOT"
+        std::set<std::string> fileErrorsLogged;               // damage profile and template failures
+    } run;
 
     DirectPlayService& dp() { return *session.directPlay; }
     DPID hostPlayerId() const { return session.hostPlayerId; }
@@ -113,5 +139,9 @@ HRESULT SendChat(GameHost& host, std::optional<std::string> text = std::nullopt)
 // "%s:  %s\r\n" with the player's short name ("unknown" without one); nullopt when the
 // player's name cannot be read.
 std::optional<std::string> FormatChatLine(GameHost& host, DPID player, std::string_view text);
+
+// --- Options summary --------------------------------------------------------------
+// Builds the summary for the main window and sets state.pauseAllowed from it.
+OptionsSummary ApplyOptionsSummary(GameHost& host, const SessionDesc& desc);
 
 }  // namespace qd

@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <string>
 
 #include "session/service.h"
@@ -36,6 +37,8 @@ std::optional<std::vector<AddressChunk>> ParseCompoundAddress(std::span<const ui
     std::vector<AddressChunk> chunks;
     std::size_t p = 0;
     while (p < a.size()) {
+        // Callers hand fixed-size blocks whose tail is zero padding after the last chunk.
+        if (std::all_of(a.begin() + static_cast<std::ptrdiff_t>(p), a.end(), [](uint8_t b) { return b == 0; })) break;
         if (a.size() - p < 20) return std::nullopt;
         AddressChunk c;
         c.type = Guid::fromBytes(a.data() + p);

@@ -1,0 +1,161 @@
+#include <gtest/gtest.h>
+
+#include "app/capture_dialog.h"
+#include "app/eject_dialog.h"
+#include "app/templates.h"
+#include "simfiles/workdir.h"
+
+namespace qd {
+namespace {
+
+using test::WorkDir;
+
+// A desktop whose modal loops cannot hang a test: the queue is quit after 5 s.
+class DialogsTest : public ::testing::Test {
+protected:
+    DialogsTest() : desk(q) {
+        desk.SetEchoToStderr(false);
+        watchdog = q.CreateWindow([](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return 0; });
+        SetTimer(watchdog, 1, 5000, [this](HWND, UINT) { q.PostQuitMessage(99); });
+    }
+    // The operator's input, run inside the modal loop of the dialog made from templateId.
+    void Operator(int templateId, std::function<void(Dialog&, HWND)> act) {
+        q.PostTask([this, templateId, act] {
+            Dialog* d = desk.FindTemplate(templateId);
+            ASSERT_NE(d, nullptr);
+            act(*d, d->hwnd());
+        });
+    }
+    MessageQueue q;
+    Desktop desk;
+    HWND watchdog = kNoWindow;
+    WorkDir wd;
+};
+
+TEST_F(DialogsTest, EjectOptionsStartAtAllowRejoinOnEveryOpening) {
+    AutobootList list(wd.path());
+    Operator(IDD_EJECT, [&](Dialog& d, HWND h) {
+        EXPECT_EQ(d.GetDlgItemText(IDC_EJECT_NAME), "Bob");
+        EXPECT_EQ(d.IsDlgButtonChecked(IDC_ALLOW_REJOIN), BST_CHECKED);
+        EXPECT_TRUE(desk.PressEnter(h));  // no default button: Enter does nothing
+        EXPECT_FALSE(d.ended());
+        EXPECT_FALSE(desk.TypeText(h, IDC_EJECT_NAME, "Alice"));  // read-only
+        desk.Click(h, IDC_AUTOBOOT);
+        desk.Click(h, IDC_EJECT_OK);
+    });
+    EXPECT_EQ(EjectDialog(desk, kNoWindow, "Bob", list), 1);
+    EXPECT_EQ(wd.Read("quarneld/autoboot.txt"), "Bob\n");
+
+    // Second opening: OK without touching the buttons only lets the player go.
+    Operator(IDD_EJECT, [&](Dialog& d, HWND h) {
+        EXPECT_EQ(d.IsDlgButtonChecked(IDC_ALLOW_REJOIN), BST_CHECKED);
+        EXPECT_EQ(d.IsDlgButtonChecked(IDC_AUTOBOOT), BST_UNCHECKED);
+        desk.Click(h, IDC_EJECT_OK);
+    });
+    EXPECT_EQ(EjectDialog(desk, kNoWindow, "Carl", list), 1);
+    EXPECT_FALSE(list.IsAutobooted("Carl"));
+
+    // No rejoin: kept out for this run, the file untouched.
+    Operator(IDD_EJECT, [&](Dialog&, HWND h) {
+        desk.Click(h, IDC_AUTOBOOT);
+        desk.Click(h, IDC_NO_REJOIN);
+        desk.Click(h, IDC_EJECT_OK);
+    });
+    EXPECT_EQ(EjectDialog(desk, kNoWindow, "Dave", list), 1);
+    EXPECT_TRUE(list.IsAutobooted("Dave"));
+    EXPECT_EQ(wd.Read("quarneld/autoboot.txt"), "Bob\n");
+
+    // The same player ejected again for good is written again.
+    Operator(IDD_EJECT, [&](Dialog&, HWND h) {
+        desk.Click(h, IDC_AUTOBOOT);
+        desk.Click(h, IDC_EJECT_OK);
+    });
+    EXPECT_EQ(EjectDialog(desk, kNoWindow, "Bob", list), 1);
+    EXPECT_EQ(wd.Read("quarneld/autoboot.txt"), "Bob\nBob\n");
+}
+
+TEST_F(DialogsTest, EjectCancelledByButtonEscapeOrCloseBoxChangesNothing) {
+    AutobootList list(wd.path());
+    const std::function<void(HWND)> ways[] = {
+        [&](HWND h) { desk.Click(h, IDC_EJECT_CANCEL); },
+        [&](HWND h) { desk.PressEscape(h); },
+        [&](HWND h) { desk.CloseBox(h); },
+    };
+    for (const auto& cancel : ways) {
+        Operator(IDD_EJECT, [&](Dialog&, HWND h) {
+            desk.Click(h, IDC_AUTOBOOT);
+            cancel(h);
+        });
+        EXPECT_EQ(EjectDialog(desk, kNoWindow, "Eve", list), 0);
+    }
+    EXPECT_FALSE(list.IsAutobooted("Eve"));
+    EXPECT_FALSE(std::filesystem::exists(wd.path() / "quarneld/autoboot.txt"));
+    // A queue quit while the dialog is open counts as a cancel.
+    q.PostQuitMessage(0);
+    EXPECT_EQ(EjectDialog(desk, kNoWindow, "Eve", list), 0);
+}
+
+TEST_F(DialogsTest, CaptureDialogOpensSelectedAndCutsTheDescription) {
+    CaptureChoice choice;
+    choice.description = "stale";
+    Operator(IDD_CAPTURE, [&](Dialog& d, HWND h) {
+        EXPECT_EQ(choice.description, "");
+        EXPECT_EQ(d.GetDlgItemText(IDC_CAPTURE_DESCRIPTION), "No description");
+        EXPECT_EQ(d.EditGetSel(IDC_CAPTURE_DESCRIPTION), std::make_pair(0, 14));
+        EXPECT_EQ(d.IsDlgButtonChecked(IDC_TARGET_PLACEMENT), BST_CHECKED);
+        EXPECT_TRUE(desk.PressEnter(h));  // OK is IDOK here
+    });
+    EXPECT_EQ(CaptureDialog(desk, choice), 1);
+    EXPECT_EQ(choice.description, "No description");
+    EXPECT_EQ(choice.purpose, kCaptureTarget);
+
+    Operator(IDD_CAPTURE, [&](Dialog&, HWND h) {
+        desk.TypeText(h, IDC_CAPTURE_DESCRIPTION, std::string(300, 'q'));
+        desk.Click(h, IDC_TEAM_LOCATION);
+        desk.Click(h, IDOK);
+    });
+    EXPECT_EQ(CaptureDialog(desk, choice), 1);
+    EXPECT_EQ(choice.description, std::string(253, 'q'));
+    EXPECT_EQ(choice.purpose, kCaptureTeam);
+
+    Operator(IDD_CAPTURE, [&](Dialog&, HWND h) { desk.PressEscape(h); });
+    EXPECT_EQ(CaptureDialog(desk, choice), 0);
+}
+
+MotionCopy At(int32_t latitude) {
+    MotionCopy m{};
+    for (int i = 0; i < 4; ++i) m[36 + i] = static_cast<uint8_t>(static_cast<uint32_t>(latitude) >> (8 * i));
+    return m;
+}
+
+TEST_F(DialogsTest, CaptureLocationWritesWhatThePlayerIsWhenTheDialogCloses) {
+    int asked = 0;
+    auto player = [&]() -> std::optional<CaptureSource> {
+        ++asked;
+        return CaptureSource{At(4444444), std::string("AJ[]Zeppelin[]F")};
+    };
+    // Cancel: nothing written, nothing asked.
+    Operator(IDD_CAPTURE, [&](Dialog&, HWND h) { desk.Click(h, IDCANCEL); });
+    EXPECT_FALSE(CaptureLocation(desk, wd.path(), At(0), player));
+    EXPECT_EQ(asked, 0);
+    EXPECT_FALSE(std::filesystem::exists(wd.path() / "quarneld/capture.txt"));
+
+    Operator(IDD_CAPTURE, [&](Dialog&, HWND h) { desk.Click(h, IDOK); });
+    EXPECT_TRUE(CaptureLocation(desk, wd.path(), At(0), player));
+    EXPECT_EQ(asked, 1);
+    std::string file = wd.Read("quarneld/capture.txt");
+    EXPECT_EQ(file, FormatCapture(At(4444444), "No description", kCaptureTarget, std::string("Zeppelin"),
+                                  std::nullopt));
+
+    // The player left while the dialog was open: the position of the command's moment.
+    Operator(IDD_CAPTURE, [&](Dialog&, HWND h) {
+        desk.Click(h, IDC_TEAM_LOCATION);
+        desk.Click(h, IDOK);
+    });
+    EXPECT_TRUE(CaptureLocation(desk, wd.path(), At(-2), [] { return std::optional<CaptureSource>(); }));
+    EXPECT_EQ(wd.Read("quarneld/capture.txt").substr(file.size()),
+              FormatCapture(At(-2), "No description", kCaptureTeam, std::nullopt, std::nullopt));
+}
+
+}  // namespace
+}  // namespace qd
