@@ -25,8 +25,11 @@ after(async () => {
 
 // Starts the host; resolves with its login address once it prints it.
 function startHost({ port = 0, tokenFile = path.join(scratch, `token-${Date.now()}-${Math.random()}`) } = {}) {
+  const workDir = fs.mkdtempSync(path.join(scratch, 'work-'));
+  fs.mkdirSync(path.join(workDir, 'quarneld'));
   return new Promise((resolve, reject) => {
-    const proc = spawn(HOST_PROGRAM, ['--console', `127.0.0.1:${port}`, '--console-token-file', tokenFile], {
+    const proc = spawn(HOST_PROGRAM, ['--console', `127.0.0.1:${port}`, '--console-token-file', tokenFile,
+      '--workdir', workDir], {
       stdio: ['ignore', 'pipe', 'pipe'],
     });
     let out = '';
@@ -38,7 +41,7 @@ function startHost({ port = 0, tokenFile = path.join(scratch, `token-${Date.now(
       const m = out.match(/Console: (http:\/\/127\.0\.0\.1:(\d+)\/\?token=\w+)/);
       if (m) {
         clearTimeout(timer);
-        const host = { proc, url: m[1], port: Number(m[2]), tokenFile, exited: new Promise((r) => proc.on('exit', r)) };
+        const host = { proc, url: m[1], port: Number(m[2]), tokenFile, workDir, exited: new Promise((r) => proc.on('exit', r)) };
         cleanups.push(() => stopHost(host));
         resolve(host);
       }
@@ -203,6 +206,39 @@ test('an information box is a notice the operator dismisses; it holds nothing', 
 
   await notice.locator('button', { hasText: 'OK' }).click();
   await notice.waitFor({ state: 'detached' });
+});
+
+test('a modal dialog (103) opens over the main window and holds it; its radio group and OK work', async () => {
+  const host = await startHost();
+  const { page } = await openConsole(host);
+  const rows = control(page, IDC.players).locator('.row');
+
+  await rows.nth(0).click();  // one of the host's own objects
+  await control(page, IDC.eject).click();
+  await page.locator('#notices .notice .text', { hasText: 'QUARNELD objects cannot be ejected' }).waitFor();
+  assert.equal(await page.locator('section.dialog[data-template="103"]').count(), 0);
+
+  await rows.nth(2).click();
+  await control(page, IDC.eject).click();
+  const eject = page.locator('section.dialog[data-template="103"]');
+  await eject.waitFor();
+  assert.equal(await eject.locator('.titlebar .title').textContent(), 'Eject player');
+  await page.waitForFunction(() => document.querySelector('section[data-template="101"]').hasAttribute('inert'));
+  assert.equal(await eject.locator('[data-id="1110"]').inputValue(), 'Péter the pilot');
+  const radio = (id) => eject.locator(`[data-id="${id}"] input`);
+  assert.equal(await radio(1111).isChecked(), true);
+  await eject.locator('[data-id="1113"]').click();
+  await page.waitForFunction(() => document.querySelector('[data-id="1113"] input').checked);
+  assert.equal(await radio(1111).isChecked(), false);
+  await shot(page, 'eject-dialog');
+
+  await eject.locator('[data-id="1108"]').click();  // OK
+  await eject.waitFor({ state: 'detached' });
+  await page.waitForFunction(() => !document.querySelector('section[data-template="101"]').hasAttribute('inert'));
+  await page.waitForFunction(() => document.querySelectorAll('[data-id="1076"] .row').length === 2);
+  // The name reaches the file in the program's 8-bit text, not in the page's UTF-8.
+  const file = fs.readFileSync(path.join(host.workDir, 'quarneld', 'autoboot.txt'));
+  assert.deepEqual(file, Buffer.from('P\xe9ter the pilot\n', 'latin1'));
 });
 
 test('two browsers show the same state and their commands apply in order', async () => {

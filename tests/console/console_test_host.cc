@@ -2,14 +2,16 @@
 // stand-in procedure, a desktop and a console server on loopback. It keeps the main
 // window's operator-facing behaviour that the tests look at: the exit question, the
 // chat entry and Send (Enter only from the entry or the button), the 1,500-character
-// chat pane, and the eject refusal shown as a notice.
+// chat pane, and Eject pilot: the refusals as notices, and the real eject dialog (103)
+// run modally over the main window for a client row.
 //
-//   console_test_host --console 127.0.0.1:0 --console-token-file FILE
+//   console_test_host --console 127.0.0.1:0 --console-token-file FILE --workdir DIR
 #include <cstdio>
 #include <cstring>
 #include <iostream>
 #include <string>
 
+#include "app/eject_dialog.h"
 #include "app/templates.h"
 #include "console/server.h"
 #include "platform/dialog.h"
@@ -21,6 +23,28 @@ namespace {
 using namespace qd;
 
 constexpr std::size_t kChatPaneLimit = 1500;
+constexpr LPARAM kFirstClientId = 103;  // rows before it are the host's own objects
+
+AutobootList* g_autoboot = nullptr;
+
+void Notice(const char* text) {
+    MessageBoxRequest n;
+    n.text = text;
+    n.caption = "ERROR";
+    n.owned = true;
+    ShowMessageBox(n);
+}
+
+// The player name column of a row ("\tC\tstatus\tname\tteam\taircraft").
+std::string RowName(const std::string& row) {
+    std::size_t start = 0;
+    for (int tab = 0; tab < 3 && start != std::string::npos; ++tab) {
+        start = row.find('\t', start);
+        if (start != std::string::npos) ++start;
+    }
+    if (start == std::string::npos) return {};
+    return row.substr(start, row.find('\t', start) - start);
+}
 
 void AppendChat(Dialog& d, const std::string& text) {
     while (d.GetWindowTextLength(IDC_CHAT_PANE) > static_cast<int>(kChatPaneLimit)) {
@@ -67,12 +91,18 @@ INT_PTR MainProc(Dialog& d, UINT msg, WPARAM wParam, LPARAM) {
         return 1;
     }
     case IDC_EJECT: {
-        if (d.GetCurSel(IDC_PLAYER_LIST) < 0) {
-            MessageBoxRequest n;
-            n.text = "You need to select a player to eject";
-            n.caption = "ERROR";
-            n.owned = true;
-            ShowMessageBox(n);
+        const int row = d.GetCurSel(IDC_PLAYER_LIST);
+        if (row < 0) {
+            Notice("You need to select a player to eject");
+        } else if (d.GetItemData(IDC_PLAYER_LIST, row) < kFirstClientId) {
+            Notice("QUARNELD objects cannot be ejected");
+        } else {
+            const LPARAM player = d.GetItemData(IDC_PLAYER_LIST, row);
+            const std::string name = RowName(d.GetItemText(IDC_PLAYER_LIST, row).value_or(""));
+            if (EjectDialog(d.desktop(), d.hwnd(), name, *g_autoboot) == 1) {
+                const int now = d.FindItemData(IDC_PLAYER_LIST, player);
+                if (now >= 0) d.DeleteString(IDC_PLAYER_LIST, now);
+            }
         }
         return 1;
     }
@@ -86,6 +116,7 @@ INT_PTR MainProc(Dialog& d, UINT msg, WPARAM wParam, LPARAM) {
 int main(int argc, char** argv) {
     console::ConsoleOptions options;
     options.port = 0;
+    std::string workDir = ".";
     for (int i = 1; i < argc; ++i) {
         const std::string arg = argv[i];
         std::string error;
@@ -96,12 +127,16 @@ int main(int argc, char** argv) {
             }
         } else if (arg == "--console-token-file" && i + 1 < argc) {
             options.tokenFile = argv[++i];
+        } else if (arg == "--workdir" && i + 1 < argc) {
+            workDir = argv[++i];
         } else {
-            std::cerr << "usage: console_test_host [--console ADDR:PORT] [--console-token-file FILE]\n";
+            std::cerr << "usage: console_test_host [--console ADDR:PORT] [--console-token-file FILE] [--workdir DIR]\n";
             return 2;
         }
     }
 
+    AutobootList autoboot(workDir);
+    g_autoboot = &autoboot;
     InstallShutdownSignalHandlers();
     MessageQueue queue;
     queue.BecomeSignalTarget({});

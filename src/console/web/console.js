@@ -9,7 +9,7 @@ const banner = document.getElementById('banner');
 
 const BASE_UX = 1.5;    // pixels per horizontal dialog unit at scale 1 (8-point dialog font)
 const BASE_UY = 1.625;  // pixels per vertical dialog unit
-const BASE_FONT = 11;   // pixels of the 8-point dialog font
+const BASE_FONT = 10;   // pixels of the 8-point dialog font in the page's narrower fallbacks
 
 const views = new Map();  // hwnd -> DialogView
 let snapshot = null;
