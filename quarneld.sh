@@ -25,6 +25,19 @@ install_missing() {
     fi
 }
 
+# The console's browser tests: Debian's chromium driven by playwright-core (never a
+# browser download). An npm that came with nodejs is used as it is.
+install_browser_test_tools() {
+    install_missing chromium
+    command -v node >/dev/null 2>&1 || install_missing nodejs
+    command -v npm >/dev/null 2>&1 || install_missing npm
+    if [ ! -d "$ROOT/tests/browser/node_modules/playwright-core" ] \
+        || [ "$ROOT/tests/browser/package-lock.json" -nt "$ROOT/tests/browser/node_modules/.package-lock.json" ]; then
+        echo "== installing the browser tests' npm packages"
+        (cd "$ROOT/tests/browser" && PLAYWRIGHT_SKIP_BROWSER_DOWNLOAD=1 npm ci --no-audit --no-fund >/dev/null)
+    fi
+}
+
 build() {
     cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
     cmake --build "$BUILD" -j "$JOBS"
@@ -40,6 +53,7 @@ run)
     ;;
 test)
     install_missing "${PACKAGES[@]}" "${FUZZ_PACKAGES[@]}"
+    install_browser_test_tools
     build -DQUARNELD_WERROR=ON
     echo "== unit, integration and corpus-replay tests"
     (cd "$BUILD" && ctest --output-on-failure -j "$JOBS" --timeout 600)
