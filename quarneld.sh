@@ -10,6 +10,8 @@ JOBS=${QUARNELD_JOBS:-$(nproc)}
 PACKAGES=(cmake ninja-build g++ pkg-config libboost-dev libgtest-dev libgmock-dev libcli11-dev
           nlohmann-json3-dev libfmt-dev python3)
 FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
+# Wire tests check every frame the host sends with Wireshark's dissector.
+TEST_PACKAGES=(tshark)
 
 install_missing() {
     local missing=()
@@ -52,7 +54,7 @@ run)
     exec "$BUILD/quarneld" run --workdir "$ROOT/sample" "$@"
     ;;
 test)
-    install_missing "${PACKAGES[@]}" "${FUZZ_PACKAGES[@]}"
+    install_missing "${PACKAGES[@]}" "${FUZZ_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
     install_browser_test_tools
     build -DQUARNELD_WERROR=ON
     echo "== unit, integration and corpus-replay tests"
@@ -65,9 +67,13 @@ test)
     shopt -s nullglob
     for f in "$FUZZ_BUILD"/fuzz/fuzz_*; do
         name=$(basename "$f"); name=${name#fuzz_}
-        "$f" -runs=20000 -max_len=4096 "$ROOT/fuzz/corpus/$name" >/dev/null 2>"$FUZZ_BUILD/$name.log" \
-            || { echo "fuzz target $name failed:"; tail -n 40 "$FUZZ_BUILD/$name.log"; exit 1; }
-        echo "fuzz $name: 20000 runs, no finding"
+        # New inputs go to a scratch folder, so the committed corpus stays as reviewed.
+        scratch=$(mktemp -d)
+        "$f" -runs=20000 -max_total_time=10 -max_len=4096 "$scratch" "$ROOT/fuzz/corpus/$name" \
+            >/dev/null 2>"$FUZZ_BUILD/$name.log" \
+            || { echo "fuzz target $name failed:"; tail -n 40 "$FUZZ_BUILD/$name.log"; rm -rf "$scratch"; exit 1; }
+        rm -rf "$scratch"
+        echo "fuzz $name: $(grep -oE 'Done [0-9]+ runs' "$FUZZ_BUILD/$name.log" | head -1 || echo 'ran'), no finding"
     done
     ;;
 *)
