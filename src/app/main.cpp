@@ -32,6 +32,10 @@ int main(int argc, char** argv) {
     runCmd->add_option("--enum-port", run.enumPort, "Enumeration port (default 47624; tests use others)")
         ->check(CLI::Range(1, 65535));
     runCmd->add_flag("!--no-network", run.network, "Host without network transport (nobody can join)");
+    runCmd->add_option("--console", run.consoleAddress, "Operator console address (default 127.0.0.1:8470)");
+    runCmd->add_flag("!--no-console", run.console, "Run without the operator console (headless)");
+    runCmd->add_option("--console-token-file", run.consoleTokenFile,
+                       "File holding the console's login token (made when missing)");
     runCmd->add_option("--instance-name", run.instanceName,
                        "Name of the single-instance marker (default: one host per machine)");
 

@@ -1,6 +1,7 @@
 #include "app/run.h"
 
 #include <iostream>
+#include <mutex>
 
 #include "app/autoboot.h"
 #include "app/capture_dialog.h"
@@ -9,6 +10,7 @@
 #include "app/host_session.h"
 #include "app/main_window.h"
 #include "app/startup.h"
+#include "console/server.h"
 #include "platform/dialog.h"
 #include "platform/instance.h"
 #include "platform/log.h"
@@ -71,15 +73,44 @@ int RunHost(const RunOptions& options) {
 
     MessageQueue queue;
     Desktop desktop(queue);
+
+    // The console's view of the session, read on the console's thread.
+    std::mutex statusMutex;
+    console::ConsoleStatus status;
+    auto setStatus = [&](std::string name, std::string address) {
+        std::lock_guard lock(statusMutex);
+        status = console::ConsoleStatus{std::move(name), std::move(address)};
+    };
+    std::unique_ptr<console::ConsoleServer> consoleServer;
+    if (options.console) {
+        console::ConsoleOptions consoleOptions;
+        std::string error;
+        if (!console::ParseConsoleAddress(options.consoleAddress, consoleOptions, error)) {
+            std::cerr << "quarneld run: --console " << options.consoleAddress << ": " << error << "\n";
+            return 2;
+        }
+        consoleOptions.tokenFile = options.consoleTokenFile;
+        consoleServer = std::make_unique<console::ConsoleServer>(desktop, queue, consoleOptions, [&] {
+            std::lock_guard lock(statusMutex);
+            return status;
+        });
+        if (!consoleServer->Start(std::cout, error)) {
+            std::cerr << "quarneld run: the console cannot start: " << error << "\n";
+            return 1;
+        }
+    }
+    const bool headless = options.headless && !options.console;
     MessageBoxHandler previousHandler;
-    if (!options.headless) previousHandler = SetMessageBoxHandler(WindowMessageBoxHandler(desktop));
+    if (!headless) previousHandler = SetMessageBoxHandler(WindowMessageBoxHandler(desktop));
     struct RestoreHandler {
         bool active;
         MessageBoxHandler previous;
+        console::ConsoleServer* server;
         ~RestoreHandler() {
+            if (server) server->Stop();
             if (active) SetMessageBoxHandler(previous);
         }
-    } restore{!options.headless, previousHandler};
+    } restore{!headless, previousHandler, consoleServer.get()};
     if (options.onDesktop) options.onDesktop(desktop, queue);
     struct EndHook {
         const std::function<void()>& f;
@@ -204,8 +235,12 @@ int RunHost(const RunOptions& options) {
     link = &settingsLink;
     mainWindow.game().settingsLink = &settingsLink;
 
+    setStatus("", setup.sideLink.hostAddressText());
     int result = 0;
     if (SUCCEEDED(OpenHostSession(params))) {
+        SessionDesc desc;
+        if (SUCCEEDED(context.directPlay->GetSessionDesc(desc)))
+            setStatus(NarrowCopy(desc.sessionName.value_or(u"")), setup.sideLink.hostAddressText());
         // 10. The main window until the exit question is answered Yes; a shutdown signal
         // answers it so.
         queue.BecomeSignalTarget([&mainWindow] { mainWindow.Shutdown(); });

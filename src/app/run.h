@@ -33,6 +33,12 @@ struct RunOptions {
     // and when the run ends.
     std::function<void(Desktop&, MessageQueue&)> onDesktop;
     std::function<void()> onEnd;
+
+    // The operator console; without it the host is headless (boxes go to stderr and the
+    // error log, questions are answered No).
+    bool console = true;
+    std::string consoleAddress = "127.0.0.1:8470";
+    std::string consoleTokenFile;
 };
 
 int RunHost(const RunOptions& options);
