@@ -472,6 +472,8 @@ INT_PTR Desktop::DialogBoxParam(const DialogTemplate& tmpl, HWND owner, DialogPr
     modal.dialog = dialog->hwnd();
     modals_.push_back(modal);
     Initialise(*dialog, param);
+    // The nested loop may wait before it dispatches anything: show the dialog now.
+    PublishSnapshot();
     queue_.RunUntil([&] { return dialog->ended_ || dialog->destroyed_; });
     const INT_PTR result = dialog->ended_ ? dialog->result_ : -1;
     std::erase_if(modals_, [&](const Modal& m) { return m.dialog == modal.dialog; });
@@ -554,6 +556,7 @@ int Desktop::ShowMessageBox(const MessageBoxRequest& request) {
             if (b.id == id) return &b;
         return nullptr;
     };
+    PublishSnapshot();  // the box is visible before the nested loop waits for its answer
     queue_.RunUntil([&] {
         const Box* b = findBox();
         return !b || b->answer.has_value();
