@@ -4,6 +4,7 @@
 #include <memory>
 #include <string>
 
+#include "app/templates.h"
 #include "config/settings.h"
 #include "platform/log.h"
 #include "platform/msgbox.h"
@@ -13,18 +14,8 @@ namespace qd {
 namespace {
 
 using K = ControlKind;
-
 ControlTemplate C(int id, K kind, const char* text, int x, int y, int w, int h, uint32_t style = 0) {
-    ControlTemplate c;
-    c.id = id;
-    c.kind = kind;
-    c.text = text;
-    c.x = x;
-    c.y = y;
-    c.w = w;
-    c.h = h;
-    c.style = style;
-    return c;
+    return MakeControl(id, kind, text, x, y, w, h, style);
 }
 
 DialogTemplate MakeSettingsDialog() {

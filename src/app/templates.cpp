@@ -2,11 +2,7 @@
 
 namespace qd {
 
-namespace {
-
-using K = ControlKind;
-
-ControlTemplate C(int id, K kind, const char* text, int x, int y, int w, int h, uint32_t style = 0) {
+ControlTemplate MakeControl(int id, ControlKind kind, const char* text, int x, int y, int w, int h, uint32_t style) {
     ControlTemplate c;
     c.id = id;
     c.kind = kind;
@@ -17,6 +13,13 @@ ControlTemplate C(int id, K kind, const char* text, int x, int y, int w, int h, 
     c.h = h;
     c.style = style;
     return c;
+}
+
+namespace {
+
+using K = ControlKind;
+ControlTemplate C(int id, K kind, const char* text, int x, int y, int w, int h, uint32_t style = 0) {
+    return MakeControl(id, kind, text, x, y, w, h, style);
 }
 
 DialogTemplate MakeMainWindow() {

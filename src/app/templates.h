@@ -48,6 +48,10 @@ constexpr int IDC_CAPTURE_DESCRIPTION = 1135;
 constexpr int IDC_TARGET_PLACEMENT = 1138;
 constexpr int IDC_TEAM_LOCATION = 1139;
 
+// One control of a template, positions in dialog units.
+ControlTemplate MakeControl(int id, ControlKind kind, const char* text, int x, int y, int w, int h,
+                            uint32_t style = 0);
+
 const DialogTemplate& MainWindowTemplate();
 const DialogTemplate& ConnectionDialogTemplate();
 const DialogTemplate& EjectDialogTemplate();
