@@ -221,6 +221,24 @@ test('Eject pilot: nothing selected, a host object, and a client onto the autobo
   await row(page, 'Eve').waitFor();
   assert.equal(await page.evaluate(() => window.sawCarol), false);
   assert.doesNotMatch(await control(page, IDC.chatPane).inputValue(), /"Carol" has joined[\s\S]*"Carol" has joined/);
+
+  // The player leaves while the dialog is open: the list follows under the held window,
+  // and OK afterwards only remembers the name.
+  await select(page, 'Eve');
+  await control(page, IDC.eject).click();
+  await eject.waitFor();
+  await ctl(host, 'leave Eve');
+  await row(page, 'Eve').waitFor({ state: 'detached' });
+  await eject.locator('[data-id="1112"] input').click();
+  await page.waitForFunction(() => document.querySelector('[data-id="1112"] input')?.checked);
+  await eject.locator('[data-id="1108"]').click();
+  await eject.waitFor({ state: 'detached' });
+  await ctl(host, 'join Eve');
+  await ctl(host, 'join Finn');
+  await row(page, 'Finn').waitFor();
+  assert.equal(await row(page, 'Eve').count(), 0, 'kept out for this run');
+  assert.equal(await page.locator('#notices .notice').count(), 0);
+  assert.equal(fs.readFileSync(path.join(host.workDir, 'quarneld', 'autoboot.txt'), 'latin1'), 'Carol\n');
 });
 
 test('Capture location: a Waiting client is refused; a flying one is captured into the file', async () => {
