@@ -173,6 +173,7 @@ int RunHost(const RunOptions& options) {
     window = &mainWindow;
     mainWindow.game().autoboot = &autoboot;
     mainWindow.game().isAutobooted = [&autoboot](const std::string& name) { return autoboot.IsAutobooted(name); };
+    if (options.onWindow) options.onWindow(mainWindow);
 
     ServiceFactory factory = options.factory;
     std::shared_ptr<dplay::Transport> transport;

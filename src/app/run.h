@@ -13,6 +13,7 @@
 namespace qd {
 
 class Desktop;
+class MainWindow;
 class MessageQueue;
 
 struct RunOptions {
@@ -33,6 +34,9 @@ struct RunOptions {
     // and when the run ends.
     std::function<void(Desktop&, MessageQueue&)> onDesktop;
     std::function<void()> onEnd;
+    // Called on the window thread once the main window object exists, before the session
+    // opens (test hosts drive their scripted clients through it).
+    std::function<void(MainWindow&)> onWindow;
 
     // The operator console; without it the host is headless (boxes go to stderr and the
     // error log, questions are answered No).

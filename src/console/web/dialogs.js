@@ -297,12 +297,13 @@ function syncRows(list, items, selection, stops) {
       row.dataset.text = text;
       row.replaceChildren();
       if (stops) {
+        // Each column reaches to the next stop; a longer text pushes the columns after it
+        // to the right, as text drawn with tab stops never overlaps itself.
         const parts = text.split('\t');
         parts.forEach((part, k) => {
-          if (part === '') return;
           const cell = document.createElement('span');
-          cell.className = 'cell';
-          cell.style.left = `calc(${tabStop(stops, k)} * var(--ux))`;
+          cell.className = part === '' ? 'tab' : 'cell';
+          if (k + 1 < parts.length) cell.style.minWidth = `calc(${tabStop(stops, k + 1) - tabStop(stops, k)} * var(--ux))`;
           cell.textContent = part;
           row.append(cell);
         });

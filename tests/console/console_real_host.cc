@@ -1,0 +1,202 @@
+// The real host for the console's browser tests: `quarneld run` as RunHost assembles it
+// (start-up, session, main window, operator dialogs, console), with the session engine
+// on a scripted network instead of sockets. Scripted client machines are driven by lines
+// on stdin, each answered by one line on stdout, "ok [VALUE]" or "error TEXT":
+//
+//   join NAME [AIRCRAFT]         a machine joins and creates player NAME (Waiting): ok DPID
+//   status NAME LETTER           the player's status letter (E-H: no-fun flying, flying,
+//                                waiting, ready)
+//   team NAME TEAM NAME...       NET_JOIN_TEAM for the team of that name, to the host player
+//   motion NAME LAT LON ALT ALTFRACTION HEADING
+//                                NET_MOTION to the host player: whole metres, longitude
+//                                units, metres, 1/65536 of a metre, the 10-bit heading field
+//   leave NAME                   the player leaves the session
+//   players                      ok NAME|NAME|... (every player the engine holds)
+//   desc                         ok DWUSER2 (the session description's dwUser2)
+//
+// Commands run on the window thread, between its messages, as the transport's would.
+// End of input shuts the host down as SIGTERM does.
+//
+//   console_real_host --workdir DIR --console 127.0.0.1:0 --console-token-file FILE
+#include <signal.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <future>
+#include <iostream>
+#include <map>
+#include <mutex>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "app/main_window.h"
+#include "app/run.h"
+#include "platform/window.h"
+#include "protocol/messages.h"
+#include "session/engine.h"
+#include "session/scripted_peer.h"
+
+namespace {
+
+using namespace qd;
+
+struct Client {
+    ScriptedPeer* peer = nullptr;
+    DPID id = 0;
+};
+
+// Owned by the window thread; the queue pointer is guarded for the stdin thread.
+struct Harness {
+    std::mutex mutex;
+    MessageQueue* queue = nullptr;
+    MainWindow* window = nullptr;
+    std::shared_ptr<Engine> engine;
+    std::shared_ptr<ScriptedNetwork> network;
+    std::map<std::string, Client> clients;
+    int nextAddress = 10;
+} g;
+
+std::vector<std::string> Words(const std::string& line) {
+    std::istringstream in(line);
+    std::vector<std::string> words;
+    for (std::string w; in >> w;) words.push_back(w);
+    return words;
+}
+
+std::string Run(const std::vector<std::string>& w) {
+    if (!g.window || !g.window->dialog() || !g.network) return "error not ready";
+    GameHost& game = g.window->game();
+    const std::string& cmd = w[0];
+    if (cmd == "desc") {
+        SessionDesc desc;
+        if (FAILED(game.dp().GetSessionDesc(desc))) return "error no session";
+        return "ok " + std::to_string(desc.dwUser2);
+    }
+    if (cmd == "players") {
+        std::string names;
+        game.dp().EnumPlayers(
+            nullptr,
+            [&](DPID, uint32_t, const DpName& n, uint32_t) {
+                if (!names.empty()) names += '|';
+                names += NarrowCopy(n.shortName.value_or(u""));
+                return true;
+            },
+            0);
+        return "ok " + names;
+    }
+    if (w.size() < 2) return "error missing name";
+    const std::string& name = w[1];
+    if (cmd == "join") {
+        const std::string aircraft = w.size() > 2 ? w[2] : "Spitfire";
+        ScriptedPeer& peer = g.network->AddPeer("10.0.0." + std::to_string(g.nextAddress++));
+        if (FAILED(peer.Join())) return "error join";
+        DPID id = 0;
+        if (FAILED(peer.CreatePlayer(WideCopy(name), WideCopy("BJ[]" + aircraft + "[]G"), &id)))
+            return "error create player";
+        g.clients[name] = Client{&peer, id};
+        return "ok " + std::to_string(id);
+    }
+    const auto it = g.clients.find(name);
+    if (it == g.clients.end()) return "error no client " + name;
+    const Client& c = it->second;
+    if (cmd == "status" && w.size() == 3 && w[2].size() == 1) {
+        return SUCCEEDED(c.peer->SetStatusLetter(c.id, static_cast<char16_t>(w[2][0]))) ? "ok" : "error status";
+    }
+    if (cmd == "team" && w.size() >= 3) {
+        std::string team = w[2];
+        for (std::size_t i = 3; i < w.size(); ++i) team += " " + w[i];
+        for (const TeamDefinition* t : game.teams)
+            if (t && t->name && *t->name == team) {
+                const auto bytes = NetJoinTeam{t->groupId}.encode();
+                return SUCCEEDED(c.peer->SendTo(c.id, game.hostPlayerId(), bytes)) ? "ok" : "error send";
+            }
+        return "error no team " + team;
+    }
+    if (cmd == "motion" && w.size() == 7) {
+        NetMotion m;
+        m.sequence = 1;
+        m.tick = 1000;
+        m.position.latitude = {static_cast<int32_t>(std::stol(w[2])), 0};
+        m.position.longitude = {static_cast<int32_t>(std::stol(w[3])), 0};
+        m.position.altitude = {static_cast<int32_t>(std::stol(w[4])), static_cast<uint16_t>(std::stoul(w[5]))};
+        m.position.attitude = (static_cast<uint32_t>(std::stoul(w[6])) & 0x3FF) << 2;
+        return SUCCEEDED(c.peer->SendTo(c.id, game.hostPlayerId(), m.encode())) ? "ok" : "error send";
+    }
+    if (cmd == "leave") {
+        const HRESULT hr = c.peer->DestroyPlayer(c.id);
+        g.clients.erase(it);
+        return SUCCEEDED(hr) ? "ok" : "error leave";
+    }
+    return "error bad command";
+}
+
+// Reads commands until the end of input; each is answered once it ran on the window thread.
+void ControlLoop() {
+    for (std::string line; std::getline(std::cin, line);) {
+        const auto w = Words(line);
+        if (w.empty()) continue;
+        auto done = std::make_shared<std::promise<std::string>>();
+        auto answer = done->get_future();
+        bool posted = false;
+        {
+            std::lock_guard lock(g.mutex);
+            if (g.queue)
+                posted = g.queue->PostTask([w, done] {
+                    try {
+                        done->set_value(Run(w));
+                    } catch (const std::exception& e) {
+                        done->set_value(std::string("error ") + e.what());
+                    }
+                });
+        }
+        std::string reply = "error not ready";
+        if (posted && answer.wait_for(std::chrono::seconds(5)) == std::future_status::ready) reply = answer.get();
+        std::cout << reply << std::endl;
+    }
+    ::kill(::getpid(), SIGTERM);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    RunOptions options;
+    options.instanceName = "quarneld-console-test-" + std::to_string(::getpid());
+    options.consoleAddress = "127.0.0.1:0";
+    for (int i = 1; i + 1 < argc; i += 2) {
+        const std::string arg = argv[i];
+        if (arg == "--workdir")
+            options.workDir = argv[i + 1];
+        else if (arg == "--console")
+            options.consoleAddress = argv[i + 1];
+        else if (arg == "--console-token-file")
+            options.consoleTokenFile = argv[i + 1];
+        else {
+            std::cerr << "usage: console_real_host --workdir DIR [--console ADDR:PORT] [--console-token-file FILE]\n";
+            return 2;
+        }
+    }
+    options.factory = []() -> std::shared_ptr<DirectPlayService> {
+        g.engine = std::make_shared<Engine>();
+        g.network = ScriptedNetwork::Attach(*g.engine);
+        return g.engine;
+    };
+    options.onDesktop = [](Desktop&, MessageQueue& queue) {
+        std::lock_guard lock(g.mutex);
+        g.queue = &queue;
+    };
+    options.onWindow = [](MainWindow& window) { g.window = &window; };
+    options.onEnd = [] {
+        std::lock_guard lock(g.mutex);
+        g.queue = nullptr;
+        g.window = nullptr;
+    };
+    std::thread(ControlLoop).detach();
+    const int result = RunHost(options);
+    std::cout.flush();
+    std::fflush(nullptr);
+    // The control thread may still wait for input: leave without unwinding under it.
+    ::_exit(result);
+}
