@@ -235,6 +235,7 @@ class Machine:
         self.system_id = None
         self.alive = True
         self.claimed_addr = b"\0\0\0\0"  # what the prefix says; the host must not believe it
+        self.received = []  # (tcp?, source port, our port, bytes): every frame, for the capture
         threading.Thread(target=self._accept, daemon=True).start()
         threading.Thread(target=self._udp, daemon=True).start()
 
@@ -249,6 +250,10 @@ class Machine:
 
     def _read(self, conn):
         buf = b""
+        try:
+            peer = conn.getpeername()[1]
+        except OSError:
+            return
         while self.alive:
             try:
                 chunk = conn.recv(65536)
@@ -262,6 +267,7 @@ class Machine:
                 if size < 20 or len(buf) < size:
                     break
                 f = Frame(buf[:size], "tcp")
+                self.received.append((True, peer, self.stream_port, buf[:size]))
                 buf = buf[size:]
                 if f.system and f.command == ADDFORWARD:
                     # As a runtime does: acknowledge a newcomer at once.
@@ -271,9 +277,12 @@ class Machine:
     def _udp(self):
         while self.alive:
             try:
-                data, _ = self.udp.recvfrom(65536)
+                data, source = self.udp.recvfrom(65536)
             except OSError:
                 return
+            if not self.alive or source is None:
+                return
+            self.received.append((False, source[1], self.datagram_port, data))
             if len(data) >= 8:
                 self.inbox.put(Bare(data))
 
@@ -285,7 +294,10 @@ class Machine:
         while True:
             left = deadline - time.monotonic()
             if left <= 0:
-                raise Failure("%s: no %s within %.1f s" % (self.label, what, timeout))
+                seen = ["%s%s" % ("cmd 0x%02X" % f.command if f.system else "net 0x%X" % (net_kind(f) or 0),
+                                  "" if f.system else " %08X->%08X" % (f.id_from, f.id_to)) for f in self.backlog]
+                raise Failure("%s: no %s within %.1f s (unclaimed: %s)" % (self.label, what, timeout,
+                                                                          ", ".join(seen[-30:])))
             try:
                 f = self.inbox.get(timeout=left)
             except queue.Empty:
@@ -546,20 +558,577 @@ def enumerate_direct(m, args):
     return f.port
 
 
+# ---- the simulator's application messages (little-endian: type, size, fields) -------------
+
+NET_NAME_REPLY = 0x1001
+NET_NAME_REQUEST = 0x1002
+NET_TIME_SYNC = 0x1009
+NET_POSITION = 0x100A
+NET_MOTION = 0x100B
+NET_OBJECT_HEADER = 0x100C
+NET_OBJECT_BODY = 0x100D
+NET_LAUNCH = 0x1012
+NET_KILL = 0x1016
+NET_PROBE = 0x101A
+NET_PROBE_REPLY = 0x101B
+NET_JOIN_TEAM = 0x101C
+NET_JOIN_REFUSED = 0x101D
+NET_PAUSE_STATE = 0x1020
+NET_OBJECT_DATA_REQUEST = 0x1021
+NET_DAMAGE_PROFILE = 0x1022
+NET_TEXT = 0x1025
+NET_HITS = 0x20003
+NET_EFFECT = 0x20004
+
+LAT_UNITS = 111130.5556  # metres per degree
+LONG_UNITS = 11930458.17  # longitude units per degree
+
+
+def net(kind, fields=b""):
+    return struct.pack("<II", kind, len(fields)) + fields
+
+
+def net_text(kind, text):
+    return net(NET_TEXT, struct.pack("<I", kind) + text + b"\0")
+
+
+def net_hits(entries):
+    """entries: (repeat count, damage per hit); the damage of one is damage x (count + 1)."""
+    body = struct.pack("<I", len(entries))
+    for count, damage in entries:
+        body += struct.pack("<IHB5s", count, 0, damage, bytes(5))
+    return net(NET_HITS, body)
+
+
+def net_kind(f):
+    if f.system or len(f.payload) < 8:
+        return None
+    return struct.unpack_from("<I", f.payload, 0)[0]
+
+
+def c_text(buf, off):
+    end = buf.index(b"\0", off)
+    return buf[off:end]
+
+
+def status_letter(long_name):
+    """The state a long name announces: the low two bits of its last letter after ']'."""
+    if long_name is None or len(long_name) < 2 or long_name[-2] != "]":
+        return None
+    return ("NFFly", "Flying", "Waiting", "Ready")[(ord(long_name[-1]) - ord("A")) & 3]
+
+
+def decompress(stream, size):
+    """The damage profile's bit stream, read least significant bit first."""
+    bits = int.from_bytes(stream, "little")
+    total = len(stream) * 8
+    pos = [0]
+
+    def take(n):
+        check(pos[0] + n <= total, "damage profile stream ends early")
+        v = (bits >> pos[0]) & ((1 << n) - 1)
+        pos[0] += n
+        return v
+
+    def mark():
+        check(take(16) == 0xFFFD, "no end mark at %d" % len(out))
+
+    out = bytearray()
+    while len(out) < size:
+        if take(1) == 0:
+            out.append(take(7))
+        elif take(1) == 1:
+            out.append(0x80 | take(7))
+        else:
+            if take(1) == 0:
+                d = take(6)
+            elif take(1) == 0:
+                d = 64 + take(8)
+            else:
+                d = 320 + take(12)
+            k = 0
+            while take(1) == 0:
+                k += 1
+                check(k < 16, "length code too long")
+            length = ((1 << k) | take(k)) + 2
+            check(0 < d <= len(out), "match distance %d at %d" % (d, len(out)))
+            check((len(out) % 512) + length <= 512, "match across a block at %d" % len(out))
+            for _ in range(length):
+                out.append(out[-d])
+        if len(out) % 512 == 0:
+            mark()
+    mark()
+    check(len(out) == size, "damage profile of %d bytes, header says %d" % (len(out), size))
+    check(total - pos[0] < 8, "damage profile stream has %d bits left over" % (total - pos[0]))
+    return bytes(out)
+
+
+def split(value):
+    whole = int(value)  # toward zero
+    return whole, int((value - whole) * 65536) & 0xFFFF
+
+
+def check_position(what, payload, at, lat, lon, heading):
+    lat_w, lon_w, _alt = struct.unpack_from("<iii", payload, at + 4)
+    attitude, = struct.unpack_from("<I", payload, at)
+    check(abs(lat_w - lat * LAT_UNITS) < 2, "%s: latitude %d, not %.1f" % (what, lat_w, lat * LAT_UNITS))
+    check(abs(lon_w - lon * LONG_UNITS) < 2, "%s: longitude %d, not %.1f" % (what, lon_w, lon * LONG_UNITS))
+    check((attitude >> 2) & 0x3FF == int(heading * 1023 / 360), "%s: heading bits %d" % (what, (attitude >> 2) & 0x3FF))
+    check(attitude & 0x3FF003 == 0, "%s: attitude word 0x%08X" % (what, attitude))
+
+
+class Console:
+    """The operator console's HTTP commands: the operator types a chat line and sends it."""
+
+    def __init__(self, port, token):
+        self.port, self.token = port, token
+
+    def request(self, method, path, body=None):
+        import http.client
+        c = http.client.HTTPConnection("127.0.0.1", self.port, timeout=STEP_TIMEOUT)
+        c.request(method, path + "?token=" + self.token, body=body,
+                  headers={"Content-Type": "application/json"} if body else {})
+        r = c.getresponse()
+        data = r.read()
+        c.close()
+        check(r.status in (200, 202), "console %s %s: %d %r" % (method, path, r.status, data[:80]))
+        return data
+
+    def main_window(self):
+        import json
+        for _ in range(50):
+            state = json.loads(self.request("GET", "/state"))
+            for d in state.get("dialogs", []):
+                ids = {c["id"]: c for c in d["controls"]}
+                if 1000 in ids and 1001 in ids and 1002 in ids:
+                    return d["hwnd"], ids
+            time.sleep(0.1)
+        raise Failure("the console shows no main window")
+
+    def chat_pane(self):
+        return self.main_window()[1][1000]["text"]
+
+    def say(self, text):
+        import json
+        hwnd, _ = self.main_window()
+        self.request("POST", "/command", json.dumps({"op": "type", "hwnd": hwnd, "control": 1001, "text": text}))
+        self.request("POST", "/command", json.dumps({"op": "click", "hwnd": hwnd, "control": 1002}))
+
+
+def write_pcap(path, frames):
+    """The frames a client received, inside made-up IPv4/TCP or UDP headers."""
+    out = bytearray(struct.pack("<IHHiIII", 0xA1B2C3D4, 2, 4, 0, 0, 262144, 101))
+    seq = {}
+    for i, (tcp, src, dst, data) in enumerate(frames):
+        l4 = 20 if tcp else 8
+        total = 20 + l4 + len(data)
+        ip = bytearray(struct.pack(">BBHHHBBH4s4s", 0x45, 0, total, 0, 0x4000, 64, 6 if tcp else 17, 0,
+                                   b"\x7f\0\0\x01", b"\x7f\0\0\x01"))
+        s = sum(struct.unpack(">10H", bytes(ip)))
+        while s >> 16:
+            s = (s & 0xFFFF) + (s >> 16)
+        ip[10:12] = struct.pack(">H", ~s & 0xFFFF)
+        if tcp:
+            n = seq.get((src, dst), 1)
+            seq[(src, dst)] = n + len(data)
+            l4h = struct.pack(">HHIIBBHHH", src, dst, n, 1, 0x50, 0x18, 65535, 0, 0)
+        else:
+            l4h = struct.pack(">HHHH", src, dst, 8 + len(data), 0)
+        out += struct.pack("<IIII", 1700000000, i, total, total) + ip + l4h + data
+    with open(path, "wb") as f:
+        f.write(out)
+
+
+
+def send_player(m, frm, to, payload, guaranteed=True, datagram_port=None):
+    """Guaranteed on our stream to the host; otherwise a bare datagram to its datagram port."""
+    if guaranteed:
+        with m.send_lock:
+            m.out.sendall(player_frame(frm, to, payload, m.stream_port))
+    else:
+        m.udp.sendto(struct.pack("<II", frm, to) + payload, (m.host_ip, datagram_port))
+
+
+def expect_net(m, kind, what, frm=None, to=None, extra=lambda f: True, timeout=STEP_TIMEOUT):
+    return m.expect(what, lambda f: net_kind(f) == kind and (frm is None or f.id_from == frm) and
+                    (to is None or f.id_to == to) and extra(f), timeout)
+
+
+def team_name(section, keys):
+    """A team's group name: its kind's text, whose trailing blank the section's digit may replace."""
+    base = {"T": "Target ", "B": "Bomber ", "E": "Escort ", "D": "Defend ", "A": "Attack ", "N": "Team "}[section[0]]
+    if section[0] == "N" and "NAME" in keys:
+        return keys["NAME"]
+    return base if section[1] == "0" else base[:-1] + chr(ord(section[1]) + 1)
+
+
+def parse_coordinate(text):
+    import re
+    g = re.fullmatch(r'\s*([NSEW])\s*(\d+)\*\s*(\d+)\'\s*([\d.]+)"\s*', text)
+    check(g is not None, "coordinate %r" % text)
+    v = int(g.group(2)) + int(g.group(3)) / 60 + float(g.group(4)) / 3600
+    return -v if g.group(1) in "SW" else v
+
+
+def read_targets(workdir):
+    """The session's targets as its configuration names them (sections QDL_OBJECT.n)."""
+    import configparser
+    import os
+    ini = configparser.ConfigParser(interpolation=None, comment_prefixes=(";",), strict=False)
+    ini.optionxform = str
+    with open(os.path.join(workdir, "quarneld", "quarneld.ini"), encoding="cp1252") as f:
+        ini.read_file(f)
+    name = ini.get("QDL_USER_PREFS", "SESSION_CFG_NAME", fallback="Default")
+    cfg = os.path.join(workdir, "quarneld", "configs", name + ".cfg")
+    sess = configparser.ConfigParser(interpolation=None, comment_prefixes=(";",), strict=False)
+    sess.optionxform = str
+    with open(cfg, encoding="cp1252") as f:
+        sess.read_file(f)
+    targets = {}
+    for section in sess.sections():
+        if section.startswith("QDL_OBJECT."):
+            s = sess[section]
+            targets[s["NAME"]] = {"aircraft": s["AIRCRAFT"], "lat": parse_coordinate(s["START_LAT"]),
+                                  "lon": parse_coordinate(s["START_LONG"]),
+                                  "heading": float(s.get("START_HEADING", "0")),
+                                  "life": int(s.get("LIFE_POINTS", "0")),
+                                  "bombing": s.get("IS_BOMBING_TARGET", "0").strip() == "1"}
+    with open(os.path.join(workdir, "quarneld", "configs", name + ".txt"), "rb") as f:
+        welcome = f.read()
+    return targets, welcome, sess
+
+
+def profiles(workdir):
+    """Every damage-profile file below the working directory, by content."""
+    import os
+    found = {}
+    for root, _dirs, files in os.walk(workdir):
+        for n in files:
+            if n.lower().endswith(".dp"):
+                with open(os.path.join(root, n), "rb") as f:
+                    found[f.read()] = n
+    return found
+
+
+def host_view(t):
+    """The host's system player, its objects (long names "AJ[]...") and the host's own identity."""
+    host_sys = find(t["players"], flags=SP | NS | PG)
+    check(host_sys is not None, "no name server in the name table")
+    objects = [p for p in t["players"] if not p["flags"] & SP and (p["long"] or "").startswith("AJ[]")]
+    check(objects, "no host objects in the name table")
+    # The first object carries the letters E..H and speaks for the host.
+    firsts = [p for p in objects if (ord(p["long"][-1]) - ord("A")) >> 2 == 1]
+    check(len(firsts) == 1, "host identity among %r" % [p["long"] for p in objects])
+    return host_sys, objects, firsts[0]["id"]
+
+
+def join_pilot(label, args, version, short, aircraft):
+    """Enumerate, join, create the pilot's player; returns the machine, its player and the name table."""
+    m = Machine(label, args.host, version)
+    host_port = enumerate_direct(m, args)
+    f = m.join(host_port)
+    check(f.command == (SUPERENUMPLAYERSREPLY if version >= 9 else ENUMPLAYERSREPLY),
+          "%s: name table command %d" % (label, f.command))
+    t = name_table(f)
+    pid, _ = m.create_player(short, "x%s[]%s[]G" % (label, aircraft))
+    return m, pid, t
+
+
+def road(args):
+    targets, welcome, sess = read_targets(args.workdir)
+    by_content = profiles(args.workdir)
+    m = Machine("A", args.host, 14)
+    consoles = Console(args.console_port, args.console_token) if args.console_port else None
+
+    # --- 1. Find the session: direct (UDP, TCP) and broadcast -------------------------------------
+    args.session_name = None  # learnt from the first reply
+    args.app = args.app
+    udp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    udp.sendto(enum_request(args.app, 1, m.stream_port, m.version), (args.host, args.enum_port))
+    f = m.expect_command(ENUMSESSIONSREPLY, "enumeration reply (UDP)")
+    desc = session_desc(f.body, 8)
+    name = f.string_at(f.u32(88))
+    check(desc["app"] == uuid.UUID(args.app), "application %s" % desc["app"])
+    check(desc["current"] == len(targets), "%d players announced for %d objects" % (desc["current"], len(targets)))
+    host_port = f.port
+    print("session %r: %d of %d players, stream port %d" % (name, desc["current"], desc["max"], host_port))
+    with socket.create_connection((args.host, args.enum_port), timeout=STEP_TIMEOUT) as t:
+        t.sendall(enum_request(args.app, 1, m.stream_port, m.version))
+        f = m.expect_command(ENUMSESSIONSREPLY, "enumeration reply (TCP)")
+        check(f.port == host_port and f.string_at(f.u32(88)) == name, "TCP reply differs")
+    try:
+        udp.setsockopt(socket.SOL_SOCKET, socket.SO_BROADCAST, 1)
+        time.sleep(0.3)  # replies are rate-limited per source address
+        udp.sendto(enum_request(args.app, 1, m.stream_port, m.version), ("127.255.255.255", args.enum_port))
+        m.expect_command(ENUMSESSIONSREPLY, "enumeration reply (broadcast)", timeout=1.5)
+        print("broadcast enumeration answered")
+    except (OSError, Failure) as e:
+        print("broadcast enumeration not delivered on this loopback (%s); direct ones were answered" % e)
+    udp.close()
+
+    # --- 2. Join; the name table shows the host's objects and teams --------------------------------
+    f = m.join(host_port)
+    check(f.command == SUPERENUMPLAYERSREPLY, "DX9 client got command %d" % f.command)
+    t = name_table(f)
+    check(t["name"] == name, "name table session %r" % t["name"])
+    host_sys, objects, hp = host_view(t)
+    datagram_port = sp_data(host_sys["sp"])["datagram"][1]
+    by_name = {p["short"]: p for p in objects}
+    check(set(by_name) == set(targets), "host objects %r, configured %r" % (sorted(by_name), sorted(targets)))
+    for short, p in by_name.items():
+        # The aircraft title as the host completed it from the simulator's files.
+        parts = p["long"].split("[]")
+        check(len(parts) == 3 and parts[1].startswith(targets[short]["aircraft"]) and
+              parts[2] == ("G" if p["id"] == hp else "C"), "object %r long name %r" % (short, p["long"]))
+        targets[short]["aircraft"] = parts[1]
+        check(status_letter(p["long"]) == "Waiting", "object %r not waiting" % short)
+    teams = {g["short"]: g for g in t["groups"]}
+    team_names = {s[len("QDL_TEAM."):]: team_name(s[len("QDL_TEAM."):], sess[s]) for s in sess.sections()
+                  if s.startswith("QDL_TEAM.")}
+    check(set(teams) == set(team_names.values()), "team groups %r, configured %r" % (sorted(teams),
+                                                                                     sorted(team_names.values())))
+    teams = {section: teams[n] for section, n in team_names.items()}
+    in_target_teams = set()
+    for section, g in teams.items():
+        if section.startswith("T"):
+            in_target_teams |= set(g["ids"])
+    check(in_target_teams == {p["id"] for p in objects}, "objects in Target teams: %r" % teams)
+
+    # --- 3. A player; the host's welcome, name request and pause state -----------------------------
+    pa, _ = m.create_player("Alpha", "xA[]Spitfire[]G")
+    w = expect_net(m, NET_TEXT, "welcome NET_TEXT", hp, pa)
+    size, kind = struct.unpack_from("<II", w.payload, 4)
+    check(kind == 2 and size == len(w.payload) - 8 and w.payload[12:] == welcome + b"\0",
+          "welcome %r" % w.payload[:80])
+    check(w.via == "tcp", "welcome not guaranteed")
+    r = expect_net(m, NET_NAME_REQUEST, "NET_NAME_REQUEST", hp, pa)
+    check(r.payload == net(NET_NAME_REQUEST), "name request %r" % r.payload)
+    r = expect_net(m, NET_PAUSE_STATE, "NET_PAUSE_STATE", hp, pa)
+    check(r.payload == struct.pack("<IIII", NET_PAUSE_STATE, 8, 0xFFFFFFFF, 0), "pause state %r" % r.payload)
+
+    # Small requests to the host and to an object.
+    send_player(m, pa, hp, net(NET_PROBE))
+    r = expect_net(m, NET_PROBE_REPLY, "NET_PROBE_REPLY", hp, pa)
+    check(r.payload == net(NET_PROBE_REPLY), "probe reply %r" % r.payload)
+    send_player(m, pa, hp, struct.pack("<IIIII", NET_TIME_SYNC, 12, 0, 1000, 2000))
+    r = expect_net(m, NET_TIME_SYNC, "NET_TIME_SYNC echo", hp, pa)
+    check(len(r.payload) == 20 and struct.unpack_from("<I", r.payload, 8)[0] == 2000, "time sync %r" % r.payload)
+    victim_name = args.hit_target
+    victim = by_name[victim_name]
+    send_player(m, pa, victim["id"], net(NET_NAME_REQUEST))
+    r = expect_net(m, NET_NAME_REPLY, "NET_NAME_REPLY", victim["id"], pa)
+    aircraft = targets[victim_name]["aircraft"].encode("cp1252")
+    check(r.payload == struct.pack("<III", NET_NAME_REPLY, len(aircraft) + 1, 0) + aircraft + b"\0",
+          "name reply %r" % r.payload)
+
+    # --- 4. A team: a Target team is refused, another one taken --------------------------------------
+    send_player(m, pa, hp, net(NET_JOIN_TEAM, struct.pack("<I", teams["T0"]["id"])))
+    r = expect_net(m, NET_JOIN_REFUSED, "NET_JOIN_REFUSED for a Target team", hp, pa)
+    check(r.payload == struct.pack("<III", NET_JOIN_REFUSED, 0, 0), "refusal %r" % r.payload)
+    team = teams[args.team]
+    send_player(m, pa, hp, net(NET_JOIN_TEAM, struct.pack("<I", team["id"])))
+    m.expect_command(ADDPLAYERTOGROUP, "AddPlayerToGroup",
+                     lambda f: f.u32(12) == team["id"] and f.u32(16) == pa or f.u32(12) == pa and f.u32(16) == team["id"])
+
+    # --- 5. Ready; the host's objects turn Ready, then the launch ------------------------------------
+    def renamed(ids, state, what):
+        left = set(ids)
+        while left:
+            f = m.expect_command(PLAYERNAMECHANGED, what, lambda f: f.u32(12) in left)
+            long_name = f.string_at(f.u32(20))
+            if status_letter(long_name) in state:
+                left.discard(f.u32(12))
+        return True
+
+    m.rename(pa, "Alpha", "xA[]Spitfire[]H")
+    renamed([p["id"] for p in objects], ("Ready",), "objects turning Ready")
+    renamed([p["id"] for p in objects], ("Flying", "NFFly"), "objects turning Flying")
+    launch = expect_net(m, NET_LAUNCH, "NET_LAUNCH", hp, pa, timeout=STEP_TIMEOUT)
+    check(len(launch.payload) == 24, "NET_LAUNCH of %d bytes" % len(launch.payload))
+    _t, size, tod, one, whom, turn = struct.unpack("<6I", launch.payload)
+    hour, minute, second = tod & 0xFF, (tod >> 8) & 0xFF, (tod >> 16) & 0xFF
+    want_h, want_m = [int(x) for x in sess["QDL_SETTINGS"]["TIME_OF_DAY"].split(":")[:2]]
+    check(size == 16 and one == 1 and whom == pa, "NET_LAUNCH fields %r" % (launch.payload,))
+    check(tod >> 24 == 0 and minute == want_m and second == 0 and hour in (want_h, (want_h + 23) % 24),
+          "time of day 0x%08X" % tod)
+    ts = sess["QDL_TEAM." + args.team] if sess.has_section("QDL_TEAM." + args.team) else None
+    if ts is not None and int(ts.get("FORMATION_TYPE", "0")) != 0:
+        want = int(float(ts.get("FORMATION_HEADING", "0")) / 360 * 4294967295)
+        check(turn == want, "turn fraction %d, not %d" % (turn, want))
+    # The objects came into the game with a position and two motions each, to all.
+    for p in objects:
+        expect_net(m, NET_POSITION, "NET_POSITION of %s" % p["short"], p["id"], 0)
+        expect_net(m, NET_MOTION, "NET_MOTION of %s" % p["short"], p["id"], 0)
+        expect_net(m, NET_MOTION, "second NET_MOTION of %s" % p["short"], p["id"], 0)
+
+    # --- 6. Flying; the object data of every object ---------------------------------------------------
+    m.rename(pa, "Alpha", "xA[]Spitfire[]F")
+    described = 0
+    for short, p in by_name.items():
+        tg = targets[short]
+        send_player(m, pa, p["id"], net(NET_OBJECT_DATA_REQUEST))
+        d = expect_net(m, NET_DAMAGE_PROFILE, "NET_DAMAGE_PROFILE of %s" % short, p["id"], pa)
+        _t, n8, n, c = struct.unpack_from("<4I", d.payload)
+        check(n8 == n + 8 and c == len(d.payload) - 16 and d.payload[16:20] == b"JM\0\1", "profile header %r" %
+              d.payload[:20])
+        content = decompress(d.payload[20:], n)
+        check(content in by_content or content == b"\r\n", "%s: profile matches no .dp file" % short)
+        pos = expect_net(m, NET_POSITION, "NET_POSITION of %s" % short, p["id"], pa)
+        check(len(pos.payload) == 40 and struct.unpack_from("<I", pos.payload, 4)[0] == 32, "NET_POSITION size")
+        check_position(short, pos.payload, 16, tg["lat"], tg["lon"], tg["heading"])
+        m1 = expect_net(m, NET_MOTION, "NET_MOTION of %s" % short, p["id"], pa)
+        m2 = expect_net(m, NET_MOTION, "second NET_MOTION of %s" % short, p["id"], pa)
+        for mo in (m1, m2):
+            check(len(mo.payload) == 56 and mo.payload[16:32] == bytes(16), "NET_MOTION layout")
+            check_position(short, mo.payload, 32, tg["lat"], tg["lon"], tg["heading"])
+        s1, s2 = struct.unpack_from("<I", m1.payload, 8)[0], struct.unpack_from("<I", m2.payload, 8)[0]
+        check(s2 == s1 + 1, "%s: motion sequence %d then %d" % (short, s1, s2))
+        check(struct.unpack_from("<I", pos.payload, 12)[0] + 1 == s1, "%s: position then motion sequence" % short)
+        # Objects of the object database also get their description.
+        try:
+            h = expect_net(m, NET_OBJECT_HEADER, "NET_OBJECT_HEADER", p["id"], pa, timeout=0.3)
+        except Failure:
+            continue
+        b = expect_net(m, NET_OBJECT_BODY, "NET_OBJECT_BODY of %s" % short, p["id"], pa)
+        ab, one, a_len, b_len, name_len = (struct.unpack_from("<I", h.payload, o)[0] for o in (8, 12, 36, 44, 60))
+        check(struct.unpack_from("<I", h.payload, 4)[0] == len(h.payload) - 8 and one == 1 and ab == a_len + b_len,
+              "%s: header fields" % short)
+        check(c_text(h.payload, 64) == tg["aircraft"].encode("cp1252") and name_len == len(tg["aircraft"]) + 1,
+              "%s: header name" % short)
+        check(len(b.payload) == ab + 17 and struct.unpack_from("<III", b.payload, 4) == (ab + 8, ab, 0),
+              "%s: body of %d bytes for A+B %d" % (short, len(b.payload), ab))
+        described += 1
+    check(described >= 1, "no object of the object database was described")
+    print("object data: %d profiles, %d descriptions" % (len(by_name), described))
+
+    # --- 7. A second machine joins during the game and learns Alpha from the host ---------------------
+    b = Machine("B", args.host, 9)
+    check(enumerate_direct(b, args) == host_port, "B told another port")
+    f = b.join(host_port)
+    fwd = m.expect_command(ADDFORWARD, "AddForward for B", lambda f: f.u32(12) == b.system_id)
+    tb = name_table(f)
+    alpha = find(tb["players"], id=pa)
+    check(alpha is not None and alpha["long"] == "xA[]Spitfire[]F", "B does not learn Alpha: %r" % alpha)
+    check(find(tb["players"], id=m.system_id) is not None, "B does not learn A's machine")
+    check(pa in find(tb["groups"], id=team["id"])["ids"], "B does not see Alpha on the team")
+    pb, _ = b.create_player("Bravo", "xB[]Corsair[]G")
+    w = expect_net(b, NET_TEXT, "welcome NET_TEXT for Bravo", hp, pb)
+    check(w.payload[12:] == welcome + b"\0", "Bravo's welcome")
+    expect_net(b, NET_PAUSE_STATE, "NET_PAUSE_STATE for Bravo", hp, pb)
+
+    # --- 8. Hits: light, heavy, destroyed; NET_KILL about 4 s later ------------------------------------
+    vid = victim["id"]
+    life = targets[victim_name]["life"]
+    check(not targets[victim_name]["bombing"] and life >= 15, "pick a non-bombing target with some life")
+    light, heavy = life // 5, (2 * life) // 3
+    send_player(m, pa, vid, net_hits([(0, light)]) if light < 256 else net_hits([(light // 255, 255)]),
+                guaranteed=False, datagram_port=datagram_port)
+    e = expect_net(m, NET_EFFECT, "light damage effect", vid, 0)
+    check(len(e.payload) == 408 and struct.unpack_from("<III", e.payload, 4) == (400, vid, 0x1FF8F) and
+          c_text(e.payload, 128) == b"fx_intsmoke", "light effect %r" % e.payload[:32])
+    rest = heavy - (light if light < 256 else 255 * (light // 255 + 1))
+    send_player(m, pa, vid, net_hits([(0, rest // 2), (0, rest - rest // 2)]))
+    e = expect_net(m, NET_EFFECT, "heavy damage effect", vid, 0)
+    check(struct.unpack_from("<II", e.payload, 8) == (9078, 0xFF8F), "heavy effect %r" % e.payload[:32])
+    send_player(m, pa, vid, net_hits([(3, 255)] * ((life // 1020) + 1)))
+    destroyed_at = time.monotonic()
+    expect_net(m, NET_POSITION, "position of the destroyed object", vid, pa)
+    k = expect_net(m, NET_KILL, "NET_KILL", vid, 0, timeout=8)
+    waited = time.monotonic() - destroyed_at
+    check(k.payload == struct.pack("<IIII", NET_KILL, 8, 0, pa), "NET_KILL %r" % k.payload)
+    check(3.5 < waited < 6, "NET_KILL after %.1f s" % waited)
+    expect_net(b, NET_KILL, "NET_KILL at B", vid, 0)
+    m.expect_command(PLAYERNAMECHANGED, "destroyed object back to Waiting",
+                     lambda f: f.u32(12) == vid and status_letter(f.string_at(f.u32(20))) == "Waiting")
+    print("object destroyed; NET_KILL after %.1f s" % waited)
+
+    # --- 9. Chat both ways ------------------------------------------------------------------------
+    send_player(m, pa, hp, net_text(1, b"Tally ho"))
+    if consoles:
+        deadline = time.monotonic() + STEP_TIMEOUT
+        while "Alpha:  Tally ho\r\n" not in consoles.chat_pane():
+            check(time.monotonic() < deadline, "Alpha's chat not in the host's chat pane")
+            time.sleep(0.1)
+        consoles.say("Good hunting")
+        for who in (m, b):
+            r = expect_net(who, NET_TEXT, "operator chat", hp, 0,
+                           extra=lambda f: f.payload[12:] == b"Good hunting\0")
+            check(struct.unpack_from("<II", r.payload, 4) == (len(r.payload) - 8, 1), "operator chat fields")
+        print("chat: Alpha's line in the host's pane; the operator's line at both machines")
+
+    # --- 10. B leaves; A lands, the objects go back to the ready room; A leaves -----------------------
+    b.send(DELETEPLAYER, struct.pack("<5I", 0, pb, 0, 0, 0))
+    b.send(DELETEPLAYER, struct.pack("<5I", 0, b.system_id, 0, 0, 0))
+    time.sleep(0.2)
+    b.close()
+    m.rename(pa, "Alpha", "xA[]Spitfire[]G")
+    flying = [p["id"] for p in objects if p["id"] != vid]
+    renamed(flying, ("Waiting",), "objects back in the ready room")
+    m.send(DELETEPLAYER, struct.pack("<5I", 0, pa, 0, 0, 0))
+    m.send(DELETEPLAYER, struct.pack("<5I", 0, m.system_id, 0, 0, 0))
+    time.sleep(0.2)
+    m.close()
+    for who in (m, b):
+        for f in who.backlog:
+            if net_kind(f) == NET_TEXT:
+                print("%s: text from %08X: %r" % (who.label, f.id_from, f.payload[12:]))
+    if args.pcap:
+        write_capture(args.pcap, m.received + b.received)
+
+
+def write_capture(path, received):
+    """System messages into `path` with what this client read in each (path.expect: command,
+    version, players and session name per frame); player messages (no envelope) into path.player."""
+    system, player, lines = [], [], []
+    for r in received:
+        if not r[0]:
+            continue  # bare datagrams carry no prefix for a dissector to recognise
+        f = Frame(r[3], "tcp")
+        if not f.system:
+            player.append(r)
+            continue
+        system.append(r)
+        players = name = ""
+        if f.command == ENUMSESSIONSREPLY:
+            players, name = session_desc(f.body, 8)["current"], f.string_at(f.u32(88))
+        elif f.command in (SUPERENUMPLAYERSREPLY, ENUMPLAYERSREPLY):
+            t = name_table(f)
+            players, name = t["desc"]["current"], t["name"]
+        lines.append("0x%04x|0x%04x|%s|%s" % (f.command, f.version, players, name or ""))
+    write_pcap(path, system)
+    write_pcap(path + ".player", player)
+    with open(path + ".expect", "w", encoding="utf-8") as out:
+        out.write("\n".join(lines) + "\n")
+
+
+
 def main():
     p = argparse.ArgumentParser()
     p.add_argument("--host", default="127.0.0.1")
     p.add_argument("--enum-port", type=int, required=True)
     p.add_argument("--app", required=True)
-    p.add_argument("--session-name", required=True)
-    p.add_argument("--max-players", type=int, required=True)
-    p.add_argument("--host-long", required=True)
-    p.add_argument("--group", required=True)
+    # The scripted host of the transport test:
+    p.add_argument("--session-name")
+    p.add_argument("--max-players", type=int)
+    p.add_argument("--host-long")
+    p.add_argument("--group")
+    # The road against the real host process: its working directory tells what to expect.
+    p.add_argument("--road", action="store_true")
+    p.add_argument("--workdir")
+    p.add_argument("--team", default="A0")
+    p.add_argument("--hit-target", default="Tug Henderson")
+    p.add_argument("--console-port", type=int)
+    p.add_argument("--console-token")
+    p.add_argument("--pcap", help="write the frames the clients received here")
     args = p.parse_args()
     if args.host != "127.0.0.1":
         print("refusing to talk to anything but 127.0.0.1")
         return 2
     try:
+        if args.road:
+            road(args)
+            print("OK: the road of one client (and a second) through the host")
+            return 0
         run(args)
     except Failure as e:
         print("FAILED: %s" % e)
