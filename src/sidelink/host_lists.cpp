@@ -162,9 +162,17 @@ int SideLinkState::RecordHostPorts() {
 int SideLinkState::GetPort() {
     if (BuildNewNetList() != 0) return 1;
     const int32_t p1 = hostPort1_, p2 = hostPort2_;
+    // A client on this very machine shows both ends of its stream to the host: the end
+    // that points at the host's own port is the host's, whatever address it names.
+    auto ownAddress = [&](uint32_t a) {
+        if (a == hostAddress_ || (a & 0xFFu) == 127u) return true;  // first byte in memory: 127/8
+        for (const auto& adapter : adapterList)
+            if (adapter.address == a) return true;
+        return false;
+    };
     std::erase_if(newList_, [&](const NetEntry& e) {
         const bool keep = e.localPort != p1 && e.localPort != p2 && e.state == kTcpEstablished &&
-                          !(e.remoteAddress == hostAddress_ && (e.remotePort == p1 || e.remotePort == p2)) &&
+                          !(ownAddress(e.remoteAddress) && (e.remotePort == p1 || e.remotePort == p2)) &&
                           e.localPort != 3782 && e.remotePort != 3782 && e.remotePort >= 1024 &&
                           e.remotePort <= 5000;
         return !keep;

@@ -73,6 +73,16 @@ def player_frame(id_from, id_to, payload, port):
     return struct.pack("<I", TOKEN_REMOTE << 20 | size) + sockaddr(port) + struct.pack("<II", id_from, id_to) + payload
 
 
+def bind_in_runtime_range(sock, host_ip):
+    for port in range(2350, 2401):
+        try:
+            sock.bind((host_ip, port))
+            return
+        except OSError:
+            continue
+    sock.bind((host_ip, 0))
+
+
 def packed_player(flags, pid, short, long_, sp, sysid, version, data=b""):
     s = wstr(short) if short is not None else b""
     l = wstr(long_) if long_ is not None else b""
@@ -222,12 +232,14 @@ class Machine:
         self.inbox = queue.Queue()
         self.backlog = []
         self.sockets = []
+        # Like the runtime, the machine's own ports are taken from 2300-2400, where the
+        # host's side link looks for a client's DirectPlay port.
         self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-        self.listener.bind((host_ip, 0))
+        bind_in_runtime_range(self.listener, host_ip)
         self.listener.listen(16)
         self.stream_port = self.listener.getsockname()[1]
         self.udp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-        self.udp.bind((host_ip, 0))
+        bind_in_runtime_range(self.udp, host_ip)
         self.datagram_port = self.udp.getsockname()[1]
         self.sockets += [self.listener, self.udp]
         self.out = None
@@ -955,6 +967,13 @@ def road(args):
     if ts is not None and int(ts.get("FORMATION_TYPE", "0")) != 0:
         want = int(float(ts.get("FORMATION_HEADING", "0")) / 360 * 4294967295)
         check(turn == want, "turn fraction %d, not %d" % (turn, want))
+    # The host's side link writes the player's own settings onto a connection of its own:
+    # 264 bytes, version 11, the game flagged as running, the team's start values.
+    sd = m.expect_command(SESSIONDESCCHANGED, "per-player settings message",
+                          lambda f: len(f.raw) == 264 and f.version == 11 and (f.u32(88) >> 24) & 1 == 1)
+    check(sd.u32(12) == 100, "settings name offset %d" % sd.u32(12))
+    if ts is not None and int(ts.get("START_IN_AIR", "0")) != 0:
+        check(sd.u32(96) == int(ts.get("START_SPEED", "0")), "settings dwUser4 %d" % sd.u32(96))
     # The objects came into the game with a position and two motions each, to all.
     for p in objects:
         expect_net(m, NET_POSITION, "NET_POSITION of %s" % p["short"], p["id"], 0)

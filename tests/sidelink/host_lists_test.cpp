@@ -100,6 +100,20 @@ TEST_F(HostListsTest, SessionOpeningWritesTheListFileInItsLayout) {
               "\n\n");
 }
 
+TEST_F(HostListsTest, AClientOnTheHostsOwnMachineIsReachedAtItsOwnPort) {
+    const uint32_t lo = MakeAddress(127, 0, 0, 1);
+    Table({});
+    ASSERT_EQ(s.BuildIgnoreList(), 0);
+    Table({Listen(kAny, 2300), Listen(kAny, 2301)});
+    s.RecordHostPorts();
+    // The client's stream to the host appears from both ends; the host's own outgoing
+    // stream to the client's port 2350 is the only way to the client.
+    Table({Est(lo, 50000, lo, 2300), Est(lo, 2300, lo, 50000), Est(kMe, 50001, kMe, 2301), Est(lo, 40000, lo, 2350)});
+    ASSERT_EQ(s.GetPort(), 0);
+    ASSERT_EQ(s.portList().size(), 1u);
+    EXPECT_EQ(s.portList()[0].remotePort, 2350);
+}
+
 TEST_F(HostListsTest, EmptyListsWriteOnlyTheirHeadings) {
     source.host = {"lonely", false, {}, {}};
     s.adapterList.clear();
