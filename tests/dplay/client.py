@@ -1110,6 +1110,8 @@ def write_capture(path, received):
         players = name = ""
         if f.command == ENUMSESSIONSREPLY:
             players, name = session_desc(f.body, 8)["current"], f.string_at(f.u32(88))
+        elif f.command == SESSIONDESCCHANGED:
+            players, name = session_desc(f.body, 20)["current"], f.string_at(f.u32(12))
         elif f.command in (SUPERENUMPLAYERSREPLY, ENUMPLAYERSREPLY):
             t = name_table(f)
             players, name = t["desc"]["current"], t["name"]
