@@ -2,6 +2,7 @@
 
 #include <set>
 
+#include "app/settings_dialog.h"
 #include "app/templates.h"
 
 namespace qd {
@@ -15,7 +16,8 @@ const ControlState* Get(const Dialog& d, int id) {
 
 TEST(DialogTemplates, ControlsFitTheirDialogAndIdsAreUnique) {
     for (const DialogTemplate* t :
-         {&MainWindowTemplate(), &ConnectionDialogTemplate(), &EjectDialogTemplate(), &CaptureDialogTemplate()}) {
+         {&MainWindowTemplate(), &ConnectionDialogTemplate(), &EjectDialogTemplate(), &CaptureDialogTemplate(),
+          &SettingsDialogTemplate()}) {
         std::set<int> ids;
         int defaults = 0;
         for (const ControlTemplate& c : t->controls) {

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/templates.h"
+#include "platform/desk_test.h"
 #include "platform/dialog.h"
 
 namespace qd {
@@ -25,18 +26,7 @@ DialogProc Recorder(std::vector<Command>& out) {
     };
 }
 
-class DialogTest : public ::testing::Test {
-protected:
-    DialogTest() : desk(q) {
-        desk.SetEchoToStderr(false);
-        // No test may hang: a stuck modal loop is quit after a few seconds.
-        watchdog = q.CreateWindow([](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return 0; });
-        SetTimer(watchdog, 1, 5000, [this](HWND, UINT) { q.PostQuitMessage(99); });
-    }
-    MessageQueue q;
-    Desktop desk;
-    HWND watchdog = kNoWindow;
-};
+using DialogTest = testing::DeskTest;
 
 TEST_F(DialogTest, EnterEscapeAndCloseFollowTheDialogManagersRules) {
     std::vector<Command> cmds;
@@ -233,20 +223,7 @@ TEST_F(DialogTest, ListAndComboBoxesAnswerAsThePlatformDoes) {
     EXPECT_EQ(sd.InsertString(7, 0, "y"), LB_ERRSPACE);
 }
 
-// The chat pane's append rule: trim whole lines from the top while over 1,500
-// characters, then add at the end.
-void AppendToPane(Dialog& d, const std::string& text) {
-    while (d.GetWindowTextLength(IDC_CHAT_PANE) > 1500) {
-        const int first = d.EditLineLength(IDC_CHAT_PANE, 0);
-        d.EditSetSel(IDC_CHAT_PANE, 0, first + 2);
-        d.EditReplaceSel(IDC_CHAT_PANE, "");
-    }
-    const int len = d.GetWindowTextLength(IDC_CHAT_PANE);
-    d.EditSetSel(IDC_CHAT_PANE, len, len);
-    d.EditReplaceSel(IDC_CHAT_PANE, text);
-}
-
-TEST_F(DialogTest, EditSelectionAndLinesCarryTheChatPaneTrim) {
+TEST_F(DialogTest, EditSelectionAndLines) {
     const HWND main = desk.CreateDialogParam(MainWindowTemplate(), kNoWindow, {}, 0);
     Dialog& d = *desk.Find(main);
     const int P = IDC_CHAT_PANE;
@@ -268,27 +245,11 @@ TEST_F(DialogTest, EditSelectionAndLinesCarryTheChatPaneTrim) {
     d.EditSetSel(P, 500, 600);  // clamped to the text
     EXPECT_EQ(d.EditGetSel(P), std::make_pair(24, 24));
 
-    // 1,600 characters in 40-character lines: the append removes whole lines from the top
-    // until at most 1,500 remain, then adds its line at the end.
-    std::string pane;
-    for (int i = 0; i < 40; ++i) {
-        std::string line = "line " + std::to_string(i);
-        line.resize(38, '.');
-        pane += line + "\r\n";
-    }
-    ASSERT_EQ(pane.size(), 1600u);
-    d.SetDlgItemText(P, pane);
-    AppendToPane(d, "\"Bob\" has joined\r\n");
-    const std::string after = d.GetDlgItemText(P);
-    EXPECT_EQ(after.size(), 1480u + 18u);
-    EXPECT_EQ(after.rfind("line 3.", 0), 0u);  // lines 0..2 are gone, line 3 is whole
-    EXPECT_EQ(after.substr(after.size() - 18), "\"Bob\" has joined\r\n");
-    EXPECT_EQ(d.EditGetSel(P), std::make_pair(1498, 1498));
-
-    // One long line without a line end is removed whole; the loop always ends.
-    d.SetDlgItemText(P, std::string(2000, 'x'));
-    AppendToPane(d, "y\r\n");
-    EXPECT_EQ(d.GetDlgItemText(P), "y\r\n");
+    // Replacing the selection keeps the caret after the new text.
+    d.EditSetSel(P, 0, 7);
+    d.EditReplaceSel(P, "");
+    EXPECT_EQ(d.GetDlgItemText(P), "second line\r\nlast");
+    EXPECT_EQ(d.EditGetSel(P), std::make_pair(0, 0));
 }
 
 TEST_F(DialogTest, ModalDialogsNestHoldTheWindowsBelowAndReturnTheirResult) {
