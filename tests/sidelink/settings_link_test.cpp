@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/log.h"
+#include "platform/temp_dir.h"
 #include "sidelink/host_lists.h"
 #include "sidelink/settings_link.h"
 
@@ -52,7 +53,8 @@ std::vector<uint8_t> TcpAddress(const std::string& text, const Guid& sp = kDpspG
 // The window thread of the tests: posted 1295 messages and connect completions, handled
 // in order on the test's own thread.
 struct Host {
-    std::filesystem::path dir;
+    testing::TempDir tmp;
+    std::filesystem::path dir = tmp.path();
     std::map<DPID, PlayerRecord> records;
     TeamDefinition team;
     SessionDesc session;
@@ -69,31 +71,14 @@ struct Host {
     std::deque<std::pair<LinkHandle, int>> completions;
 
     Host() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "qd-link-XXXXXX").string();
-        dir = ::mkdtemp(tmpl.data());
         SetErrorLogPath(dir / "qdlerror.txt");
-        PlayerRecord r;
-        r.kind = kKindClient;
-        r.teamGroup = kGroup;
-        r.status = kStatusWaiting;
-        r.teamSlot = 2;
-        records[kPlayer] = r;
-        team.latitude = 1000000;
-        team.longitude = 2000000;
-        team.altitude = 1524;
-        team.startInAir = 1;
-        team.startSpeed = 200;
-        team.formationType = 1;
-        team.playerSpacing = 200;
-        team.maxPlayers = 6;
+        records[kPlayer] = PlayerRecord{.kind = kKindClient, .teamGroup = kGroup, .status = kStatusWaiting, .teamSlot = 2};
+        team.latitude = 1000000, team.longitude = 2000000, team.altitude = 1524, team.startInAir = 1;
+        team.startSpeed = 200, team.formationType = 1, team.playerSpacing = 200, team.maxPlayers = 6;
         session.guidApplication = kGuidCombatFs;
         session.dwUser2 = 0x4;
         state.hostPlayerId = 0x11;
         state.hostPort1 = 2350;
-    }
-    ~Host() {
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
     }
 
     LinkSocketPort::CompletionSink Sink() {
