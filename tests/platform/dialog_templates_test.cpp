@@ -46,8 +46,6 @@ TEST(DialogTemplates, InitialStatesOfTheMainWindow) {
     const HWND h = desk.CreateDialogParam(MainWindowTemplate(), kNoWindow, {}, 0);
     const Dialog& d = *desk.Find(h);
     EXPECT_EQ(d.title(), "QUARNELD v1.39");
-    EXPECT_EQ(d.tmpl().fontName, "MS Shell Dlg");
-    EXPECT_EQ(d.tmpl().iconId, 112);
     for (int id : {IDC_NF_LAUNCH, IDC_TARGETS_TO_READY_ROOM}) {
         EXPECT_TRUE(Get(d, id)->visible);
         EXPECT_FALSE(Get(d, id)->enabled);

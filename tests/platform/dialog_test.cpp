@@ -475,15 +475,10 @@ TEST_F(DialogTest, ChangesBumpTheRevisionAndReachTheConsoleThread) {
     console.join();
     ASSERT_TRUE(got);
     ASSERT_EQ(got->dialogs.size(), 1u);
-    const DialogSnapshot& s = got->dialogs[0];
-    EXPECT_EQ(s.title, "QUARNELD v1.39");
-    EXPECT_EQ(s.tmpl.width, 328);
-    const ControlState* list = nullptr;
-    for (const ControlState& c : s.controls)
-        if (c.tmpl.id == IDC_PLAYER_LIST) list = &c;
-    ASSERT_NE(list, nullptr);
-    ASSERT_EQ(list->items.size(), 1u);
-    EXPECT_EQ(list->tabStops, (std::vector<int>{3, 12, 41, 103, 138}));
+    const auto& controls = got->dialogs[0].controls;
+    const auto list = std::find_if(controls.begin(), controls.end(), [](auto& c) { return c.tmpl.id == IDC_PLAYER_LIST; });
+    ASSERT_NE(list, controls.end());
+    EXPECT_EQ(list->items.size(), 1u);
     EXPECT_EQ(desk.WaitForSnapshot(got->revision, 10ms), nullptr);  // nothing newer
 }
 

@@ -224,12 +224,6 @@ uint32_t u32(const std::vector<uint8_t>& m, std::size_t at) {
     return uint32_t(m[at]) | uint32_t(m[at + 1]) << 8 | uint32_t(m[at + 2]) << 16 | uint32_t(m[at + 3]) << 24;
 }
 
-std::string Name(const std::vector<uint8_t>& m) {
-    std::string s;
-    for (int i = 0; i < 32; ++i) s += static_cast<char>(m[120 + 2 * i]);
-    return s;
-}
-
 TEST(SettingsLink, ConnectsToTheClientPortAndSendsItsSettings) {
     Listener client;
     if (client.fd < 0) GTEST_SKIP() << "no free port in 2300-2400";
@@ -253,18 +247,10 @@ TEST(SettingsLink, ConnectsToTheClientPortAndSendsItsSettings) {
     EXPECT_EQ(host.records[kPlayer].linkRetries, 0u);
     EXPECT_EQ(host.portCalls, 1);
 
-    EXPECT_EQ(m[0] | m[1] << 8, 264);
-    EXPECT_EQ(m[6] << 8 | m[7], 2350);
-    EXPECT_EQ(std::string(m.begin() + 20, m.begin() + 24), "play");
-    EXPECT_EQ(u32(m, 96), 0x11u ^ 0x00010001u);
-    EXPECT_EQ(u32(m, 104), 6u << 16);
-    EXPECT_EQ(u32(m, 108), 0x4u);  // win criterion 2 in bits 1-2, not running
-    EXPECT_EQ(u32(m, 112), 1524u + 0x20000000u);
-    EXPECT_EQ(u32(m, 116), 200u);
-    // Slot 2 of a type-1 formation: one spacing to the left of the start point.
-    const auto lat = PositionLetters({999999, 65535});
-    const auto lon = PositionLetters({1978565, 23987});
-    EXPECT_EQ(Name(m), "x[]x[]" + std::string(lat.begin(), lat.end()) + "[]" + std::string(lon.begin(), lon.end()));
+    // The message is built from the player's team and slot, the session and the host.
+    const SettingsMessage want = BuildSettingsMessage(
+        {host.session, host.team, 2, 0x11, 2, false, false, 1, 2350, kSteps});
+    EXPECT_TRUE(std::equal(m.begin(), m.end(), want.begin()));
 
     // Later settings go straight onto the same connection; a running game sets bit 24.
     host.state.gameRunning = true;
