@@ -12,6 +12,8 @@
 namespace qd {
 namespace {
 
+using testing::Checks;
+
 // The session engine, counting description writes; a write may be made to fail as a
 // lost session would.
 class CountingEngine final : public Engine {
@@ -110,10 +112,9 @@ TEST_F(SettingsDialogTest, TemplateNamesEveryControl) {
 
 TEST_F(SettingsDialogTest, OpensFromTheSessionAndEnablesApplyOnlyWhileSomethingDiffers) {
     Operator([&](Dialog& d, HWND h) {
-        for (auto [id, state] : {std::pair{IDC_UNLIMITED_FUEL, BST_UNCHECKED}, {IDC_UNLIMITED_AMMO, BST_UNCHECKED},
-                                 {IDC_SUN_GLARE, BST_CHECKED}, {IDC_G_EFFECTS, BST_CHECKED}, {IDC_ALLOW_PAUSE, BST_UNCHECKED},
-                                 {IDC_VICTORY_NONE, BST_CHECKED}, {IDC_VICTORY_LAST_ALIVE, BST_UNCHECKED}})
-            EXPECT_EQ(d.IsDlgButtonChecked(id), state) << id;
+        EXPECT_EQ(Checks(d, {IDC_UNLIMITED_FUEL, IDC_UNLIMITED_AMMO, IDC_SUN_GLARE, IDC_G_EFFECTS, IDC_ALLOW_PAUSE,
+                             IDC_VICTORY_NONE, IDC_VICTORY_LAST_ALIVE}),
+                  "..xx.x.");
         EXPECT_EQ(d.GetCount(IDC_FLIGHT_MODEL), 3);
         EXPECT_EQ(d.GetDlgItemText(IDC_FLIGHT_MODEL), "Hard");
         EXPECT_EQ(d.GetItemText(IDC_WEAPON_STRENGTH, 1), "Strong");
@@ -270,8 +271,7 @@ TEST_F(SettingsDialogTest, SessionValuesGoToTheDescriptionThenTheCensusAndSummar
 TEST_F(SettingsDialogTest, FirstToDestroyOpensWithoutARadioAndAnySessionChangeClearsIt) {
     SetUser2(kUser2 | 0x2);
     Operator([&](Dialog& d, HWND h) {
-        EXPECT_EQ(d.IsDlgButtonChecked(IDC_VICTORY_NONE), BST_UNCHECKED);
-        EXPECT_EQ(d.IsDlgButtonChecked(IDC_VICTORY_LAST_ALIVE), BST_UNCHECKED);
+        EXPECT_EQ(Checks(d, {IDC_VICTORY_NONE, IDC_VICTORY_LAST_ALIVE}), "..");
         desk.Click(h, IDC_UNLIMITED_FUEL);
         desk.Click(h, IDC_USE_NEW_SETTINGS);
     });

@@ -3,10 +3,18 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <string>
 
 #include "platform/dialog.h"
 
 namespace qd::testing {
+
+// The check states of the given buttons, 'x' for checked.
+inline std::string Checks(const Dialog& d, std::initializer_list<int> ids) {
+    std::string out;
+    for (int id : ids) out += d.IsDlgButtonChecked(id) == BST_CHECKED ? 'x' : '.';
+    return out;
+}
 
 class DeskTest : public ::testing::Test {
 protected:

@@ -27,6 +27,7 @@ DialogProc Recorder(std::vector<Command>& out) {
 }
 
 using DialogTest = testing::DeskTest;
+using testing::Checks;
 
 TEST_F(DialogTest, EnterEscapeAndCloseFollowTheDialogManagersRules) {
     std::vector<Command> cmds;
@@ -99,11 +100,9 @@ TEST_F(DialogTest, AutomaticRadioButtonsKeepOneCheckedPerGroup) {
     EXPECT_TRUE(desk.Click(e, IDC_AUTOBOOT));
     EXPECT_EQ(cmds.back().id, IDC_AUTOBOOT);
     EXPECT_EQ(cmds.back().code, BN_CLICKED);
-    EXPECT_EQ(d.IsDlgButtonChecked(IDC_ALLOW_REJOIN), BST_UNCHECKED);
-    EXPECT_EQ(d.IsDlgButtonChecked(IDC_NO_REJOIN), BST_UNCHECKED);
-    EXPECT_EQ(d.IsDlgButtonChecked(IDC_AUTOBOOT), BST_CHECKED);
+    EXPECT_EQ(Checks(d, {IDC_ALLOW_REJOIN, IDC_NO_REJOIN, IDC_AUTOBOOT}), "..x");
     EXPECT_TRUE(desk.Click(e, IDC_AUTOBOOT));  // clicking the checked one keeps it checked
-    EXPECT_EQ(d.IsDlgButtonChecked(IDC_AUTOBOOT), BST_CHECKED);
+    EXPECT_EQ(Checks(d, {IDC_AUTOBOOT}), "x");
 
     // Two groups in one dialog do not touch each other; a check box toggles.
     DialogTemplate t;
@@ -119,21 +118,18 @@ TEST_F(DialogTest, AutomaticRadioButtonsKeepOneCheckedPerGroup) {
     const HWND g = desk.CreateDialogParam(t, kNoWindow, Recorder(cmds), 0);
     Dialog& gd = *desk.Find(g);
     desk.Click(g, 1);
-    EXPECT_EQ(gd.IsDlgButtonChecked(1), BST_CHECKED);
-    EXPECT_EQ(gd.IsDlgButtonChecked(2), BST_UNCHECKED);
-    EXPECT_EQ(gd.IsDlgButtonChecked(3), BST_CHECKED);
+    EXPECT_EQ(Checks(gd, {1, 2, 3}), "x.x");
     desk.Click(g, 4);
-    EXPECT_EQ(gd.IsDlgButtonChecked(3), BST_UNCHECKED);
-    EXPECT_EQ(gd.IsDlgButtonChecked(1), BST_CHECKED);
+    EXPECT_EQ(Checks(gd, {1, 3, 4}), "x.x");
     desk.Click(g, 5);
-    EXPECT_EQ(gd.IsDlgButtonChecked(5), BST_CHECKED);
+    EXPECT_EQ(Checks(gd, {5}), "x");
     desk.Click(g, 5);
-    EXPECT_EQ(gd.IsDlgButtonChecked(5), BST_UNCHECKED);
+    EXPECT_EQ(Checks(gd, {5}), ".");
     desk.Click(g, 6);  // not automatic: only the command, the procedure decides
-    EXPECT_EQ(gd.IsDlgButtonChecked(6), BST_UNCHECKED);
+    EXPECT_EQ(Checks(gd, {6}), ".");
     EXPECT_EQ(cmds.back().id, 6);
     EXPECT_TRUE(gd.CheckRadioButton(3, 4, 4));
-    EXPECT_EQ(gd.IsDlgButtonChecked(4), BST_CHECKED);
+    EXPECT_EQ(Checks(gd, {3, 4}), ".x");
 }
 
 TEST_F(DialogTest, ListAndComboBoxesAnswerAsThePlatformDoes) {
