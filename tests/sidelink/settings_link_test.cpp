@@ -73,8 +73,12 @@ struct Host {
     Host() {
         SetErrorLogPath(dir / "qdlerror.txt");
         records[kPlayer] = PlayerRecord{.kind = kKindClient, .teamGroup = kGroup, .status = kStatusWaiting, .teamSlot = 2};
-        team.latitude = 1000000, team.longitude = 2000000, team.altitude = 1524, team.startInAir = 1;
-        team.startSpeed = 200, team.formationType = 1, team.playerSpacing = 200, team.maxPlayers = 6;
+        team.latitude = 1000000;
+        team.longitude = 2000000;
+        team.startInAir = 1;
+        team.startSpeed = 200;
+        team.formationType = 1;
+        team.maxPlayers = 6;
         session.guidApplication = kGuidCombatFs;
         session.dwUser2 = 0x4;
         state.hostPlayerId = 0x11;
