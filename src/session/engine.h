@@ -95,7 +95,7 @@ struct NameTableSnapshot {
     std::vector<Entry> entries;  // in creation order
 };
 
-class Engine final : public DirectPlayService, public SessionSeam {
+class Engine : public DirectPlayService, public SessionSeam {
 public:
     explicit Engine(EngineOptions options = {});
     ~Engine() override;

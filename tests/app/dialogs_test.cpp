@@ -3,6 +3,7 @@
 #include "app/capture_dialog.h"
 #include "app/eject_dialog.h"
 #include "app/templates.h"
+#include "platform/desk_test.h"
 #include "simfiles/workdir.h"
 
 namespace qd {
@@ -10,25 +11,8 @@ namespace {
 
 using test::WorkDir;
 
-// A desktop whose modal loops cannot hang a test: the queue is quit after 5 s.
-class DialogsTest : public ::testing::Test {
+class DialogsTest : public testing::DeskTest {
 protected:
-    DialogsTest() : desk(q) {
-        desk.SetEchoToStderr(false);
-        watchdog = q.CreateWindow([](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return 0; });
-        SetTimer(watchdog, 1, 5000, [this](HWND, UINT) { q.PostQuitMessage(99); });
-    }
-    // The operator's input, run inside the modal loop of the dialog made from templateId.
-    void Operator(int templateId, std::function<void(Dialog&, HWND)> act) {
-        q.PostTask([this, templateId, act] {
-            Dialog* d = desk.FindTemplate(templateId);
-            ASSERT_NE(d, nullptr);
-            act(*d, d->hwnd());
-        });
-    }
-    MessageQueue q;
-    Desktop desk;
-    HWND watchdog = kNoWindow;
     WorkDir wd;
 };
 

@@ -7,6 +7,7 @@
 #include "app/templates.h"
 #include "platform/log.h"
 #include "platform/msgbox.h"
+#include "platform/temp_dir.h"
 #include "session/engine.h"
 #include "session/scripted_peer.h"
 #include "sidelink/net_tables.h"
@@ -24,16 +25,14 @@ public:
 };
 
 struct Workdir {
-    std::filesystem::path path;
+    testing::TempDir tmp;
+    std::filesystem::path path = tmp.path();
     explicit Workdir(const std::string& cfg) {
-        std::string t = (std::filesystem::temp_directory_path() / "quarneld-main-XXXXXX").string();
-        path = ::mkdtemp(t.data());
         std::filesystem::create_directories(path / "quarneld/configs");
         std::ofstream(path / "quarneld/quarneld.ini") << "[QDL_USER_PREFS]\nCFS_VERSION=2\nAUTORUN_CFS=0\n";
         std::ofstream(path / "quarneld/configs/Default.cfg") << cfg;
         SetErrorLogPath(path / "quarneld/qdlerror.txt");
     }
-    ~Workdir() { std::filesystem::remove_all(path); }
 };
 
 const char* kConfig =
@@ -285,6 +284,12 @@ TEST(MainWindow, ChatPaneKeepsAtMost1500CharactersByWholeLines) {
     EXPECT_EQ(pane.size(), 1500u + 6u);
     EXPECT_EQ(pane.substr(pane.size() - 6), "last\r\n");
     EXPECT_EQ(pane.substr(0, 100), line + "\r\n") << "whole lines left the top";
+
+    // One long text without a line end leaves whole; the trim always ends.
+    dlg.SetDlgItemText(IDC_CHAT_PANE, std::string(2000, 'x'));
+    host.window->PostStatusText("y\r\n");
+    host.settle();
+    EXPECT_EQ(dlg.GetDlgItemText(IDC_CHAT_PANE), "y\r\n");
 }
 
 }  // namespace

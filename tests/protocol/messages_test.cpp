@@ -122,15 +122,9 @@ TEST(Messages, ByteExactLayouts) {
     auto u32at = [&](const Bytes& b, std::size_t at) {
         return uint32_t(b[at]) | uint32_t(b[at + 1]) << 8 | uint32_t(b[at + 2]) << 16 | uint32_t(b[at + 3]) << 24;
     };
-    EXPECT_EQ(u32at(h, 0), 0x100Cu);
-    EXPECT_EQ(u32at(h, 4), 61u);
-    EXPECT_EQ(u32at(h, 8), 30u);
-    EXPECT_EQ(u32at(h, 12), 1u);
-    EXPECT_EQ(u32at(h, 36), 10u);
-    EXPECT_EQ(u32at(h, 44), 20u);
-    EXPECT_EQ(u32at(h, 48), 0x10005u);
-    EXPECT_EQ(u32at(h, 52), 1u);
-    EXPECT_EQ(u32at(h, 60), 5u);
+    const std::pair<std::size_t, uint32_t> words[] = {{0, 0x100C}, {4, 61},       {8, 30}, {12, 1}, {36, 10},
+                                                      {44, 20},   {48, 0x10005}, {52, 1}, {60, 5}};
+    for (auto [at, value] : words) EXPECT_EQ(u32at(h, at), value) << "offset " << at;
     EXPECT_EQ(std::string(h.begin() + 64, h.end()), std::string("Tank\0", 5));
 
     EXPECT_EQ(NetObjectBody{B({7, 8})}.encode(),

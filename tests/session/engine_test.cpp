@@ -317,16 +317,10 @@ TEST(Engine, RemotePartiesCannotGrowMemoryOrTouchWhatIsNotTheirs) {
     o.limits.maxMachines = 2;
     o.limits.maxPlayersPerMachine = 2;
     o.limits.maxNameUnits = 8;
-    auto e = OpenEngine(o);
-    auto net = ScriptedNetwork::Attach(*e);
-    AutoResetEvent ev;
-    DPID host = 0;
-    e->CreatePlayer(&host, Name(u"h", u"h"), &ev, {}, 0);
-    auto& peer = net->AddPeer("192.0.2.7");
-    ASSERT_EQ(peer.Join(), S_OK);
-    DPID pilot = 0;
-    ASSERT_EQ(peer.CreatePlayer(u"p", u"p", &pilot), S_OK);
-    ReceiveAll(*e);
+    HostAndPilot s(o);
+    auto& e = s.e;
+    auto& peer = s.peer;
+    const DPID host = s.host, pilot = s.pilot;
 
     for (int i = 0; i < 10; ++i) peer.SendTo(pilot, host, std::vector<uint8_t>{1, 2, 3, 4});
     EXPECT_EQ(e->QueuedFor(host), 4u);
@@ -406,16 +400,10 @@ TEST(Engine, ConnectionsOpenCloseAndReopen) {
 }
 
 TEST(Engine, NetworkThreadAndWindowThreadTogetherLoseNothing) {
-    auto e = OpenEngine();
-    auto net = ScriptedNetwork::Attach(*e);
-    AutoResetEvent ev;
-    DPID host = 0;
-    e->CreatePlayer(&host, Name(u"h", u"h"), &ev, {}, 0);
-    auto& peer = net->AddPeer("192.0.2.7");
-    peer.Join();
-    DPID pilot = 0;
-    peer.CreatePlayer(u"p", u"p", &pilot);
-    ReceiveAll(*e);
+    HostAndPilot s;
+    auto& e = s.e;
+    auto& peer = s.peer;
+    const DPID host = s.host, pilot = s.pilot;
 
     constexpr int kCount = 3000;
     std::thread network([&] {
@@ -428,7 +416,7 @@ TEST(Engine, NetworkThreadAndWindowThreadTogetherLoseNothing) {
     int got = 0, next = 0;
     bool inOrder = true;
     for (int rounds = 0; got < kCount && rounds < 100000; ++rounds) {
-        WaitForAny({&ev}, 50);
+        WaitForAny({&s.ev}, 50);
         for (const auto& r : ReceiveAll(*e)) {
             inOrder &= (r.bytes[0] | r.bytes[1] << 8) == (next & 0xFFFF);
             ++next;

@@ -67,7 +67,6 @@ TEST(Pump, TenQueuedMessagesGiveOnePostAndOneDrainInOrder) {
     EXPECT_EQ(stats.last, DPERR_NOMESSAGES);
     EXPECT_EQ(WaitForAny({&posted}, 100), kWaitTimeout);
     EXPECT_EQ(posts.load(), 1);
-    EXPECT_EQ(MSG_DPLAY_RECEIVE, 1296u);
     CloseHostSession(s.ctx);
 }
 

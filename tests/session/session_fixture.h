@@ -1,5 +1,7 @@
 #pragma once
 // Shared helpers for the session tests: an open engine and a full drain of its queue.
+#include <gtest/gtest.h>
+
 #include <memory>
 #include <vector>
 
@@ -56,6 +58,22 @@ inline std::vector<Received> ReceiveAll(DirectPlayService& dp) {
     }
     return out;
 }
+
+// An open engine with one local host player and one remote pilot on a scripted peer.
+struct HostAndPilot {
+    std::shared_ptr<Engine> e;
+    std::shared_ptr<ScriptedNetwork> net;
+    ScriptedPeer& peer;
+    AutoResetEvent ev;
+    DPID host = 0, pilot = 0;
+    explicit HostAndPilot(EngineOptions o = {})
+        : e(OpenEngine(o)), net(ScriptedNetwork::Attach(*e)), peer(net->AddPeer("192.0.2.7")) {
+        e->CreatePlayer(&host, Name(u"h", u"h"), &ev, {}, 0);
+        EXPECT_EQ(peer.Join(), S_OK);
+        EXPECT_EQ(peer.CreatePlayer(u"p", u"p", &pilot), S_OK);
+        ReceiveAll(*e);
+    }
+};
 
 inline std::vector<uint8_t> Bytes(std::initializer_list<uint8_t> b) { return b; }
 

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include "fixture_source.h"
+#include "platform/temp_dir.h"
 #include "sidelink/host_lists.h"
 
 namespace qd {
@@ -24,19 +24,12 @@ std::vector<int32_t> LocalPorts(const std::vector<NetEntry>& list) {
 
 class HostListsTest : public ::testing::Test {
 protected:
-    static std::filesystem::path TestDir() {
-        return std::filesystem::temp_directory_path() /
-               ("qd_sidelink_" + std::to_string(getpid()) + "_" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    }
     void SetUp() override {
-        std::filesystem::remove_all(dir);
         std::filesystem::create_directories(dir / "quarneld");
         AdapterEntry lo{1, "lo", 24, {}, MakeAddress(127, 0, 0, 1), MakeAddress(255, 0, 0, 0), 1, 0, 1};
         AdapterEntry eth{2, "eth0", 6, {0x52, 0x54, 0, 0x12, 0x34, 0x56}, kMe, MakeAddress(255, 255, 255, 0), 0, 0, 1};
         s.adapterList = {lo, eth};
     }
-    void TearDown() override { std::filesystem::remove_all(dir); }
     std::string File() {
         std::string text;
         ReadSmallFile(dir / "quarneld" / "xconnect.txt", 1 << 20, text);
@@ -44,7 +37,8 @@ protected:
     }
     void Table(std::vector<NetEntry> rows) { source.tcpTables.emplace_back(std::move(rows)); }
 
-    std::filesystem::path dir = TestDir();
+    testing::TempDir tmp;
+    std::filesystem::path dir = tmp.path();
     ScriptedSource source;
     SideLinkState s{source, dir};
 };

