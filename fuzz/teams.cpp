@@ -36,9 +36,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     ctx.workDir = dir;
     ctx.diag = &diag;
     int targets = 0;
-    for (int i = 0; i < qd::kMaxTeams; ++i) {
-        auto team = qd::LoadTeamDefinition(ctx, i);
-        if (!team) break;
+    const auto teams = qd::LoadTeams(ctx);
+    if (teams.size() > std::size_t(qd::kMaxTeams)) std::abort();
+    for (const auto& team : teams) {
         if (!team->name) std::abort();  // every team has a name
         if (team->kind == qd::kTeamTarget) ++targets;
         if (team->color > 15 || team->formationHeading >= 360 || team->maxPlayers == 0) std::abort();

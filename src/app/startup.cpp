@@ -50,14 +50,7 @@ bool HostSetup::LoadTargets() {
     return !targets.empty();
 }
 
-void HostSetup::LoadTeams() {
-    teams.clear();
-    for (int index = 0; index < kMaxTeams; ++index) {
-        auto team = LoadTeamDefinition(config, index);
-        if (!team) break;
-        teams.push_back(std::move(team));
-    }
-}
+void HostSetup::LoadTeams() { teams = qd::LoadTeams(config); }
 
 namespace {
 

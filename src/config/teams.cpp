@@ -357,4 +357,14 @@ std::unique_ptr<TeamDefinition> LoadTeamDefinition(ConfigContext& ctx, int index
     return team;
 }
 
+std::vector<std::unique_ptr<TeamDefinition>> LoadTeams(ConfigContext& ctx) {
+    std::vector<std::unique_ptr<TeamDefinition>> teams;
+    for (int index = 0; index < kMaxTeams; ++index) {
+        auto team = LoadTeamDefinition(ctx, index);
+        if (!team) break;
+        teams.push_back(std::move(team));
+    }
+    return teams;
+}
+
 }  // namespace qd

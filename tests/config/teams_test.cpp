@@ -10,15 +10,7 @@ namespace {
 
 using testing::Workdir;
 
-std::vector<std::unique_ptr<TeamDefinition>> LoadAll(Workdir& w) {
-    std::vector<std::unique_ptr<TeamDefinition>> out;
-    for (int i = 0; i < kMaxTeams; ++i) {
-        auto t = LoadTeamDefinition(w.ctx, i);
-        if (!t) break;
-        out.push_back(std::move(t));
-    }
-    return out;
-}
+std::vector<std::unique_ptr<TeamDefinition>> LoadAll(Workdir& w) { return LoadTeams(w.ctx); }
 
 std::vector<std::string> Names(const std::vector<std::unique_ptr<TeamDefinition>>& teams) {
     std::vector<std::string> out;
