@@ -40,8 +40,12 @@ install_browser_test_tools() {
     fi
 }
 
+# ccache, when the machine has it, shares objects between builds and checkouts.
+LAUNCHER=()
+command -v ccache >/dev/null 2>&1 && LAUNCHER=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
+
 build() {
-    cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "$@" >/dev/null
+    cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${LAUNCHER[@]}" "$@" >/dev/null
     cmake --build "$BUILD" -j "$JOBS"
 }
 
@@ -61,7 +65,7 @@ test)
     (cd "$BUILD" && ctest --output-on-failure -j "$JOBS" --timeout 600)
     echo "== fuzz targets (clang, libFuzzer): build and a short run over each corpus"
     FUZZ_BUILD=${BUILD}-fuzz
-    cmake -S "$ROOT" -B "$FUZZ_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+    cmake -S "$ROOT" -B "$FUZZ_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${LAUNCHER[@]}" \
         -DCMAKE_CXX_COMPILER=clang++-14 -DQUARNELD_FUZZ=ON -DQUARNELD_TESTS=OFF -DQUARNELD_BENCH=OFF >/dev/null
     cmake --build "$FUZZ_BUILD" -j "$JOBS"
     shopt -s nullglob
