@@ -8,7 +8,7 @@ BUILD=${QUARNELD_BUILD_DIR:-$ROOT/build}
 JOBS=${QUARNELD_JOBS:-$(nproc)}
 
 PACKAGES=(cmake ninja-build g++ pkg-config libboost-dev libgtest-dev libgmock-dev libcli11-dev
-          nlohmann-json3-dev libfmt-dev python3)
+          nlohmann-json3-dev libfmt-dev python3 libsystemd-dev)
 FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
 # Wire tests check every frame the host sends with Wireshark's dissector.
 TEST_PACKAGES=(tshark)

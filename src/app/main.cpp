@@ -4,11 +4,13 @@
 
 #include "app/run.h"
 #include "app/startup.h"
+#include "platform/systemd.h"
 #include "session/data_access.h"
 
 int main(int argc, char** argv) {
     CLI::App app{"quarneld: dedicated host for multiplayer sessions of a combat flight simulator"};
     app.require_subcommand(1);
+    qd::PrefixStandardStreamsForJournal();
 
     std::string workDir = ".";
     bool json = false;

@@ -21,6 +21,7 @@
 
 #include "console/assets.h"
 #include "console/auth.h"
+#include "platform/systemd.h"
 
 namespace qd::console {
 
@@ -409,7 +410,7 @@ bool ConsoleServer::Impl::Start(std::ostream& out, std::string& error) {
                 ioc_.run();
                 return;
             } catch (const std::exception& e) {
-                std::fprintf(stderr, "console: %s\n", e.what());
+                LogLine(LogLevel::Error, std::string("console: ") + e.what());
             }
         }
     });
