@@ -27,6 +27,8 @@ std::optional<int> TargetTeamNumber(const std::optional<std::string>& name) {
     return c == ' ' ? 0 : c - '1';
 }
 
+}  // namespace
+
 std::vector<std::string> SplitBrackets(const std::string& text) {
     std::vector<std::string> pieces;
     std::string cur;
@@ -41,7 +43,6 @@ std::vector<std::string> SplitBrackets(const std::string& text) {
     if (!cur.empty()) pieces.push_back(std::move(cur));
     return pieces;
 }
-}  // namespace
 
 MainWindow::MainWindow(Desktop& desktop, HostSetup& setup, HostContext& context, DataAccess& data,
                        OperatorDialogs dialogs)

@@ -192,6 +192,7 @@ void Transport::stop() {
         machines_.clear();
         byKey_.clear();
         machineCount_ = 0;
+        stats_.machinesJoined = 0;
         io_.stop();
     });
     if (thread_.joinable()) thread_.join();
@@ -242,6 +243,7 @@ void Transport::read(const std::shared_ptr<Link>& link) {
                                                                             std::size_t n) {
         if (link->closed) return;
         if (ec) return closeLink(link);
+        stats_.streamBytesIn += n;
         auto status = link->framer.feed(ByteView(link->buffer.data(), n), [&](ByteView frame) {
             if (!link->closed) onStreamFrame(link, frame);
         });
@@ -277,6 +279,8 @@ bool Transport::enqueue(const std::shared_ptr<Link>& link, Bytes frame) {
     }
     observe(true, link->local, link->localPort, link->remote, link->remotePort, frame);
     link->queuedBytes += frame.size();
+    ++stats_.streamFramesOut;
+    stats_.streamBytesOut += frame.size();
     link->queue.push_back(std::make_shared<const Bytes>(std::move(frame)));
     ++stats_.framesOut;
     write(link);
@@ -438,6 +442,7 @@ void Transport::forgetMachine(MachineId id) {
     if (it == machines_.end()) return;
     std::unique_ptr<Machine> m = std::move(it->second);
     machines_.erase(it);
+    if (m->state == Machine::State::Joined) --stats_.machinesJoined;
     byKey_.erase({m->address.to_uint(), m->streamPort});
     // Still pending in the engine: the next machine that asks gets them.
     spareIds_.insert(spareIds_.end(), m->unclaimed.begin(), m->unclaimed.end());
@@ -520,6 +525,7 @@ void Transport::onTimer() {
 
 void Transport::onStreamFrame(const std::shared_ptr<Link>& link, ByteView frame) {
     ++stats_.framesIn;
+    ++stats_.streamFramesIn;
     auto decoded = decodeFrame(frame, noMessageIds());
     if (!decoded) {
         ++stats_.malformed;
@@ -536,6 +542,8 @@ void Transport::onStreamFrame(const std::shared_ptr<Link>& link, ByteView frame)
 
 void Transport::onDatagram(ByteView data, const udp::endpoint& from) {
     ++stats_.framesIn;
+    ++stats_.datagramsIn;
+    stats_.datagramBytesIn += data.size();
     const address_v4 source = from.address().to_v4();
     // Datagrams count only from machines we know, at their datagram port.
     Machine* m = nullptr;
@@ -732,6 +740,7 @@ void Transport::finishJoin(MachineId id) {
     m.awaitingAcks.clear();
     m.lastHeard = m.lastPing = Clock::now();
     ++stats_.joins;
+    ++stats_.machinesJoined;
     sendStream(m, nameTableFor(m));
 }
 
@@ -949,6 +958,8 @@ void Transport::sendDatagram(Machine& m, Bytes datagram) {
     observe(false, config_.publicAddress.value_or(m.hostAddressSeen), datagramPort_, m.address, m.datagramPort,
             datagram);
     ++stats_.framesOut;
+    ++stats_.datagramsOut;
+    stats_.datagramBytesOut += datagram.size();
     udp_.send_to(asio::buffer(datagram), to, 0, ec);  // unguaranteed: a full buffer drops it
 }
 

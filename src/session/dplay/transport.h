@@ -72,6 +72,10 @@ public:
         std::atomic<uint64_t> overloaded{0};  // connections or bytes over the limits
         std::atomic<uint64_t> joins{0};
         std::atomic<uint64_t> vanished{0};
+        // By transport, for the metrics: frames (a datagram is one) and bytes.
+        std::atomic<uint64_t> streamFramesIn{0}, streamFramesOut{0}, datagramsIn{0}, datagramsOut{0};
+        std::atomic<uint64_t> streamBytesIn{0}, streamBytesOut{0}, datagramBytesIn{0}, datagramBytesOut{0};
+        std::atomic<uint64_t> machinesJoined{0};  // now
     };
 
     static std::shared_ptr<Transport> create(Engine& engine, TransportConfig config);
@@ -88,6 +92,8 @@ public:
     uint16_t enumUdpPort() const;
     uint16_t enumTcpPort() const;
     const Stats& stats() const { return stats_; }
+    // The enumeration responder's counters; null before start().
+    const EnumResponder::Stats* enumStats() const { return enum_ ? &enum_->stats() : nullptr; }
     std::size_t machineCount() const { return machineCount_.load(); }
     // Set before start().
     void setFrameObserver(FrameObserver observer) { observer_ = std::move(observer); }
