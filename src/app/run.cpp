@@ -248,11 +248,14 @@ int RunHost(const RunOptions& options) {
         SessionDesc desc;
         if (SUCCEEDED(context.directPlay->GetSessionDesc(desc)))
             setStatus(NarrowCopy(desc.sessionName.value_or(u"")), setup.sideLink.hostAddressText());
+        // The session is open and its ports listen: systemd may call the service started.
+        NotifyServiceManager("READY=1\nSTATUS=Hosting the session");
         // 10. The main window until the exit question is answered Yes; a shutdown signal
         // answers it so.
         queue.BecomeSignalTarget([&mainWindow] { mainWindow.Shutdown(); });
         InstallShutdownSignalHandlers();
         const INT_PTR r = mainWindow.Run();
+        NotifyServiceManager("STOPPING=1\nSTATUS=Closing the session");
         result = r < 0 ? 0 : static_cast<int>(r);
     }
     // 11.
