@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # quarneld.sh run   - install what is missing, build, host the sample session
 # quarneld.sh test  - install what is missing, build, run every test
+# quarneld.sh package - install what is missing, build, make the Debian package
 set -euo pipefail
 cd "$(dirname "$0")"
 ROOT=$(pwd)
@@ -40,6 +41,28 @@ install_browser_test_tools() {
     fi
 }
 
+# Running as a service: the .deb is built (cpack, dpkg-shlibdeps, file) and checked
+# (systemd-analyze, man) by the tests, and the metrics are read by Prometheus's promtool.
+# promtool is taken out of Debian's prometheus package without installing that: its
+# installation would enable and start a Prometheus server on this machine.
+SERVICE_PACKAGES=(dpkg-dev file systemd man-db)
+install_service_test_tools() {
+    install_missing "${SERVICE_PACKAGES[@]}"
+    local tools="$BUILD/tools"
+    if command -v promtool >/dev/null 2>&1 || [ -x "$tools/usr/bin/promtool" ]; then return; fi
+    echo "== unpacking promtool from Debian's prometheus package"
+    local scratch sudo=""
+    scratch=$(mktemp -d)
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    if ! (cd "$scratch" && apt-get download -qq prometheus >/dev/null 2>&1); then
+        $sudo apt-get update -qq
+        (cd "$scratch" && apt-get download -qq prometheus >/dev/null 2>&1)
+    fi
+    mkdir -p "$tools"
+    dpkg-deb --fsys-tarfile "$scratch"/prometheus_*.deb | tar -x -C "$tools" ./usr/bin/promtool
+    rm -rf "$scratch"
+}
+
 # ccache, when the machine has it, shares objects between builds and checkouts.
 LAUNCHER=()
 command -v ccache >/dev/null 2>&1 && LAUNCHER=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
@@ -60,6 +83,7 @@ run)
 test)
     install_missing "${PACKAGES[@]}" "${FUZZ_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
     install_browser_test_tools
+    install_service_test_tools
     build -DQUARNELD_WERROR=ON
     echo "== unit, integration and corpus-replay tests"
     (cd "$BUILD" && ctest --output-on-failure -j "$JOBS" --timeout 600)
@@ -80,8 +104,15 @@ test)
         echo "fuzz $name: $(grep -oE 'Done [0-9]+ runs' "$FUZZ_BUILD/$name.log" | head -1 || echo 'ran'), no finding"
     done
     ;;
+package)
+    install_missing "${PACKAGES[@]}" dpkg-dev file
+    cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${LAUNCHER[@]}" >/dev/null
+    cmake --build "$BUILD" -j "$JOBS" --target quarneld quarneld_man_page
+    (cd "$BUILD" && cpack -G DEB >/dev/null)
+    ls "$BUILD"/quarneld_*.deb
+    ;;
 *)
-    echo "usage: $0 run [quarneld options] | test" >&2
+    echo "usage: $0 run [quarneld options] | test | package" >&2
     exit 2
     ;;
 esac
