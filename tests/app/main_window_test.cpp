@@ -70,6 +70,8 @@ struct Host {
         setup.LoadTargets();
     }
     ~Host() {
+        // The window's procedure reaches into `window`, which goes before the desktop does.
+        if (window && window->hwnd() != kNoWindow) queue.DestroyWindow(window->hwnd());
         CloseHostSession(context);
         SetMessageBoxHandler(previous);
     }
