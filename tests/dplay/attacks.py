@@ -9,6 +9,7 @@ other 127.x.y.z addresses. Built on client.py's encoders and client machine.
 """
 import argparse
 import os
+import queue
 import selectors
 import socket
 import struct
@@ -98,6 +99,16 @@ def frames_from(listeners, seconds, held):
     return got
 
 
+def drain(m):
+    """What a machine received and has not looked at yet."""
+    out = []
+    while True:
+        try:
+            out.append(m.inbox.get_nowait())
+        except queue.Empty:
+            return out
+
+
 def host_rss_kb(args):
     try:
         with open("/proc/%d/status" % args.host_pid) as f:
@@ -135,24 +146,23 @@ class Visit:
             self.host_player = hp
             self.player, _ = m.create_player("Visitor" + label, "x%s[]Spitfire[]G" % label)
             dp.expect_net(m, dp.NET_TEXT, "welcome", hp, self.player)
-            t0 = time.monotonic()
-            dp.send_player(m, self.player, hp, dp.net(dp.NET_PROBE))
-            dp.expect_net(m, dp.NET_PROBE_REPLY, "probe reply", hp, self.player)
-            self.probe_ms = (time.monotonic() - t0) * 1000
+            self.probe_ms = self.probe(raising=True)
             self.ok = True
         except (dp.Failure, OSError) as e:
             self.error = str(e)
         if not keep or not self.ok:
             self.leave()
 
-    def probe(self):
-        """A probe answered within the step time: ms, or None."""
+    def probe(self, raising=False):
+        """Milliseconds until a NET_PROBE is answered (None when not within the step time)."""
         try:
             t0 = time.monotonic()
             dp.send_player(self.machine, self.player, self.host_player, dp.net(dp.NET_PROBE))
             dp.expect_net(self.machine, dp.NET_PROBE_REPLY, "probe reply", self.host_player, self.player)
             return (time.monotonic() - t0) * 1000
         except (dp.Failure, OSError):
+            if raising:
+                raise
             return None
 
     def leave(self):
@@ -178,12 +188,11 @@ class Visit:
 
 
 def joined(args, label, source, players=0):
-    """An attacker that joins properly from `source`, with its players."""
+    """An attacker that joins properly from `source`, with its players: (machine, name table, ids)."""
     m = dp.Machine(label, args.host, 14, source=source)
-    port = dp.enumerate_direct(m, args)
-    table = dp.name_table(m.join(port))
+    table = dp.name_table(m.join(dp.enumerate_direct(m, args)))
     ids = [m.create_player("%s%d" % (label, i), "x%s[]Spitfire[]G" % label)[0] for i in range(players)]
-    return m, port, table, ids
+    return m, table, ids
 
 
 def request_group(m):
@@ -212,7 +221,6 @@ def ping_streams(args):
     Visit(args, "D").report("during")
     for h in held:
         h.close()
-    Visit(args, "A").report("after")
 
 
 def idle_streams(args):
@@ -240,7 +248,6 @@ def idle_streams(args):
     figure("held_8s", sum(1 for s in socks if not closed_by_host(s)))
     for s in socks:
         s.close()
-    Visit(args, "A").report("after")
 
 
 def pending_joins(args):
@@ -261,12 +268,11 @@ def pending_joins(args):
     Visit(args, "D").report("during")
     for s in held:
         s.close()
-    Visit(args, "A").report("after")
 
 
 def group_churn(args):
     """A joined client creates and deletes groups: 70 with 16 KiB of data, then 1,100 empty."""
-    m, _port, table, _ids = joined(args, "G", "127.0.0.4", players=1)
+    m, table, _ids = joined(args, "G", "127.0.0.4", players=1)
     teams = len(table["groups"])
     made = 0
     try:
@@ -285,11 +291,10 @@ def group_churn(args):
         figure("groups_left", len(v.table["groups"]) - teams)
         figure("name_table_bytes", v.table_bytes)
     m.close()
-    Visit(args, "A").report("after")
 
 
 def datagram_spoof(args):
-    """Datagrams from a joined machine's datagram address: its own farewell, and a chat line."""
+    """Datagrams from a joined machine's datagram address: its farewell, its player's departure."""
     v = Visit(args, "V", keep=True).report("during")
     if not v.ok:
         return
@@ -305,7 +310,6 @@ def datagram_spoof(args):
     rtt = v.probe()
     figure("victim_kept", 1 if rtt is not None else 0)
     v.leave()
-    Visit(args, "A").report("after")
 
 
 def impersonation(args):
@@ -325,7 +329,6 @@ def impersonation(args):
     figure("spoofed_chat_shown", 1 if "spoofed line" in pane else 0)
     s.close()
     v.leave()
-    Visit(args, "A").report("after")
 
 
 def silent_acker(args):
@@ -344,7 +347,6 @@ def silent_acker(args):
     figure("silent_peer_dropped", 1 if closed_by_host(m.out) else 0)
     figure("served_during", 1)
     m.close()
-    Visit(args, "A").report("after")
 
 
 def enum_flood_udp(args):
@@ -391,7 +393,6 @@ def enum_flood_udp(args):
     for trio in sinks:
         for s in trio:
             s.close()
-    Visit(args, "A").report("after")
 
 
 def enum_flood_tcp(args):
@@ -417,13 +418,12 @@ def enum_flood_tcp(args):
     Visit(args, "D").report("during")
     stop.set()
     t.join()
-    Visit(args, "A").report("after")
 
 
 def direct_team_moves(args):
     """A client moves players itself: its own into a Target team and 6 into a team of 4,
     the host's own player into its group."""
-    m, _port, table, ids = joined(args, "T", "127.0.0.7", players=6)
+    m, table, ids = joined(args, "T", "127.0.0.7", players=6)
     groups = {g["short"]: g for g in table["groups"]}
     target, attack = groups["Target "]["id"], groups["Attack "]["id"]
     _sys, _objects, hp = dp.host_view(table)
@@ -443,22 +443,12 @@ def direct_team_moves(args):
         figure("attacker_in_team_of_4", sum(1 for p in ids if p in by_id[attack]["ids"]))
         figure("host_in_attacker_group", 1 if gid in by_id and hp in by_id[gid]["ids"] else 0)
     m.close()
-    Visit(args, "A").report("after")
-
-
-def drain(m):
-    out = []
-    while True:
-        try:
-            out.append(m.inbox.get_nowait())
-        except Exception:
-            return out
 
 
 def chat_flood(args):
     """NET_TEXT lines of 32,700 CR-LF pairs, then many short lines, while another client
     measures its round trip."""
-    m, _port, table, ids = joined(args, "C", "127.0.0.8", players=1)
+    m, table, ids = joined(args, "C", "127.0.0.8", players=1)
     _sys, _objects, hp = dp.host_view(table)
     v = Visit(args, "D", keep=True)
     if not v.ok:
@@ -477,12 +467,11 @@ def chat_flood(args):
     v.report("during")
     v.leave()
     m.close()
-    Visit(args, "A").report("after")
 
 
 def object_data(args):
     """NET_OBJECT_DATA_REQUEST to all players, 50 times."""
-    m, _port, _table, ids = joined(args, "O", "127.0.0.9", players=1)
+    m, _table, ids = joined(args, "O", "127.0.0.9", players=1)
     time.sleep(0.3)
     drain(m)
     m.backlog.clear()
@@ -495,7 +484,6 @@ def object_data(args):
     figure("amplification", "%.1f" % (got / (50.0 * len(request))))
     Visit(args, "D").report("during")
     m.close()
-    Visit(args, "A").report("after")
 
 
 ATTACKS = {f.__name__.replace("_", "-"): f for f in (
@@ -519,7 +507,8 @@ def main():
         print("refusing to talk to anything but 127.0.0.1")
         return 2
     t0 = time.monotonic()
-    ATTACKS[args.attack](args)
+    ATTACKS[args.attack](args)  # which lets go of everything when it returns
+    Visit(args, "A").report("after")
     figure("seconds", "%.1f" % (time.monotonic() - t0))
     return 0
 
