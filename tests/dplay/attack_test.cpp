@@ -28,7 +28,7 @@ const std::vector<Attack> kAttacks = {
     // A stranger's pings open nothing.
     {"ping-streams", {{"answers_to_stranger", 0, 0}}},
     // Strangers' streams: few per address, small frames, closed when no frame comes.
-    {"idle-streams", {{"held_1s", 0, 4 * 32}, {"held_8s", 0, 0}, {"rss_growth_kb", 0, 8 * 1024}}},
+    {"idle-streams", {{"held_1s", 0, 4 * 32}, {"held_7s", 0, 0}, {"rss_growth_kb", 0, 8 * 1024}}},
     // Two joins in progress per address.
     {"pending-joins", {{"pending_granted", 1, 2 * 8}}},
     // Deleted client groups stay deleted; group data and counts are bounded.

@@ -61,7 +61,13 @@ inline uint16_t freePort() {
 
 class HostProcess {
 public:
+    // Starts the program; again after an earlier start has exited.
     bool start(const std::vector<std::string>& args) {
+        if (reader_.joinable()) reader_.join();
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+        status_.reset();
+        output_.clear();
         int fds[2];
         if (::pipe(fds) != 0) return false;
         pid_ = ::fork();
@@ -147,7 +153,7 @@ struct SampleHost {
     testing::TempDir work;
     std::string tag = std::to_string(::getpid()) + "-" + std::to_string(std::random_device{}() % 100000);
     std::string token = "testtoken" + std::to_string(std::random_device{}()) + "abcdefgh";
-    uint16_t enumPort = freePort(), dplayPort = freePort(), consolePort = freePort();
+    uint16_t enumPort = 0, dplayPort = 0, consolePort = 0;
     HostProcess process;
 
     // False (with a test failure naming why) when the host did not come up.
@@ -160,23 +166,27 @@ struct SampleHost {
         fs::copy(QUARNELD_SOURCE_DIR "/sample", work.path(), fs::copy_options::recursive);
         if (edit) edit(work.path());
         std::ofstream(work.path() / "console.token") << token << "\n";
-        if (!enumPort || !dplayPort || !consolePort) {
-            ADD_FAILURE() << "no free ports";
-            return false;
+        // A port found free can be taken by another program before the host binds it: then
+        // the host stops at once, and is started again on other ports.
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            enumPort = freePort(), dplayPort = freePort(), consolePort = freePort();
+            if (!enumPort || !dplayPort || !consolePort) continue;
+            if (!process.start({binary, "run", "--workdir", work.path().string(), "--bind", "127.0.0.1",
+                                "--enum-port", std::to_string(enumPort), "--dplay-port", std::to_string(dplayPort),
+                                "--console", "127.0.0.1:" + std::to_string(consolePort), "--console-token-file",
+                                (work.path() / "console.token").string(), "--instance-name",
+                                "quarneld-test-" + tag})) {
+                ADD_FAILURE() << "cannot start " << binary;
+                return false;
+            }
+            if (process.waitFor("quarneld: session open; DirectPlay enumeration on 127.0.0.1:" +
+                                    std::to_string(enumPort),
+                                20s))
+                return true;
+            if (!process.exited()) break;
         }
-        if (!process.start({binary, "run", "--workdir", work.path().string(), "--bind", "127.0.0.1", "--enum-port",
-                            std::to_string(enumPort), "--dplay-port", std::to_string(dplayPort), "--console",
-                            "127.0.0.1:" + std::to_string(consolePort), "--console-token-file",
-                            (work.path() / "console.token").string(), "--instance-name", "quarneld-test-" + tag})) {
-            ADD_FAILURE() << "cannot start " << binary;
-            return false;
-        }
-        if (!process.waitFor("quarneld: session open; DirectPlay enumeration on 127.0.0.1:" + std::to_string(enumPort),
-                             20s)) {
-            ADD_FAILURE() << "the host did not open its session:\n" << process.output();
-            return false;
-        }
-        return true;
+        ADD_FAILURE() << "the host did not open its session:\n" << process.output();
+        return false;
     }
     // What tests/dplay/client.py (and the attack script) need to find and check the host.
     std::string clientArgs() const {
