@@ -87,6 +87,16 @@ test)
     build -DQUARNELD_WERROR=ON
     echo "== unit, integration and corpus-replay tests"
     (cd "$BUILD" && ctest --output-on-failure -j "$JOBS" --timeout 600)
+    # The host under attack and on the road again, built with AddressSanitizer and UBSan
+    # (the program only, unoptimised: it builds in a fraction of the time); any report
+    # ends the host and fails its test.
+    echo "== attack and road tests against a sanitized host (AddressSanitizer, UBSan)"
+    ASAN_BUILD=${BUILD}-asan
+    cmake -S "$ROOT" -B "$ASAN_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Debug "${LAUNCHER[@]}" \
+        -DQUARNELD_SANITIZE=ON -DQUARNELD_TESTS=OFF -DQUARNELD_BENCH=OFF >/dev/null
+    cmake --build "$ASAN_BUILD" -j "$JOBS" --target quarneld
+    (cd "$BUILD" && QUARNELD_HOST="$ASAN_BUILD/quarneld" \
+        ctest --output-on-failure -j "$JOBS" --timeout 600 -R 'HostAttack|HostRoad')
     echo "== fuzz targets (clang, libFuzzer): build and a short run over each corpus"
     FUZZ_BUILD=${BUILD}-fuzz
     cmake -S "$ROOT" -B "$FUZZ_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${LAUNCHER[@]}" \

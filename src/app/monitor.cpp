@@ -34,12 +34,19 @@ console::NetworkReport NetworkFigures(const dplay::Transport& transport) {
     n.malformed = s.malformed;
     n.refused = s.refused;
     n.overloaded = s.overloaded;
+    n.impostors = s.impostors;
+    n.datagramsRefused = s.datagramsRefused;
+    n.timedOut = s.timedOut;
+    n.evicted = s.evicted;
+    n.missedAcks = s.missedAcks;
+    n.peersDropped = s.peersDropped;
     if (const auto* e = transport.enumStats()) {
         n.enumAnswered = e->replies;
         n.enumRateLimited = e->rateLimited;
         n.enumNotMatching = e->notMatching;
         n.enumMalformed = e->malformed;
         n.enumOverloaded = e->overloaded;
+        n.enumEvicted = e->evicted;
     }
     return n;
 }

@@ -140,6 +140,18 @@ std::string MetricsText(const HostReport& r, const ConsoleReport& c) {
         w.Sample(static_cast<double>(n.malformed), {{"reason", "malformed"}});
         w.Sample(static_cast<double>(n.refused), {{"reason", "refused"}});
         w.Sample(static_cast<double>(n.overloaded), {{"reason", "overloaded"}});
+        w.Sample(static_cast<double>(n.impostors), {{"reason", "impostor"}});
+        w.Sample(static_cast<double>(n.datagramsRefused), {{"reason", "datagram_refused"}});
+        w.Family("quarneld_streams_closed_total", "counter",
+                 "Streams closed by a limit: no complete frame in time, or ended to make room for a new source.");
+        w.Sample(static_cast<double>(n.timedOut), {{"reason", "timed_out"}});
+        w.Sample(static_cast<double>(n.evicted), {{"reason", "evicted"}});
+        w.Family("quarneld_acknowledgements_missed_total", "counter",
+                 "Joins a peer did not acknowledge in time.");
+        w.Sample(static_cast<double>(n.missedAcks));
+        w.Family("quarneld_peers_dropped_total", "counter",
+                 "Machines removed for leaving acknowledgement after acknowledgement unanswered.");
+        w.Sample(static_cast<double>(n.peersDropped));
         w.Family("quarneld_enumeration_requests_total", "counter",
                  "Session enumeration requests, answered or refused by reason.");
         w.Sample(static_cast<double>(n.enumAnswered), {{"result", "answered"}});
@@ -147,6 +159,7 @@ std::string MetricsText(const HostReport& r, const ConsoleReport& c) {
         w.Sample(static_cast<double>(n.enumNotMatching), {{"result", "not_matching"}});
         w.Sample(static_cast<double>(n.enumMalformed), {{"result", "malformed"}});
         w.Sample(static_cast<double>(n.enumOverloaded), {{"result", "overloaded"}});
+        w.Sample(static_cast<double>(n.enumEvicted), {{"result", "evicted"}});
     }
 
     w.Family("quarneld_console_connections", "gauge", "Open connections to the operator console.");

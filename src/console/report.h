@@ -25,8 +25,11 @@ struct NetworkReport {
     uint64_t joins = 0, vanished = 0;
     // [0] stream, [1] datagram
     std::array<uint64_t, 2> framesIn{}, framesOut{}, bytesIn{}, bytesOut{};
-    uint64_t malformed = 0, refused = 0, overloaded = 0;
-    uint64_t enumAnswered = 0, enumRateLimited = 0, enumNotMatching = 0, enumMalformed = 0, enumOverloaded = 0;
+    uint64_t malformed = 0, refused = 0, overloaded = 0, impostors = 0, datagramsRefused = 0;
+    // What the limits on strangers and peers turned away.
+    uint64_t timedOut = 0, evicted = 0, missedAcks = 0, peersDropped = 0;
+    uint64_t enumAnswered = 0, enumRateLimited = 0, enumNotMatching = 0, enumMalformed = 0, enumOverloaded = 0,
+             enumEvicted = 0;
 };
 
 struct HostReport {

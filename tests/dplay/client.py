@@ -225,21 +225,24 @@ def name_table(f):
 # ---- one client machine ------------------------------------------------------------------
 
 class Machine:
-    def __init__(self, label, host_ip, version):
+    def __init__(self, label, host_ip, version, source=None):
         self.label = label
         self.host_ip = host_ip
         self.version = version
+        # Another loopback address stands for another machine on the network.
+        self.source = source or host_ip
+        self.ack_forwards = True
         self.inbox = queue.Queue()
         self.backlog = []
         self.sockets = []
         # Like the runtime, the machine's own ports are taken from 2300-2400, where the
         # host's side link looks for a client's DirectPlay port.
         self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-        bind_in_runtime_range(self.listener, host_ip)
+        bind_in_runtime_range(self.listener, self.source)
         self.listener.listen(16)
         self.stream_port = self.listener.getsockname()[1]
         self.udp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-        bind_in_runtime_range(self.udp, host_ip)
+        bind_in_runtime_range(self.udp, self.source)
         self.datagram_port = self.udp.getsockname()[1]
         self.sockets += [self.listener, self.udp]
         self.out = None
@@ -281,9 +284,11 @@ class Machine:
                 f = Frame(buf[:size], "tcp")
                 self.received.append((True, peer, self.stream_port, buf[:size]))
                 buf = buf[size:]
-                if f.system and f.command == ADDFORWARD:
+                if f.system and f.command == ADDFORWARD and self.ack_forwards:
                     # As a runtime does: acknowledge a newcomer at once.
                     self.send(ADDFORWARDACK, struct.pack("<I", f.u32(12)))
+                if f.system and f.command == PING and self.system_id:
+                    self.send(PINGREPLY, struct.pack("<II", self.system_id, f.u32(12)))
                 self.inbox.put(f)
 
     def _udp(self):
@@ -322,7 +327,8 @@ class Machine:
         return self.expect(what, lambda f: f.system and f.command == command and extra(f), timeout)
 
     def connect(self, port):
-        self.out = socket.create_connection((self.host_ip, port), timeout=STEP_TIMEOUT)
+        self.out = socket.create_connection((self.host_ip, port), timeout=STEP_TIMEOUT,
+                                            source_address=(self.source, 0))
         self.sockets.append(self.out)
 
     def send(self, command, body, sock=None):
@@ -563,6 +569,7 @@ def run(args):
 
 def enumerate_direct(m, args):
     udp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    udp.bind((m.source, 0))
     udp.sendto(enum_request(args.app, 1, m.stream_port, m.version), (args.host, args.enum_port))
     f = m.expect_command(ENUMSESSIONSREPLY, "enumeration reply")
     check(f.version == m.version, "enumeration reply in dialect %d" % f.version)
