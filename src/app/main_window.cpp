@@ -187,10 +187,6 @@ void MainWindow::Destroy() {
     dialog_ = nullptr;
 }
 
-void MainWindow::Shutdown() {
-    if (dialog_) dialog_->End(0);
-}
-
 void MainWindow::Command(Dialog& dlg, int id) {
     switch (id) {
     case IDCANCEL:

@@ -53,6 +53,9 @@ struct Host {
     DataAccess data{context};
     std::vector<MessageBoxRequest> boxes;
     int answer = IDNO;
+    bool cancelConnectionOnBox = false;  // the operator cancels dialog 102 after a box
+    bool noService = false;              // the DirectPlay object cannot be created
+    EngineOptions engineOptions;
     MessageBoxHandler previous;
     std::shared_ptr<Engine> engine;
     std::shared_ptr<ScriptedNetwork> network;
@@ -64,6 +67,8 @@ struct Host {
     explicit Host(const std::string& cfg = kConfig) : dir(cfg), setup(dir.path, tables) {
         previous = SetMessageBoxHandler([this](const MessageBoxRequest& r) {
             boxes.push_back(r);
+            if (Dialog* d = desktop.FindTemplate(ConnectionDialogTemplate().id); d && cancelConnectionOnBox)
+                PostMessage(d->hwnd(), WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
             return r.buttons == MbButtons::Ok ? IDOK : answer;
         });
         setup.LoadAdaptersAndPrefs();
@@ -75,12 +80,13 @@ struct Host {
     }
     ServiceFactory factory() {
         return [this]() -> std::shared_ptr<DirectPlayService> {
-            engine = std::make_shared<Engine>();
+            if (noService) return nullptr;
+            engine = std::make_shared<Engine>(engineOptions);
             network = ScriptedNetwork::Attach(*engine);
             return engine;
         };
     }
-    HRESULT open(std::optional<LobbySettings> lobby = std::nullopt) {
+    HRESULT open(std::optional<LobbySettings> lobby = std::nullopt, bool operatorPresent = true) {
         OperatorDialogs dialogs;
         dialogs.eject = [this](const std::string& name) {
             ejectAsked.push_back(name);
@@ -89,7 +95,7 @@ struct Host {
         dialogs.settings = [this] { ++settingsRuns; };
         window = std::make_unique<MainWindow>(desktop, setup, context, data, dialogs);
         HostSessionParams params{context, data, setup.config, setup.sideLink, setup.targets, desktop, lobby,
-                                 factory(), [this] { window->PostReceive(); }};
+                                 factory(), [this] { window->PostReceive(); }, operatorPresent};
         return OpenHostSession(params);
     }
     // Opens the main window modelessly and lets the queue settle.
@@ -132,6 +138,7 @@ TEST(HostSession, ThreeTargetsBecomeLocalPlayersAndTheFirstIsTheHost) {
     SessionDesc desc;
     ASSERT_EQ(host.context.directPlay->GetSessionDesc(desc), S_OK);
     EXPECT_EQ(desc.guidApplication, kGuidCfs2);
+    EXPECT_NE(desc.guidInstance, kGuidCfs2) << "the session is named by DirectPlay, not by the description";
     EXPECT_EQ(CloseHostSession(host.context), S_OK);
     EXPECT_EQ(CloseHostSession(host.context), S_OK) << "twice is harmless";
 }
@@ -153,6 +160,39 @@ TEST(HostSession, LobbyOutcomes) {
         ASSERT_EQ(host.context.directPlay->GetSessionDesc(desc), S_OK);
         EXPECT_EQ(NarrowCopy(desc.sessionName.value_or(u"")), "Lobby game[][]AAAAAAAAAAAA[]AAAAAAAAAAAA")
             << "the lobby's name is kept; the description is completed from the file";
+    }
+}
+
+// The connection dialog's failures: with an operator the dialog waits for a retry or a
+// cancel; without one nobody could answer, so the failure ends it and start-up.
+TEST(HostSession, ConnectionDialogFailures) {
+    const struct {
+        const char* what;
+        bool offerTcpip, openFails, noService;
+        std::string box;
+        HRESULT unattended;
+    } cases[] = {
+        {"no TCP/IP provider", false, false, false, "Could not select service provider because of error 0x80004005",
+         E_FAIL},
+        {"ports taken", true, true, false, "Could not host session because of error 0x88770122",
+         DPERR_CANNOTCREATESERVER},
+        {"no DirectPlay", true, false, true, "This application requires DirectX 5 or later.", E_FAIL},
+    };
+    for (const auto& c : cases) {
+        for (const bool operatorPresent : {true, false}) {
+            SCOPED_TRACE(std::string(c.what) + (operatorPresent ? ", operator" : ", unattended"));
+            Host host;
+            host.engineOptions.offerTcpip = c.offerTcpip;
+            if (c.openFails) host.engineOptions.onOpen = [](Engine&) { return DPERR_CANNOTCREATESERVER; };
+            host.noService = c.noService;
+            host.cancelConnectionOnBox = operatorPresent;
+            const HRESULT hr = host.open(std::nullopt, operatorPresent);
+            EXPECT_EQ(hr, operatorPresent && !c.noService ? DPERR_USERCANCEL : c.unattended);
+            ASSERT_EQ(host.boxes.size(), 1u);
+            EXPECT_EQ(host.boxes[0].text, c.box);
+            EXPECT_FALSE(host.context.receiveThread.joinable()) << "the receive thread is stopped";
+            EXPECT_FALSE(host.context.directPlay);
+        }
     }
 }
 
