@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <set>
 
 #include "app/host_session.h"
 #include "app/main_window.h"
@@ -8,6 +9,7 @@
 #include "platform/log.h"
 #include "platform/msgbox.h"
 #include "platform/temp_dir.h"
+#include "protocol/messages.h"
 #include "session/engine.h"
 #include "session/scripted_peer.h"
 #include "sidelink/net_tables.h"
@@ -223,7 +225,65 @@ TEST(MainWindow, OpeningNamesObjectsCreatesTeamsAndFillsTargetTeams) {
     EXPECT_NE(dlg.GetDlgItemText(IDC_OPTIONS_SUMMARY).find("Max. teams: 4\r\n"), std::string::npos);
     EXPECT_FALSE(dlg.IsWindowEnabled(IDC_NF_LAUNCH));
     // Every player is listed, each row carrying its DPID.
-    EXPECT_EQ(dlg.GetCount(IDC_PLAYER_LIST), 3);
+    std::set<LPARAM> rows, players;
+    for (int i = 0; i < dlg.GetCount(IDC_PLAYER_LIST); ++i) rows.insert(dlg.GetItemData(IDC_PLAYER_LIST, i));
+    for (const auto& t : host.setup.targets) players.insert(t.target->playerId);
+    EXPECT_EQ(rows, players);
+}
+
+TEST(MainWindow, NoTeamsAsksToExit) {
+    Host host("[QDL_OBJECT.0]\nNAME=Alpha\n");
+    ASSERT_EQ(host.open(), S_OK);
+    host.setup.config.targetTeamExists = true;  // as if the default Target team were gone too
+    Dialog& dlg = host.show();
+    ASSERT_GE(host.boxes.size(), 2u);
+    EXPECT_EQ(host.boxes[0].text, "Config error, no teams found");
+    EXPECT_EQ(host.boxes[0].caption, "Error");
+    EXPECT_EQ(host.boxes[1].text, "Are you sure you want to exit Quarneld?");
+    EXPECT_NE(host.desktop.Find(dlg.hwnd()), nullptr) << "No leaves the window running without teams";
+}
+
+// "NF Launch now": any non-zero no-fun setting enables it, and each answer of the check.
+TEST(MainWindow, NoFunLaunchAnswers) {
+    std::string cfg = kConfig;
+    cfg.replace(cfg.find("NO_LOCK_OR_RADAR_PLAYERS=0"), 26, "NO_LOCK_OR_RADAR_PLAYERS=2");
+    Host host(cfg);
+    ASSERT_EQ(host.open(), S_OK);
+    Dialog& dlg = host.show();
+    const HWND h = dlg.hwnd();
+    ASSERT_TRUE(dlg.IsWindowEnabled(IDC_NF_LAUNCH));
+    auto answer = [&] {
+        host.boxes.clear();
+        host.desktop.Click(h, IDC_NF_LAUNCH);
+        host.settle();
+        return host.boxes.empty() ? std::string() : host.boxes.back().text;
+    };
+    EXPECT_EQ(answer(), "No-fun launch requires non-target players");
+    EXPECT_EQ(host.boxes.back().caption, " ");
+
+    auto& peer = host.network->AddPeer("10.1.2.5");
+    ASSERT_EQ(peer.Join(), S_OK);
+    DPID client = 0;
+    ASSERT_EQ(peer.CreatePlayer(u"Ace", u"xQ[]Spitfire[]C", &client), S_OK);
+    host.settle();
+    EXPECT_EQ(answer(), "All players must be on a team first");
+    ASSERT_EQ(peer.JoinGroup(host.setup.teams[3]->groupId, client), S_OK);
+    ASSERT_EQ(peer.SetStatusLetter(client, u'D'), S_OK);  // Ready: everybody is, the no-fun game holds
+    host.settle();
+    ASSERT_EQ(host.window->game().state.gameState, kGameNoFunHold);
+    EXPECT_EQ(answer(), "Ask players that are currently 'Ready' to switch\nto 'Waiting', and game will launch.");
+    host.window->game().state.gameState = kGameIdle;
+    EXPECT_EQ(answer(), "All players must be Waiting first");
+
+    ASSERT_EQ(peer.SetStatusLetter(client, u'C'), S_OK);  // Waiting
+    host.settle();
+    peer.ClearLog();
+    EXPECT_EQ(answer(), "");
+    EXPECT_NE(host.window->game().state.gameState, kGameIdle) << "launched";
+    bool launched = false;
+    for (const auto& n : peer.Log())
+        launched |= n.kind == OutboundNotice::Kind::Message && PeekNetType(n.data) == NET_LAUNCH && n.to == client;
+    EXPECT_TRUE(launched);
 }
 
 TEST(MainWindow, OperatorCommandsCheckTheirPreconditions) {
@@ -234,6 +294,8 @@ TEST(MainWindow, OperatorCommandsCheckTheirPreconditions) {
 
     host.desktop.Click(h, IDC_EJECT);
     EXPECT_TRUE(host.sawBox("You need to select a player to eject"));
+    host.desktop.Click(h, IDC_CAPTURE);
+    EXPECT_TRUE(host.sawBox("Please select a player to capture first"));
     const int objectRow = dlg.FindItemData(IDC_PLAYER_LIST, host.context.hostPlayerId);
     ASSERT_GE(objectRow, 0);
     host.desktop.SelectItem(h, IDC_PLAYER_LIST, objectRow);
@@ -262,6 +324,13 @@ TEST(MainWindow, OperatorCommandsCheckTheirPreconditions) {
     EXPECT_EQ(host.ejectAsked[0], "A very long pilot name here");
     host.settle();
     EXPECT_LT(dlg.FindItemData(IDC_PLAYER_LIST, client), 0) << "the ejected player is gone";
+    // A player whose name reads as nothing gets no dialog (nor an empty autoboot line).
+    DPID nameless = 0;
+    ASSERT_EQ(peer.CreatePlayer(u"", u"xQ[]Spitfire[]G", &nameless), S_OK);
+    host.settle();
+    host.desktop.SelectItem(h, IDC_PLAYER_LIST, dlg.FindItemData(IDC_PLAYER_LIST, nameless));
+    host.desktop.Click(h, IDC_EJECT);
+    EXPECT_EQ(host.ejectAsked.size(), 1u);
 
     // Change options: held while somebody flies, else the dialog runs and NF follows the setting.
     host.window->game().state.flyingCount = 1;
