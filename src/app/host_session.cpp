@@ -47,6 +47,9 @@ class ConnectionDialog {
 public:
     ConnectionDialog(HostSessionParams& params) : p_(params) {}
 
+    // The failure that ended the dialog; S_OK when it succeeded or the operator cancelled.
+    HRESULT failure() const { return failure_; }
+
     INT_PTR Proc(Dialog& dlg, UINT msg, WPARAM wParam, LPARAM) {
         switch (msg) {
         case WM_INITDIALOG: return Open(dlg);
@@ -76,7 +79,7 @@ private:
         if (!current_) {
             ShowMessageBox(MessageBoxRequest{"This application requires DirectX 5 or later.", std::nullopt,
                                              MbButtons::Ok, MbIcon::None, false});
-            dlg.End(0);
+            EndFailed(dlg, E_FAIL);
             return 1;
         }
         dlg.AddString(kProviderCombo, "<Select a service provider>");
@@ -109,9 +112,13 @@ private:
         const LPARAM data = sel < 0 ? CB_ERR : dlg.GetItemData(kProviderCombo, sel);
         if (sel < 0 || data == CB_ERR) {
             ReportError("Could not select service provider because of error 0x%08X", static_cast<uint32_t>(E_FAIL));
+            Unattended(dlg, E_FAIL);
             return;
         }
-        if (data == 0 || static_cast<std::size_t>(data) > addresses_.size()) return;  // entry 0: Host stays disabled
+        if (data == 0 || static_cast<std::size_t>(data) > addresses_.size()) {
+            Unattended(dlg, E_FAIL);  // entry 0: Host stays disabled
+            return;
+        }
         const auto block = PrepareTcpipAddress(addresses_[static_cast<std::size_t>(data) - 1]);
         current_ = p_.factory();
         const HRESULT hr = current_ ? current_->InitializeConnection(block, 0) : E_OUTOFMEMORY;
@@ -119,6 +126,7 @@ private:
             current_.reset();
             if (hr != DPERR_USERCANCEL)
                 ReportError("Could not select service provider because of error 0x%08X", static_cast<uint32_t>(hr));
+            Unattended(dlg, hr);
             return;
         }
         dlg.EnableWindow(kHostButton, true);
@@ -131,7 +139,7 @@ private:
         if (!desc) {
             current_->Close();
             current_.reset();
-            dlg.End(0);
+            EndFailed(dlg, E_OUTOFMEMORY);
             return;
         }
         p_.sideLink.BuildIgnoreList();
@@ -144,6 +152,16 @@ private:
         }
         current_->Close();
         ReportError("Could not host session because of error 0x%08X", static_cast<uint32_t>(hr));
+        Unattended(dlg, hr);
+    }
+
+    void EndFailed(Dialog& dlg, HRESULT hr) {
+        failure_ = hr;
+        dlg.End(0);
+    }
+    // With an operator the dialog waits for a retry or a cancel; without one it ends.
+    void Unattended(Dialog& dlg, HRESULT hr) {
+        if (!p_.operatorPresent) EndFailed(dlg, hr);
     }
 
     void Release() {
@@ -153,6 +171,7 @@ private:
     HostSessionParams& p_;
     std::shared_ptr<DirectPlayService> current_;
     std::vector<std::vector<uint8_t>> addresses_;  // item data n refers to addresses_[n - 1]
+    HRESULT failure_ = S_OK;
 };
 
 HRESULT LobbyPath(HostSessionParams& p) {
@@ -200,7 +219,7 @@ HRESULT OpenHostSession(HostSessionParams& p) {
         const INT_PTR result = p.desktop.DialogBoxParam(
             ConnectionDialogTemplate(), kNoWindow,
             [&dialog](Dialog& d, UINT m, WPARAM w, LPARAM l) { return dialog.Proc(d, m, w, l); }, 0);
-        if (result != 1) return Fail(p, DPERR_USERCANCEL);
+        if (result != 1) return Fail(p, FAILED(dialog.failure()) ? dialog.failure() : DPERR_USERCANCEL);
     }
 
     for (std::size_t i = 0; i < p.targets.size(); ++i) {

@@ -26,9 +26,14 @@ struct HostSessionParams {
     std::optional<LobbySettings> lobby;  // from the command line; nullopt: not lobbied
     ServiceFactory factory;              // makes the DirectPlay object
     ReceivePoster poster;                // the receive thread's post of MSG_DPLAY_RECEIVE
+    // Without an operator nobody can retry or cancel the connection dialog: a failure
+    // that would leave it waiting ends it instead.
+    bool operatorPresent = true;
 };
 
 // 0 on success; on failure CloseHostSession has run and any message was shown.
+// DPERR_USERCANCEL when the operator cancelled; the failure's own code when the dialog
+// ended on a failure.
 HRESULT OpenHostSession(HostSessionParams& params);
 
 // The long name a target's player starts with: "AJ[]" + aircraft (the main window

@@ -2,6 +2,7 @@
 #include <filesystem>
 #include <iostream>
 
+#include "app/exit_status.h"
 #include "app/run.h"
 #include "app/startup.h"
 #include "app/version.h"
@@ -48,7 +49,7 @@ int main(int argc, char** argv) {
         app.parse(argc, argv);
     } catch (const CLI::ParseError& e) {
         const int code = app.exit(e);
-        return code == 0 ? 0 : 2;
+        return code == 0 ? qd::kExitNormal : qd::kExitUsage;
     }
 
     if (*check) return qd::RunCheck(workDir, json, std::cout, std::cerr);
@@ -63,9 +64,9 @@ int main(int argc, char** argv) {
             run.lobby = lobby;
         } else if (!sessionName.empty()) {
             std::cerr << "quarneld run: --session-name goes with --lobby\n";
-            return 2;
+            return qd::kExitUsage;
         }
         return qd::RunHost(run);
     }
-    return 2;
+    return qd::kExitUsage;
 }

@@ -188,10 +188,6 @@ void MainWindow::Destroy() {
     dialog_ = nullptr;
 }
 
-void MainWindow::Shutdown() {
-    if (dialog_) dialog_->End(0);
-}
-
 void MainWindow::Command(Dialog& dlg, int id) {
     switch (id) {
     case IDCANCEL:
@@ -235,8 +231,10 @@ void MainWindow::Eject() {
         return;
     }
     DpName names;
-    if (FAILED(data_.GetPlayerNames(player, names))) return;
-    const std::string name = NarrowCopy(names.shortName.value_or(u""));
+    if (FAILED(data_.GetPlayerNames(player, names)) || !names.shortName) return;
+    // A name that reads as nothing cannot be shown, nor kept on the autoboot list.
+    const std::string name = NarrowCopy(*names.shortName);
+    if (name.empty()) return;
     if (dialogs_.eject && dialogs_.eject(name) == 1) game_->dp().DestroyPlayer(player);
 }
 

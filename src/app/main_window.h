@@ -40,8 +40,6 @@ public:
     Dialog* dialog() { return dialog_; }
     // Posts MSG_DPLAY_RECEIVE when the window exists; safe from the receive thread.
     void PostReceive();
-    // Ends the window as if the operator had answered the exit question Yes.
-    void Shutdown();
 
     // SelectedPlayer: the item data of the selected row; E_FAIL without one.
     HRESULT SelectedPlayer(DPID& out) const;

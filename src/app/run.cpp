@@ -3,9 +3,12 @@
 #include <iostream>
 #include <mutex>
 
+#include <fmt/format.h>
+
 #include "app/autoboot.h"
 #include "app/capture_dialog.h"
 #include "app/eject_dialog.h"
+#include "app/exit_status.h"
 #include "app/settings_dialog.h"
 #include "app/host_session.h"
 #include "app/main_window.h"
@@ -62,23 +65,73 @@ SettingsLinkHooks MakeLinkHooks(GameHost& game, SideLinkState& sideLink) {
 void ErrorBox(const std::string& text) {
     ShowMessageBox(MessageBoxRequest{text, std::string("Error"), MbButtons::Ok, MbIcon::Error, false});
 }
+
+// The command line's addresses, checked before anything starts.
+bool ParseIpv4(const std::string& text, boost::asio::ip::address_v4& out) {
+    boost::system::error_code ec;
+    out = boost::asio::ip::make_address_v4(text, ec);
+    return !ec;
+}
 }  // namespace
 
 int RunHost(const RunOptions& options) {
+    // ---- The command line.
     std::error_code ec;
     const auto workDir = std::filesystem::absolute(options.workDir, ec);
     if (ec || !std::filesystem::is_directory(workDir, ec)) {
         std::cerr << "quarneld run: working directory " << options.workDir.string() << " does not exist\n";
-        return 1;
+        return kExitUsage;
+    }
+    console::ConsoleOptions consoleOptions;
+    if (options.console) {
+        std::string error;
+        if (!console::ParseConsoleAddress(options.consoleAddress, consoleOptions, error)) {
+            std::cerr << "quarneld run: --console " << options.consoleAddress << ": " << error << "\n";
+            return kExitUsage;
+        }
+        consoleOptions.tokenFile = options.consoleTokenFile;
+    }
+    dplay::TransportConfig transportConfig;
+    transportConfig.streamPort = options.streamPort;
+    transportConfig.enumPort = options.enumPort;
+    if (!ParseIpv4(options.bindAddress, transportConfig.bindAddress)) {
+        std::cerr << "quarneld run: --bind " << options.bindAddress << " is not an IPv4 address\n";
+        return kExitUsage;
+    }
+    if (!options.publicAddress.empty()) {
+        boost::asio::ip::address_v4 announced;
+        if (!ParseIpv4(options.publicAddress, announced)) {
+            std::cerr << "quarneld run: --public-address " << options.publicAddress << " is not an IPv4 address\n";
+            return kExitUsage;
+        }
+        transportConfig.publicAddress = announced;
     }
     SetErrorLogPath(workDir / "quarneld/qdlerror.txt");
 
+    // ---- Shutdown signals are answered from here on: each ends the loop that runs (the
+    // connection dialog's, a box's, the main window's) and start-up goes no further.
     MessageQueue queue;
     Desktop desktop(queue);
+    queue.BecomeSignalTarget({});
+    InstallShutdownSignalHandlers();
+    const bool headless = options.headless && !options.console;
 
-    // The console's view of the session, read on the console's thread.
+    // ---- 1. One host per machine, checked before anything binds a port. A box before
+    // the console runs goes to standard error and the error log.
+    InstanceMarker marker;
+    switch (marker.create(options.instanceName.empty() ? kInstanceMarkerName : options.instanceName)) {
+    case InstanceMarker::Result::Created: break;
+    case InstanceMarker::Result::AlreadyExists:
+        ErrorBox("Previous instance of QUARNELD running.\n\tShut it down an try again.");
+        return kExitAnotherInstance;
+    case InstanceMarker::Result::Failed:
+        ErrorBox("Error checking for previous instance of QUARNELD");
+        return kExitStartFailed;
+    }
+
+    // ---- The operator console; from here on boxes go to it (and still to stderr).
     std::mutex statusMutex;
-    console::ConsoleStatus status;
+    console::ConsoleStatus status;  // the console's view of the session, read on its thread
     auto setStatus = [&](std::string name, std::string address) {
         std::lock_guard lock(statusMutex);
         status = console::ConsoleStatus{std::move(name), std::move(address)};
@@ -86,25 +139,18 @@ int RunHost(const RunOptions& options) {
     HostMonitor monitor(options.version, options.commit);
     std::unique_ptr<console::ConsoleServer> consoleServer;
     if (options.console) {
-        console::ConsoleOptions consoleOptions;
-        std::string error;
-        if (!console::ParseConsoleAddress(options.consoleAddress, consoleOptions, error)) {
-            std::cerr << "quarneld run: --console " << options.consoleAddress << ": " << error << "\n";
-            return 2;
-        }
-        consoleOptions.tokenFile = options.consoleTokenFile;
         consoleOptions.report = [&monitor] { return monitor.Report(); };
         consoleOptions.printToken = !IsJournalStream(1);
         consoleServer = std::make_unique<console::ConsoleServer>(desktop, queue, consoleOptions, [&] {
             std::lock_guard lock(statusMutex);
             return status;
         });
+        std::string error;
         if (!consoleServer->Start(std::cout, error)) {
             std::cerr << "quarneld run: the console cannot start: " << error << "\n";
-            return 1;
+            return kExitStartFailed;
         }
     }
-    const bool headless = options.headless && !options.console;
     MessageBoxHandler previousHandler;
     if (!headless) previousHandler = SetMessageBoxHandler(WindowMessageBoxHandler(desktop));
     struct RestoreHandler {
@@ -124,26 +170,17 @@ int RunHost(const RunOptions& options) {
         }
     } endHook{options.onEnd};
 
-    // 1. One host per machine.
-    InstanceMarker marker;
-    switch (marker.create(options.instanceName.empty() ? kInstanceMarkerName : options.instanceName)) {
-    case InstanceMarker::Result::Created: break;
-    case InstanceMarker::Result::AlreadyExists:
-        ErrorBox("Previous instance of QUARNELD running.\n\tShut it down an try again.");
-        return 0;
-    case InstanceMarker::Result::Failed: ErrorBox("Error checking for previous instance of QUARNELD"); return 0;
-    }
-
-    // 3-6. Adapters, preferences, targets.
+    // ---- 3-6. Adapters, preferences, targets.
     LinuxNetTables tables;
     HostSetup setup(workDir, tables);
     setup.LoadAdaptersAndPrefs();
     if (!setup.LoadTargets()) {
         ErrorBox("Config error, no objects found");
-        return 0;
+        return kExitConfiguration;
     }
+    if (queue.ShutdownRequested()) return kExitNormal;
 
-    // 7-9. The session.
+    // ---- 7-9. The session.
     HostContext context;
     DataAccess data(context);
     AutobootList autoboot(workDir);
@@ -192,24 +229,7 @@ int RunHost(const RunOptions& options) {
                 // The transport's sockets open with the session, as DirectPlay's did in Open,
                 // so the connection lists taken around it see the host's own ports.
                 engineOptions.onOpen = [&](Engine& engine) -> HRESULT {
-                    dplay::TransportConfig config;
-                    boost::system::error_code ec;
-                    config.bindAddress = boost::asio::ip::make_address_v4(options.bindAddress, ec);
-                    if (ec) {
-                        std::cerr << "quarneld: --bind " << options.bindAddress << " is not an IPv4 address\n";
-                        return DPERR_CANNOTCREATESERVER;
-                    }
-                    if (!options.publicAddress.empty()) {
-                        config.publicAddress = boost::asio::ip::make_address_v4(options.publicAddress, ec);
-                        if (ec) {
-                            std::cerr << "quarneld: --public-address " << options.publicAddress
-                                      << " is not an IPv4 address\n";
-                            return DPERR_CANNOTCREATESERVER;
-                        }
-                    }
-                    config.streamPort = options.streamPort;
-                    config.enumPort = options.enumPort;
-                    transport = dplay::Transport::create(engine, config);
+                    transport = dplay::Transport::create(engine, transportConfig);
                     std::string error;
                     if (!transport->start(error)) {
                         std::cerr << "quarneld: cannot open the session's network ports: " << error << "\n";
@@ -230,7 +250,7 @@ int RunHost(const RunOptions& options) {
         };
     }
     HostSessionParams params{context,   data, setup.config, setup.sideLink, setup.targets, desktop, options.lobby,
-                             factory, [&mainWindow] { mainWindow.PostReceive(); }};
+                             factory, [&mainWindow] { mainWindow.PostReceive(); }, !headless};
     // The side link: connects complete on the watcher thread and are handed to the window thread.
     SettingsLink* link = nullptr;
     PosixLinkSockets sockets([&queue, &link](LinkHandle h, int error) {
@@ -243,22 +263,25 @@ int RunHost(const RunOptions& options) {
     mainWindow.game().settingsLink = &settingsLink;
 
     setStatus("", setup.sideLink.hostAddressText());
-    int result = 0;
-    if (SUCCEEDED(OpenHostSession(params))) {
+    int result = kExitNormal;
+    const HRESULT opened = OpenHostSession(params);
+    if (SUCCEEDED(opened)) {
         SessionDesc desc;
         if (SUCCEEDED(context.directPlay->GetSessionDesc(desc)))
             setStatus(NarrowCopy(desc.sessionName.value_or(u"")), setup.sideLink.hostAddressText());
         // The session is open and its ports listen: systemd may call the service started.
         NotifyServiceManager("READY=1\nSTATUS=Hosting the session");
-        // 10. The main window until the exit question is answered Yes; a shutdown signal
-        // answers it so.
-        queue.BecomeSignalTarget([&mainWindow] { mainWindow.Shutdown(); });
-        InstallShutdownSignalHandlers();
-        const INT_PTR r = mainWindow.Run();
+        // ---- 10. The main window until the operator confirms the exit or a signal ends it.
+        if (!queue.ShutdownRequested()) mainWindow.Run();
         NotifyServiceManager("STOPPING=1\nSTATUS=Closing the session");
-        result = r < 0 ? 0 : static_cast<int>(r);
+    } else if (opened != DPERR_USERCANCEL && !queue.ShutdownRequested()) {
+        // The operator's cancel and a shutdown signal end the host as asked; anything else
+        // is a session that could not be opened.
+        std::cerr << fmt::format("quarneld run: the session could not be opened (error 0x{:08X})\n",
+                                 static_cast<uint32_t>(opened));
+        result = kExitSessionNotOpened;
     }
-    // 11.
+    // ---- 11. The session closes whether or not the window ran.
     CloseHostSession(context);
     if (transport) transport->stop();
     link = nullptr;

@@ -1,6 +1,6 @@
 #pragma once
 // `quarneld run`: start-up, the session, the main window until the operator leaves (or
-// SIGINT/SIGTERM answers the exit question Yes), then the session closes in order.
+// SIGINT/SIGTERM ends it), then the session closes in order.
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -49,6 +49,7 @@ struct RunOptions {
     std::string commit;
 };
 
+// Returns the exit status (app/exit_status.h).
 int RunHost(const RunOptions& options);
 
 }  // namespace qd

@@ -50,7 +50,13 @@ bool HostSetup::LoadTargets() {
     return !targets.empty();
 }
 
-void HostSetup::LoadTeams() { teams = qd::LoadTeams(config); }
+void HostSetup::LoadTeams() {
+    if (!config.settingsLoaded) {
+        std::optional<SessionDesc> unused;
+        LoadSessionSettings(config, unused);
+    }
+    teams = qd::LoadTeams(config);
+}
 
 namespace {
 
@@ -114,14 +120,15 @@ int RunCheck(const std::filesystem::path& workDirIn, bool json, std::ostream& ou
     CapturedLog log;
     HostSetup setup(workDir, tables, &diag);
     setup.LoadAdaptersAndPrefs();
+    // Run's order: targets, the session settings as the session opens, then the teams.
     const bool haveTargets = setup.LoadTargets();
-    setup.LoadTeams();
     std::optional<SessionDesc> desc;
     LoadSessionSettings(setup.config, desc);
+    setup.LoadTeams();
     // The main window writes the team count into dwUser1 once the teams are loaded.
     if (desc) desc->dwUser1 = (desc->dwUser1 & ~0xFF00u) | (uint32_t(setup.teams.size() & 0xFF) << 8);
-    // The sidelink chooses the announced address just before the session opens.
-    setup.sideLink.BuildIgnoreList();
+    // The announced address as the side link will choose it; its connection lists, which
+    // a host beside this one may be writing, are left alone.
     const AdapterReport adapters = SummarizeAdapters(setup.sideLink.adapterList, setup.sideLink.discoveryFailure());
 
     std::vector<std::string> problems;

@@ -28,7 +28,9 @@ public:
     // Up to 32 targets, each validated; logs "Target #%d, 'aircraft=%s'" for failures.
     // Returns false when no target was loaded ("Config error, no objects found").
     bool LoadTargets();
-    // The teams as the main window loads them (at most 255).
+    // The teams as the main window loads them (at most 255), after the session settings,
+    // whose MAX_PLAYERS_PER_TEAM a team without its own MAX_PLAYERS takes; when they
+    // were not read yet they are read first.
     void LoadTeams();
 
     const std::filesystem::path& workDir() const { return config.workDir; }
@@ -39,8 +41,9 @@ public:
     std::vector<std::unique_ptr<TeamDefinition>> teams;
 };
 
-// `quarneld check`: prints the loaded configuration (text, or JSON with json = true) to
-// out and returns the exit status (0 the host could start, 1 start-up would stop).
+// `quarneld check`: loads the configuration in the order `run` does and prints it (text,
+// or JSON with json = true) to out; writes no file. Returns the exit status (0 the host
+// could start, 1 start-up would stop).
 int RunCheck(const std::filesystem::path& workDir, bool json, std::ostream& out, std::ostream& err);
 
 }  // namespace qd

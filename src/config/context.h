@@ -23,6 +23,7 @@ struct ConfigContext {
     std::filesystem::path cfgPath;
     std::filesystem::path txtPath;
 
+    bool settingsLoaded = false;    // QDL_SETTINGS read: the teams take MAX_PLAYERS_PER_TEAM from it
     bool objectFound = false;       // a target object was found or produced
     bool targetTeamExists = false;  // a Target team was read or produced
 

@@ -1,6 +1,9 @@
 #include "config/paths.h"
 
+#include <cstdio>
+
 #include "platform/log.h"
+#include "platform/profile.h"
 
 namespace qd {
 
@@ -30,6 +33,24 @@ std::optional<std::filesystem::path> JoinWorkPath(ConfigContext& ctx, const std:
     return std::filesystem::path(joined);
 }
 
+void CheckTextEncoding(ConfigContext& ctx, const std::filesystem::path& file) {
+    switch (profile::FileEncoding(file)) {
+    case profile::TextEncoding::Utf8Bom: Warn(ctx, file, 0, "starts with a UTF-8 byte-order mark; skipped"); return;
+    case profile::TextEncoding::Utf16: {
+        const std::string text = DisplayName(ctx, file) +
+                                 " is UTF-16 text and is not read: every value in it takes its default. "
+                                 "Save it as ANSI or UTF-8.";
+        LogError(text);
+        if (ctx.diag)
+            ctx.diag->warn(DisplayName(ctx, file), 0, "UTF-16 text is not read: every value in it takes its default");
+        else
+            std::fprintf(stderr, "quarneld: %s\n", text.c_str());
+        return;
+    }
+    default: return;
+    }
+}
+
 namespace {
 void BuildPaths(ConfigContext& ctx) {
     if (ctx.pathsBuilt) return;
@@ -38,6 +59,7 @@ void BuildPaths(ConfigContext& ctx) {
     // Both names have the same length, so one check refuses or accepts both.
     if (auto cfg = JoinWorkPath(ctx, stem + ".cfg")) {
         ctx.cfgPath = *cfg;
+        CheckTextEncoding(ctx, ctx.cfgPath);
         std::string txt = cfg->string();
         txt.replace(txt.size() - 4, 4, ".txt");
         ctx.txtPath = txt;

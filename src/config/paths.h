@@ -17,6 +17,11 @@ const std::filesystem::path& ConfigFilePath(ConfigContext& ctx);
 // The .txt path; built together with the .cfg path (by this call if not yet).
 const std::filesystem::path& WelcomeTextPath(ConfigContext& ctx);
 
+// Says once what a configuration file's encoding means for it: a UTF-8 byte-order mark
+// is skipped (a finding); a UTF-16 file is not read (the error log, standard error during
+// `run`, and a finding).
+void CheckTextEncoding(ConfigContext& ctx, const std::filesystem::path& file);
+
 // workDir + "/" + relative, or nullopt (with a log line and a finding) when the result
 // is longer than kMaxPathChars.
 std::optional<std::filesystem::path> JoinWorkPath(ConfigContext& ctx, const std::string& relative);

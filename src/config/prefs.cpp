@@ -24,6 +24,7 @@ int LoadUserPrefs(ConfigContext& ctx) {
     ctx.prefs = UserPrefs{};
     std::filesystem::path file;
     if (auto p = JoinWorkPath(ctx, "quarneld/quarneld.ini")) file = *p;
+    CheckTextEncoding(ctx, file);
     auto read = [&](const char* key, const char* def) -> std::string {
         if (file.empty()) return def;
         return profile::GetPrivateProfileString(kSection, key, def, kValueSize, file);

@@ -38,15 +38,24 @@ public:
     }
 
     // The value compared as unsigned 32-bit, so negative values end at the upper limit.
-    uint32_t atMost(const char* key, const char* def, uint32_t max) {
+    // min is the lowest value the key accepts, for the message (the caller handles it).
+    uint32_t atMost(const char* key, const char* def, uint32_t max, uint32_t min = 0) {
         int32_t v = number(key, def);
         uint32_t u = static_cast<uint32_t>(v);
         if (u > max) {
-            warn(key, key + std::string(" ") + std::to_string(v) + " is out of range 0.." + std::to_string(max) +
-                          "; using " + std::to_string(max));
+            warn(key, key + std::string(" ") + std::to_string(v) + " is out of range " + std::to_string(min) + ".." +
+                          std::to_string(max) + "; using " + std::to_string(max));
             return max;
         }
         return u;
+    }
+
+    // A switch: every place that reads it tests for 1, so any other non-zero value is on.
+    int32_t onOff(const char* key) {
+        const int32_t v = number(key, "0");
+        if (v == 0 || v == 1) return v;
+        warn(key, key + std::string(" ") + std::to_string(v) + " is neither 0 nor 1; read as 1 (on)");
+        return 1;
     }
 
     void warn(const char* key, std::string message) {
@@ -144,7 +153,7 @@ void LoadSessionSettings(ConfigContext& ctx, std::optional<SessionDesc>& desc) {
     SetBits(d.dwUser1, 0, 8, maxPlayers);
     (void)r.text("MAX_TEAMS", "16");
 
-    uint32_t perTeam = r.atMost("MAX_PLAYERS_PER_TEAM", "5", 255);
+    uint32_t perTeam = r.atMost("MAX_PLAYERS_PER_TEAM", "5", 255, 1);
     if (perTeam == 0) {
         r.warn("MAX_PLAYERS_PER_TEAM", "MAX_PLAYERS_PER_TEAM 0 is out of range 1..255; using 1");
         perTeam = 1;
@@ -188,14 +197,15 @@ void LoadSessionSettings(ConfigContext& ctx, std::optional<SessionDesc>& desc) {
     (void)r.text("AUTORUN_CFS", "1");
     (void)r.text("REENTER_OK", "0");
     (void)r.text("DEATH_LIMIT", "0");
-    s.NO_LOCK_OR_RADAR_PLAYERS = r.number("NO_LOCK_OR_RADAR_PLAYERS", "0");
-    s.NO_LOCK_OR_RADAR_TARGETS = r.number("NO_LOCK_OR_RADAR_TARGETS", "0");
+    s.NO_LOCK_OR_RADAR_PLAYERS = r.onOff("NO_LOCK_OR_RADAR_PLAYERS");
+    s.NO_LOCK_OR_RADAR_TARGETS = r.onOff("NO_LOCK_OR_RADAR_TARGETS");
     (void)r.text("SET_PROTOCOL_ADDRESS", "0");
     (void)r.text("INTRO_PATHNAME", "(none)");
     // Seconds in the file, milliseconds in memory: held where the product still fits.
     s.LA_WINDOW_SEC = r.atMost("LA_WINDOW_SEC", "60", UINT32_MAX / 1000) * 1000;
     s.BTEAMS_DESTROY_TARGETS = r.number("BTEAMS_DESTROY_TARGETS", "0");
 
+    ctx.settingsLoaded = true;
     bool cut = false;
     d.sessionName = WideCopy(JoinSessionName(name, notes, &cut));
     if (cut) r.warn("SESSION_NOTES", "session name and notes are longer than the 256 characters of the session name; cut");

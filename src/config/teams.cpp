@@ -1,13 +1,13 @@
 #include "config/teams.h"
 
 #include <algorithm>
-#include <fstream>
 #include <map>
 #include <optional>
 #include <vector>
 
 #include "config/paths.h"
 #include "config/scan.h"
+#include "platform/profile.h"
 
 namespace qd {
 
@@ -40,9 +40,10 @@ ScannedFile ReadPieces(ConfigContext& ctx, const std::filesystem::path& file) {
         Warn(ctx, file, 0, "file larger than " + std::to_string(kMaxFileBytes) + " bytes; teams not read");
         return out;
     }
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return out;
-    std::string raw((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // Read as the lookups read: no byte-order mark, nothing from a UTF-16 file.
+    const auto text = profile::ReadText(file);
+    if (!text) return out;
+    const std::string& raw = *text;
     out.opened = true;
     std::string data;
     data.reserve(raw.size());

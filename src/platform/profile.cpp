@@ -94,15 +94,28 @@ ParsedFile parse(const std::string& text) {
     return file;
 }
 
+constexpr std::string_view kUtf8Bom = "\xEF\xBB\xBF";
+
+TextEncoding encodingOf(std::string_view head) {
+    if (head.starts_with(kUtf8Bom)) return TextEncoding::Utf8Bom;
+    if (head.starts_with("\xFF\xFE") || head.starts_with("\xFE\xFF")) return TextEncoding::Utf16;
+    return TextEncoding::Bytes;
+}
+
+std::optional<std::string> readAll(const std::filesystem::path& file) {
+    struct stat st {};
+    if (file.empty() || ::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return std::nullopt;
+    std::ifstream in(file, std::ios::binary);
+    if (!in) return std::nullopt;
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
 // Read on every call: configuration is read once per run, the files are small, and a
 // cache keyed by modification time can miss a rewrite within the clock's granularity.
 std::shared_ptr<const ParsedFile> load(const std::filesystem::path& file) {
-    struct stat st {};
-    if (file.empty() || ::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return nullptr;
-    std::ifstream in(file, std::ios::binary);
-    if (!in) return nullptr;
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    return std::make_shared<const ParsedFile>(parse(text));
+    auto text = ReadText(file);
+    if (!text) return nullptr;
+    return std::make_shared<const ParsedFile>(parse(*text));
 }
 
 const Entry* find(const ParsedFile& f, std::string_view section, std::string_view key) {
@@ -175,6 +188,27 @@ std::size_t GetPrivateProfileSectionNames(char* buffer, std::size_t size, const 
     // even when the last name just fitted.
     if (truncated || list.size() + 2 > size) return size >= 2 ? size - 2 : 0;
     return list.size();
+}
+
+TextEncoding FileEncoding(const std::filesystem::path& file) {
+    struct stat st {};
+    if (file.empty() || ::stat(file.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return TextEncoding::Missing;
+    std::ifstream in(file, std::ios::binary);
+    char head[3] = {};
+    if (!in) return TextEncoding::Missing;
+    in.read(head, sizeof head);
+    return encodingOf(std::string_view(head, static_cast<std::size_t>(in.gcount())));
+}
+
+std::optional<std::string> ReadText(const std::filesystem::path& file) {
+    auto text = readAll(file);
+    if (!text) return std::nullopt;
+    switch (encodingOf(*text)) {
+    case TextEncoding::Utf16: return std::nullopt;
+    case TextEncoding::Utf8Bom: text->erase(0, kUtf8Bom.size()); break;
+    default: break;
+    }
+    return text;
 }
 
 std::vector<Section> ReadSections(const std::filesystem::path& file) {

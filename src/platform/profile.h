@@ -6,6 +6,7 @@
 // Texts are 8-bit bytes, passed through unchanged.
 #include <cstddef>
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,6 +40,14 @@ struct Section {
     int line = 0;      // line of the header
     std::vector<KeyLine> keys;  // in file order, duplicates kept
 };
+
+// What a text file's first bytes say it holds. The lookups read 8-bit text: they skip a
+// UTF-8 byte-order mark, and read nothing from a UTF-16 file (as if it were missing).
+enum class TextEncoding { Missing, Bytes, Utf8Bom, Utf16 };
+TextEncoding FileEncoding(const std::filesystem::path& file);
+// The file's text as the lookups read it: a leading UTF-8 byte-order mark removed;
+// nullopt when the file cannot be read or holds UTF-16.
+std::optional<std::string> ReadText(const std::filesystem::path& file);
 
 // Every section of a file with its keys, in file order; empty when the file cannot be read.
 std::vector<Section> ReadSections(const std::filesystem::path& file);

@@ -175,7 +175,13 @@ void MessageQueue::NotifyShutdownSignal() {
 
 bool MessageQueue::TakeSignal() {
     if (g_signalTarget.load() != this) return false;
-    return g_signalPending.exchange(0) != 0;
+    if (g_signalPending.exchange(0) == 0) return false;
+    signalled_ = true;
+    return true;
+}
+
+bool MessageQueue::ShutdownRequested() const {
+    return signalled_ || (g_signalTarget.load() == this && g_signalPending.load() != 0);
 }
 
 bool MessageQueue::Next(Message& out, std::optional<Clock::time_point> deadline) {

@@ -104,6 +104,9 @@ public:
     void BecomeSignalTarget(std::function<void()> onShutdownSignal);
     // Async-signal-safe: marks a shutdown request and wakes the signal target's loop.
     static void NotifyShutdownSignal();
+    // A shutdown signal arrived for this queue, whether or not a loop has served it yet
+    // (start-up checks it between steps that run no loop).
+    bool ShutdownRequested() const;
 
     bool IsWindowThread() const { return std::this_thread::get_id() == owner_; }
 
@@ -147,6 +150,7 @@ private:
     int depth_ = 0;
     std::function<void()> afterDispatch_;
     std::function<void()> onShutdownSignal_;
+    bool signalled_ = false;
 };
 
 // The platform's free functions, by window handle (any thread may post).

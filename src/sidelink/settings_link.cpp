@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <utility>
 
 #include "platform/log.h"
 #include "sidelink/host_lists.h"
@@ -219,12 +220,39 @@ void PosixLinkSockets::StartConnect(LinkHandle h, uint32_t addressNet, uint16_t 
 }
 
 LinkSendResult PosixLinkSockets::Send(LinkHandle h, std::span<const uint8_t> bytes) {
-    std::lock_guard lock(mutex_);
-    auto it = sockets_.find(h);
-    if (it == sockets_.end() || it->second.fd < 0) return {-1, wsa::kENOTSOCK};
-    const ssize_t n = ::send(it->second.fd, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n < 0) return {-1, WinsockErrorFromErrno(errno)};
-    return {static_cast<long>(n), 0};
+    {
+        std::lock_guard lock(mutex_);
+        auto it = sockets_.find(h);
+        if (it == sockets_.end() || it->second.fd < 0) return {-1, wsa::kENOTSOCK};
+        Socket& s = it->second;
+        if (s.writeError != 0) return {-1, std::exchange(s.writeError, 0)};
+        std::size_t taken = 0;
+        if (s.held.empty()) {
+            const ssize_t n = ::send(s.fd, bytes.data(), bytes.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+            if (n < 0 && errno != EAGAIN && errno != EWOULDBLOCK) return {-1, WinsockErrorFromErrno(errno)};
+            taken = n < 0 ? 0 : static_cast<std::size_t>(n);
+        }
+        if (taken == bytes.size()) return {static_cast<long>(bytes.size()), 0};
+        // Nothing of the message went out: it may still be refused whole.
+        if (taken == 0 && s.held.size() + bytes.size() > kMaxHeldBytes) return {-1, wsa::kEWOULDBLOCK};
+        s.held.insert(s.held.end(), bytes.begin() + static_cast<std::ptrdiff_t>(taken), bytes.end());
+    }
+    Wake();  // the watcher finishes it when the socket is writable
+    return {static_cast<long>(bytes.size()), 0};
+}
+
+void PosixLinkSockets::Flush(Socket& s) {
+    while (!s.held.empty()) {
+        const ssize_t n = ::send(s.fd, s.held.data(), s.held.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n < 0) {
+            if (errno == EAGAIN || errno == EWOULDBLOCK) return;
+            // The connection is broken: what is held can never arrive; the next send says so.
+            s.writeError = WinsockErrorFromErrno(errno);
+            s.held.clear();
+            return;
+        }
+        s.held.erase(s.held.begin(), s.held.begin() + n);
+    }
 }
 
 void PosixLinkSockets::Close(LinkHandle h) {
@@ -252,6 +280,7 @@ void PosixLinkSockets::Watch() {
     struct Polled {
         LinkHandle handle;
         int fd;
+        bool writing;  // held bytes wait for POLLOUT (else a connect does)
     };
     std::vector<std::pair<LinkHandle, int>> done;
     std::vector<pollfd> fds;
@@ -280,10 +309,13 @@ void PosixLinkSockets::Watch() {
                         done.emplace_back(it->first, wsa::kETIMEDOUT);
                     } else {
                         fds.push_back({s.fd, POLLOUT, 0});
-                        polled.push_back({it->first, s.fd});
+                        polled.push_back({it->first, s.fd, false});
                         const auto wait = static_cast<int>(s.deadlineMs - now);
                         if (timeout < 0 || wait < timeout) timeout = wait;
                     }
+                } else if (!s.held.empty() && s.fd >= 0) {
+                    fds.push_back({s.fd, POLLOUT, 0});
+                    polled.push_back({it->first, s.fd, true});
                 }
                 ++it;
             }
@@ -304,7 +336,12 @@ void PosixLinkSockets::Watch() {
             if (!fds[i + 1].revents) continue;
             auto it = sockets_.find(polled[i].handle);
             // Closed (and its number perhaps reused) while we polled: not ours any more.
-            if (it == sockets_.end() || it->second.fd != polled[i].fd || !it->second.connecting) continue;
+            if (it == sockets_.end() || it->second.fd != polled[i].fd) continue;
+            if (polled[i].writing) {
+                Flush(it->second);
+                continue;
+            }
+            if (!it->second.connecting) continue;
             int err = 0;
             socklen_t len = sizeof err;
             if (::getsockopt(it->second.fd, SOL_SOCKET, SO_ERROR, &err, &len) != 0) err = errno;

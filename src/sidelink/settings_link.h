@@ -86,7 +86,8 @@ struct LinkSendResult {
 
 // The TCP operations of the side link. StartConnect returns at once; the outcome
 // (0 or a Winsock code, wsa::kETIMEDOUT after the time limit) is reported once through
-// the completion sink, never from inside StartConnect.
+// the completion sink, never from inside StartConnect. Send never blocks and takes a
+// message whole or not at all: a cut message would leave the client's stream unreadable.
 class LinkSocketPort {
 public:
     using CompletionSink = std::function<void(LinkHandle, int error)>;
@@ -100,8 +101,9 @@ public:
     virtual void Close(LinkHandle h) = 0;
 };
 
-// Non-blocking Linux sockets with one watcher thread for pending connects. The sink runs
-// on the watcher thread: it must only post the completion to the window thread (where
+// Non-blocking Linux sockets with one watcher thread for pending connects and for the
+// rest of messages the kernel did not take at once. The sink runs on the watcher thread:
+// it must only post the completion to the window thread (where
 // SettingsLink::OnConnectComplete handles it), never call into the link itself.
 class PosixLinkSockets final : public LinkSocketPort {
 public:
@@ -109,6 +111,10 @@ public:
     ~PosixLinkSockets() override;
     PosixLinkSockets(const PosixLinkSockets&) = delete;
     PosixLinkSockets& operator=(const PosixLinkSockets&) = delete;
+
+    // Bytes a socket may hold back for a client that reads slowly; a message that would
+    // start beyond them is refused (wsa::kEWOULDBLOCK), one already begun is always kept.
+    static constexpr std::size_t kMaxHeldBytes = 8192;
 
     LinkHandle Open(int* error) override;
     void StartConnect(LinkHandle h, uint32_t addressNet, uint16_t port) override;
@@ -123,7 +129,11 @@ private:
         bool connecting = false;
         int immediateError = -1;      // >= 0: connect already finished, report it
         uint64_t deadlineMs = 0;
+        std::vector<uint8_t> held;    // accepted, not yet taken by the kernel
+        int writeError = 0;           // Winsock code of a failed background write
     };
+    // Writes what the kernel takes of held now (mutex held).
+    void Flush(Socket& s);
     void Watch();
     void Wake();
 

@@ -72,6 +72,51 @@ TEST(Check, ReportsClampsGapsAndDefaultsWithFileAndLine) {
     EXPECT_TRUE(lateWarned) << j["warnings"].dump(1);
 }
 
+// What check prints is what run loads: the teams take the settings' player limit, byte-order
+// marks are skipped and UTF-16 refused, each said once with the file; and check writes
+// nothing, not even the connection lists of a host running beside it.
+TEST(Check, LoadsAsRunDoesAndWritesNothing) {
+    const testing::TempDir dir;
+    dir.write("quarneld/quarneld.ini", "\xEF\xBB\xBF[QDL_USER_PREFS]\nCFS_VERSION=2\nSESSION_CFG_NAME=Squad\n");
+    dir.write("quarneld/configs/Squad.cfg",
+              "\xEF\xBB\xBF[QDL_TEAM.B0]\nCOLOR=3\n[QDL_SETTINGS]\nMAX_PLAYERS=8\nMAX_PLAYERS_PER_TEAM=3\n"
+              "[QDL_TEAM.A0]\nMAX_PLAYERS=2\n");
+    dir.write("quarneld/xconnect.txt", "Ignored sockets\n\nthe lists of a live host\n");
+    dir.write("quarneld/qdlerror.txt", "\n\n*** New run, v1.39 ***\n\n");
+    const auto before = testing::DirectorySnapshot(dir.path());
+    int status = -1;
+    const auto j = check(dir.path(), status);
+    std::ostringstream text, err;
+    EXPECT_EQ(RunCheck(dir.path(), false, text, err), 0);
+    EXPECT_EQ(testing::DirectorySnapshot(dir.path()), before);
+
+    EXPECT_EQ(status, 0);
+    EXPECT_EQ(j["prefs"]["simulatorVersion"], 2) << "the preferences' first section is read";
+    EXPECT_EQ(j["session"]["dwMaxPlayers"], 8);
+    ASSERT_EQ(j["teams"].size(), 3u) << j["teams"].dump();
+    EXPECT_EQ(j["teams"][0]["name"], "Bomber ") << "the first team section is read";
+    EXPECT_EQ(j["teams"][0]["maxPlayers"], 3) << "a team without MAX_PLAYERS takes MAX_PLAYERS_PER_TEAM";
+    EXPECT_EQ(j["teams"][1]["maxPlayers"], 2);
+    std::vector<std::string> boms;
+    for (const auto& w : j["warnings"])
+        if (w["message"].get<std::string>().find("byte-order mark") != std::string::npos) boms.push_back(w["file"]);
+    EXPECT_EQ(boms, (std::vector<std::string>{"quarneld/quarneld.ini", "quarneld/configs/Squad.cfg"}))
+        << j["warnings"].dump(1);
+    EXPECT_NE(text.str().find("\"Bomber \" Bomber colour 3  max players 3"), std::string::npos) << text.str();
+
+    // A UTF-16 file is refused, not read as garbage.
+    const testing::TempDir wide;
+    wide.write("quarneld/quarneld.ini", std::string("\xFF\xFE[\0Q\0D\0L\0_\0", 10));
+    const auto w = check(wide.path(), status);
+    EXPECT_EQ(w["prefs"]["simulatorVersion"], 1);
+    ASSERT_EQ(w["warnings"].size(), 1u) << w["warnings"].dump(1);
+    EXPECT_EQ(w["warnings"][0]["message"], "UTF-16 text is not read: every value in it takes its default");
+    bool logged = false;
+    for (const auto& l : w["logLines"])
+        logged |= l.get<std::string>().starts_with("quarneld/quarneld.ini is UTF-16 text and is not read");
+    EXPECT_TRUE(logged) << w["logLines"].dump();
+}
+
 TEST(Check, MissingWorkingDirectoryOrFilesGiveDefaultsOrStatusOne) {
     int status = -1;
     std::ostringstream out, err;

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include <fstream>
+#include <set>
 
 #include "app/host_session.h"
 #include "app/main_window.h"
@@ -8,6 +9,7 @@
 #include "platform/log.h"
 #include "platform/msgbox.h"
 #include "platform/temp_dir.h"
+#include "protocol/messages.h"
 #include "session/engine.h"
 #include "session/scripted_peer.h"
 #include "sidelink/net_tables.h"
@@ -53,6 +55,9 @@ struct Host {
     DataAccess data{context};
     std::vector<MessageBoxRequest> boxes;
     int answer = IDNO;
+    bool cancelConnectionOnBox = false;  // the operator cancels dialog 102 after a box
+    bool noService = false;              // the DirectPlay object cannot be created
+    EngineOptions engineOptions;
     MessageBoxHandler previous;
     std::shared_ptr<Engine> engine;
     std::shared_ptr<ScriptedNetwork> network;
@@ -64,6 +69,8 @@ struct Host {
     explicit Host(const std::string& cfg = kConfig) : dir(cfg), setup(dir.path, tables) {
         previous = SetMessageBoxHandler([this](const MessageBoxRequest& r) {
             boxes.push_back(r);
+            if (Dialog* d = desktop.FindTemplate(ConnectionDialogTemplate().id); d && cancelConnectionOnBox)
+                PostMessage(d->hwnd(), WM_COMMAND, MAKEWPARAM(IDCANCEL, BN_CLICKED), 0);
             return r.buttons == MbButtons::Ok ? IDOK : answer;
         });
         setup.LoadAdaptersAndPrefs();
@@ -77,12 +84,13 @@ struct Host {
     }
     ServiceFactory factory() {
         return [this]() -> std::shared_ptr<DirectPlayService> {
-            engine = std::make_shared<Engine>();
+            if (noService) return nullptr;
+            engine = std::make_shared<Engine>(engineOptions);
             network = ScriptedNetwork::Attach(*engine);
             return engine;
         };
     }
-    HRESULT open(std::optional<LobbySettings> lobby = std::nullopt) {
+    HRESULT open(std::optional<LobbySettings> lobby = std::nullopt, bool operatorPresent = true) {
         OperatorDialogs dialogs;
         dialogs.eject = [this](const std::string& name) {
             ejectAsked.push_back(name);
@@ -91,7 +99,7 @@ struct Host {
         dialogs.settings = [this] { ++settingsRuns; };
         window = std::make_unique<MainWindow>(desktop, setup, context, data, dialogs);
         HostSessionParams params{context, data, setup.config, setup.sideLink, setup.targets, desktop, lobby,
-                                 factory(), [this] { window->PostReceive(); }};
+                                 factory(), [this] { window->PostReceive(); }, operatorPresent};
         return OpenHostSession(params);
     }
     // Opens the main window modelessly and lets the queue settle.
@@ -134,6 +142,7 @@ TEST(HostSession, ThreeTargetsBecomeLocalPlayersAndTheFirstIsTheHost) {
     SessionDesc desc;
     ASSERT_EQ(host.context.directPlay->GetSessionDesc(desc), S_OK);
     EXPECT_EQ(desc.guidApplication, kGuidCfs2);
+    EXPECT_NE(desc.guidInstance, kGuidCfs2) << "the session is named by DirectPlay, not by the description";
     EXPECT_EQ(CloseHostSession(host.context), S_OK);
     EXPECT_EQ(CloseHostSession(host.context), S_OK) << "twice is harmless";
 }
@@ -155,6 +164,39 @@ TEST(HostSession, LobbyOutcomes) {
         ASSERT_EQ(host.context.directPlay->GetSessionDesc(desc), S_OK);
         EXPECT_EQ(NarrowCopy(desc.sessionName.value_or(u"")), "Lobby game[][]AAAAAAAAAAAA[]AAAAAAAAAAAA")
             << "the lobby's name is kept; the description is completed from the file";
+    }
+}
+
+// The connection dialog's failures: with an operator the dialog waits for a retry or a
+// cancel; without one nobody could answer, so the failure ends it and start-up.
+TEST(HostSession, ConnectionDialogFailures) {
+    const struct {
+        const char* what;
+        bool offerTcpip, openFails, noService;
+        std::string box;
+        HRESULT unattended;
+    } cases[] = {
+        {"no TCP/IP provider", false, false, false, "Could not select service provider because of error 0x80004005",
+         E_FAIL},
+        {"ports taken", true, true, false, "Could not host session because of error 0x88770122",
+         DPERR_CANNOTCREATESERVER},
+        {"no DirectPlay", true, false, true, "This application requires DirectX 5 or later.", E_FAIL},
+    };
+    for (const auto& c : cases) {
+        for (const bool operatorPresent : {true, false}) {
+            SCOPED_TRACE(std::string(c.what) + (operatorPresent ? ", operator" : ", unattended"));
+            Host host;
+            host.engineOptions.offerTcpip = c.offerTcpip;
+            if (c.openFails) host.engineOptions.onOpen = [](Engine&) { return DPERR_CANNOTCREATESERVER; };
+            host.noService = c.noService;
+            host.cancelConnectionOnBox = operatorPresent;
+            const HRESULT hr = host.open(std::nullopt, operatorPresent);
+            EXPECT_EQ(hr, operatorPresent && !c.noService ? DPERR_USERCANCEL : c.unattended);
+            ASSERT_EQ(host.boxes.size(), 1u);
+            EXPECT_EQ(host.boxes[0].text, c.box);
+            EXPECT_FALSE(host.context.receiveThread.joinable()) << "the receive thread is stopped";
+            EXPECT_FALSE(host.context.directPlay);
+        }
     }
 }
 
@@ -185,7 +227,65 @@ TEST(MainWindow, OpeningNamesObjectsCreatesTeamsAndFillsTargetTeams) {
     EXPECT_NE(dlg.GetDlgItemText(IDC_OPTIONS_SUMMARY).find("Max. teams: 4\r\n"), std::string::npos);
     EXPECT_FALSE(dlg.IsWindowEnabled(IDC_NF_LAUNCH));
     // Every player is listed, each row carrying its DPID.
-    EXPECT_EQ(dlg.GetCount(IDC_PLAYER_LIST), 3);
+    std::set<LPARAM> rows, players;
+    for (int i = 0; i < dlg.GetCount(IDC_PLAYER_LIST); ++i) rows.insert(dlg.GetItemData(IDC_PLAYER_LIST, i));
+    for (const auto& t : host.setup.targets) players.insert(t.target->playerId);
+    EXPECT_EQ(rows, players);
+}
+
+TEST(MainWindow, NoTeamsAsksToExit) {
+    Host host("[QDL_OBJECT.0]\nNAME=Alpha\n");
+    ASSERT_EQ(host.open(), S_OK);
+    host.setup.config.targetTeamExists = true;  // as if the default Target team were gone too
+    Dialog& dlg = host.show();
+    ASSERT_GE(host.boxes.size(), 2u);
+    EXPECT_EQ(host.boxes[0].text, "Config error, no teams found");
+    EXPECT_EQ(host.boxes[0].caption, "Error");
+    EXPECT_EQ(host.boxes[1].text, "Are you sure you want to exit Quarneld?");
+    EXPECT_NE(host.desktop.Find(dlg.hwnd()), nullptr) << "No leaves the window running without teams";
+}
+
+// "NF Launch now": any non-zero no-fun setting enables it, and each answer of the check.
+TEST(MainWindow, NoFunLaunchAnswers) {
+    std::string cfg = kConfig;
+    cfg.replace(cfg.find("NO_LOCK_OR_RADAR_PLAYERS=0"), 26, "NO_LOCK_OR_RADAR_PLAYERS=2");
+    Host host(cfg);
+    ASSERT_EQ(host.open(), S_OK);
+    Dialog& dlg = host.show();
+    const HWND h = dlg.hwnd();
+    ASSERT_TRUE(dlg.IsWindowEnabled(IDC_NF_LAUNCH));
+    auto answer = [&] {
+        host.boxes.clear();
+        host.desktop.Click(h, IDC_NF_LAUNCH);
+        host.settle();
+        return host.boxes.empty() ? std::string() : host.boxes.back().text;
+    };
+    EXPECT_EQ(answer(), "No-fun launch requires non-target players");
+    EXPECT_EQ(host.boxes.back().caption, " ");
+
+    auto& peer = host.network->AddPeer("10.1.2.5");
+    ASSERT_EQ(peer.Join(), S_OK);
+    DPID client = 0;
+    ASSERT_EQ(peer.CreatePlayer(u"Ace", u"xQ[]Spitfire[]C", &client), S_OK);
+    host.settle();
+    EXPECT_EQ(answer(), "All players must be on a team first");
+    ASSERT_EQ(peer.JoinGroup(host.setup.teams[3]->groupId, client), S_OK);
+    ASSERT_EQ(peer.SetStatusLetter(client, u'D'), S_OK);  // Ready: everybody is, the no-fun game holds
+    host.settle();
+    ASSERT_EQ(host.window->game().state.gameState, kGameNoFunHold);
+    EXPECT_EQ(answer(), "Ask players that are currently 'Ready' to switch\nto 'Waiting', and game will launch.");
+    host.window->game().state.gameState = kGameIdle;
+    EXPECT_EQ(answer(), "All players must be Waiting first");
+
+    ASSERT_EQ(peer.SetStatusLetter(client, u'C'), S_OK);  // Waiting
+    host.settle();
+    peer.ClearLog();
+    EXPECT_EQ(answer(), "");
+    EXPECT_NE(host.window->game().state.gameState, kGameIdle) << "launched";
+    bool launched = false;
+    for (const auto& n : peer.Log())
+        launched |= n.kind == OutboundNotice::Kind::Message && PeekNetType(n.data) == NET_LAUNCH && n.to == client;
+    EXPECT_TRUE(launched);
 }
 
 TEST(MainWindow, OperatorCommandsCheckTheirPreconditions) {
@@ -196,6 +296,8 @@ TEST(MainWindow, OperatorCommandsCheckTheirPreconditions) {
 
     host.desktop.Click(h, IDC_EJECT);
     EXPECT_TRUE(host.sawBox("You need to select a player to eject"));
+    host.desktop.Click(h, IDC_CAPTURE);
+    EXPECT_TRUE(host.sawBox("Please select a player to capture first"));
     const int objectRow = dlg.FindItemData(IDC_PLAYER_LIST, host.context.hostPlayerId);
     ASSERT_GE(objectRow, 0);
     host.desktop.SelectItem(h, IDC_PLAYER_LIST, objectRow);
@@ -224,6 +326,13 @@ TEST(MainWindow, OperatorCommandsCheckTheirPreconditions) {
     EXPECT_EQ(host.ejectAsked[0], "A very long pilot name here");
     host.settle();
     EXPECT_LT(dlg.FindItemData(IDC_PLAYER_LIST, client), 0) << "the ejected player is gone";
+    // A player whose name reads as nothing gets no dialog (nor an empty autoboot line).
+    DPID nameless = 0;
+    ASSERT_EQ(peer.CreatePlayer(u"", u"xQ[]Spitfire[]G", &nameless), S_OK);
+    host.settle();
+    host.desktop.SelectItem(h, IDC_PLAYER_LIST, dlg.FindItemData(IDC_PLAYER_LIST, nameless));
+    host.desktop.Click(h, IDC_EJECT);
+    EXPECT_EQ(host.ejectAsked.size(), 1u);
 
     // Change options: held while somebody flies, else the dialog runs and NF follows the setting.
     host.window->game().state.flyingCount = 1;

@@ -62,12 +62,14 @@ TEST(SessionSettings, ClampsCompareUnsigned) {
     EXPECT_TRUE(w.warned(4, "WIN_CRITERIA 1"));
     EXPECT_TRUE(w.warned(7, "ALLOW_PAUSE -1"));
 
-    d = Load(w, "MAX_PLAYERS=-3\nWIN_CRITERIA=7\nLA_WINDOW_SEC=90\nMAX_KILLS=3\nCOMBAT_TYPE=0\n");
+    d = Load(w, "MAX_PLAYERS=-3\nWIN_CRITERIA=7\nLA_WINDOW_SEC=90\nMAX_KILLS=3\nCOMBAT_TYPE=0\nMAX_PLAYERS_PER_TEAM=-1\n");
     EXPECT_EQ(d.dwMaxPlayers, 255u);
+    EXPECT_EQ(w.ctx.settings.MAX_PLAYERS_PER_TEAM, 255u);
+    EXPECT_TRUE(w.warned(7, "MAX_PLAYERS_PER_TEAM -1 is out of range 1..255; using 255")) << w.dump();
     EXPECT_EQ((d.dwUser2 >> 1) & 3, 2u);
     EXPECT_EQ(w.ctx.settings.WIN_CRITERIA, 2u);
     EXPECT_EQ(w.ctx.settings.LA_WINDOW_SEC, 90000u);
-    EXPECT_EQ(d.dwUser1 & 0xFFFFFF00u, 0x0A05FF00u);  // MAX_KILLS and COMBAT_TYPE change nothing
+    EXPECT_EQ(d.dwUser1 & 0xFFFFFF00u, 0x0AFFFF00u);  // MAX_KILLS and COMBAT_TYPE change nothing
     EXPECT_EQ(d.dwUser2 & 1, 1u);
 
     // A window too long for milliseconds in 32 bits is held, not wrapped.
@@ -81,7 +83,7 @@ TEST(SessionSettings, NumbersAsLongWithPrefixes) {
                             "BTEAMS_DESTROY_TARGETS=-2\nRECOMMENDED_LEVEL=lots\nMAX_TEAMS=many\n");
     EXPECT_EQ(d.dwMaxPlayers, 32u);
     EXPECT_EQ(w.ctx.settings.MAX_PLAYERS_PER_TEAM, 8u);
-    EXPECT_EQ(w.ctx.settings.NO_LOCK_OR_RADAR_PLAYERS, 7);
+    EXPECT_EQ(w.ctx.settings.NO_LOCK_OR_RADAR_PLAYERS, 1);
     EXPECT_EQ(w.ctx.settings.BTEAMS_DESTROY_TARGETS, -2);
     // Not a number: the key's default, reported with its line.
     EXPECT_EQ((d.dwUser2 >> 5) & 7, 0u);
@@ -90,6 +92,24 @@ TEST(SessionSettings, NumbersAsLongWithPrefixes) {
 
     Load(w, "MAX_PLAYERS=99999999999\n");
     EXPECT_TRUE(w.warned(2, "does not fit 32 bits"));
+}
+
+// Every place that reads a no-fun switch tests for 1: any other non-zero value is on.
+TEST(SessionSettings, NoFunSwitchesAreOnOrOff) {
+    const struct {
+        const char* value;
+        int32_t read;
+        const char* warning;  // the value as the warning gives it; null: none
+    } cases[] = {{"0", 0, nullptr}, {"1", 1, nullptr}, {"2", 1, "2"}, {"-1", 1, "-1"}, {"0x10", 1, "16"}};
+    for (const auto& c : cases) {
+        Workdir w;
+        Load(w, std::string("NO_LOCK_OR_RADAR_PLAYERS=") + c.value + "\nNO_LOCK_OR_RADAR_TARGETS=" + c.value + "\n");
+        EXPECT_EQ(w.ctx.settings.NO_LOCK_OR_RADAR_PLAYERS, c.read) << c.value;
+        EXPECT_EQ(w.ctx.settings.NO_LOCK_OR_RADAR_TARGETS, c.read) << c.value;
+        const std::string said = std::string(" ") + (c.warning ? c.warning : "") + " is neither 0 nor 1; read as 1 (on)";
+        EXPECT_EQ(w.warned(2, "NO_LOCK_OR_RADAR_PLAYERS" + said), c.warning != nullptr) << w.dump();
+        EXPECT_EQ(w.warned(3, "NO_LOCK_OR_RADAR_TARGETS" + said), c.warning != nullptr) << w.dump();
+    }
 }
 
 TEST(SessionSettings, TimeOfDay) {

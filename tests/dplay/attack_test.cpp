@@ -6,7 +6,7 @@
 #include <map>
 #include <sstream>
 
-#include "host_process.h"
+#include "platform/host_process.h"
 
 namespace qd {
 namespace {

@@ -6,7 +6,7 @@
 #include <cstdio>
 #include <sstream>
 
-#include "host_process.h"
+#include "platform/host_process.h"
 #include "tshark_check.h"
 
 namespace qd {

@@ -10,10 +10,12 @@ namespace {
 
 using qd::testing::TempDir;
 
-// The file the platform's own conformance tests use, with CR LF and with CR alone.
+// The file the platform's own conformance tests use, with CR LF, with CR alone, and as an
+// editor saves it with a UTF-8 byte-order mark.
 const char* const kWineFiles[] = {
     "[section1]\r\nname1=val1\r\nname2=\"val2\"\r\nname3\r\nname4=a\r\n[section2]\r\n",
     "[section1]\rname1=val1\rname2=\"val2\"\rname3\rname4=a\r[section2]\r",
+    "\xEF\xBB\xBF[section1]\r\nname1=val1\r\nname2=\"val2\"\r\nname3\r\nname4=a\r\n[section2]\r\n",
 };
 
 TEST(Profile, LookupFollowsThePlatformsRules) {
@@ -44,7 +46,17 @@ TEST(Profile, LookupFollowsThePlatformsRules) {
         EXPECT_EQ(GetPrivateProfileString("section1", "name1", "default", buf, 0, file), 0u);
         EXPECT_STREQ(buf, "kumquat") << "a zero-sized buffer is not touched";
         EXPECT_EQ(GetPrivateProfileString("section1", "name1", "d", 3, file), "va");
+        EXPECT_EQ(ReadSections(file).at(0).name, "section1");
     }
+    // UTF-16 is not read as 8-bit garbage: the file answers as a missing one would.
+    TempDir dir;
+    const auto wide = dir.write("w.ini", std::string("\xFF\xFE[\0s\0]\0\r\0\n\0k\0=\0v\0", 18));
+    EXPECT_EQ(FileEncoding(wide), TextEncoding::Utf16);
+    EXPECT_EQ(GetPrivateProfileString("s", "k", "default", 16, wide), "default");
+    EXPECT_TRUE(ReadSections(wide).empty());
+    EXPECT_EQ(FileEncoding(dir.write("b.ini", kWineFiles[2])), TextEncoding::Utf8Bom);
+    EXPECT_EQ(FileEncoding(dir.write("a.ini", kWineFiles[0])), TextEncoding::Bytes);
+    EXPECT_EQ(FileEncoding(dir.path() / "missing.ini"), TextEncoding::Missing);
 }
 
 TEST(Profile, FirstSectionAndFirstKeyWinAndBlanksAreTrimmed) {

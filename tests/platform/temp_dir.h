@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <string>
 #include <string_view>
 
@@ -33,5 +34,20 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+// Every file and folder below dir with its size, modification time and content, for
+// tests that a command leaves a directory exactly as it was.
+inline std::map<std::string, std::string> DirectorySnapshot(const std::filesystem::path& dir) {
+    std::map<std::string, std::string> out;
+    for (const auto& e : std::filesystem::recursive_directory_iterator(dir)) {
+        std::string& entry = out[e.path().lexically_relative(dir).string()];
+        entry = std::to_string(e.last_write_time().time_since_epoch().count());
+        if (!e.is_regular_file()) continue;
+        std::ifstream in(e.path(), std::ios::binary);
+        entry += " " + std::to_string(e.file_size()) + " " +
+                 std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    return out;
+}
 
 }  // namespace qd::testing

@@ -206,11 +206,13 @@ TEST_F(GameEdges, ObjectDataWithoutTemplateOrWithABadOne) {
 
 TEST_F(GameEdges, LaunchDetailsStatusRulesAndChat) {
     config.settings.TIME_OF_DAY = 15 * 60;
+    config.settings.WIN_CRITERIA = 2, config.settings.LA_WINDOW_SEC = 0;  // Last Alive without a window
     host.daylight = true;
     JoinTeam(alice, *red);
     Letter({&alice}, u'D');
     EXPECT_EQ(NetLaunch::decode(alice.got(NET_LAUNCH).at(0).data)->timeOfDay, 0x00000F17u);  // 00:15 -> hour 23
     EXPECT_FALSE(window.timers.count(kReentryTimerId));
+    EXPECT_EQ(host.state.reentryOpen, 0u);
 
     // Last Alive with no-fun players: a newcomer is told, and Ready during the window
     // asks for Waiting.

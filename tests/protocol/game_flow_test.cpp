@@ -125,6 +125,12 @@ TEST_F(GameTest, LastAliveGameKeepsAReentryWindowAndTellsWhenItCloses) {
     EXPECT_EQ(TextOf(alice.got(NET_TEXT).at(0)),
               "Hello pilots\r\nThis is Last Alive.  Once game starts, players can reenter for 60 seconds.\r\n");
     JoinTeam(alice, red), JoinTeam(bob, red);
+    // Bob turns back before the objects' turn is counted: the census that then finds them
+    // as many short of all Ready as before does not ready them again.
+    const int renamed = Renames(alice, tank.playerId);
+    alice.letter(u'D'), bob.letter(u'D'), bob.letter(u'C');
+    Pump();
+    EXPECT_EQ(Renames(alice, tank.playerId), renamed + 1);
     Letter({&alice, &bob}, u'D');
     EXPECT_EQ(window.timers[kReentryTimerId], 60000u);
     EXPECT_EQ(host.state.reentryOpen, 1u);

@@ -15,6 +15,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/log.h"
@@ -268,6 +269,65 @@ TEST(SettingsLink, ConnectsToTheClientPortAndSendsItsSettings) {
     link.PlayerLeft(kPlayer, host.records[kPlayer]);
     EXPECT_EQ(sockets.OpenCount(), 0u);
     ::close(conn);
+}
+
+// A client whose receive buffer is small and who reads slowly still gets every message
+// the link took whole, in order; the window thread's sends never block.
+TEST(SettingsLink, SlowReaderGetsWholeMessages) {
+    Listener client;
+    if (client.fd < 0) GTEST_SKIP() << "no free port in 2300-2400";
+    const int small = 1024;
+    ::setsockopt(client.fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);  // the accepted socket inherits it
+    std::mutex m;
+    std::condition_variable cv;
+    std::optional<int> connected;
+    PosixLinkSockets sockets([&](LinkHandle, int error) {
+        std::lock_guard lock(m);
+        connected = error;
+        cv.notify_all();
+    });
+    const LinkHandle h = sockets.Open(nullptr);
+    sockets.StartConnect(h, kLoopback, client.port);
+    {
+        std::unique_lock lock(m);
+        ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(5), [&] { return connected.has_value(); }));
+        ASSERT_EQ(*connected, 0);
+    }
+    const int conn = ::accept4(client.fd, nullptr, nullptr, SOCK_CLOEXEC);
+    ASSERT_GE(conn, 0);
+
+    // Numbered messages until the link refuses one whole (the client has not read yet).
+    std::vector<uint8_t> message(264);
+    int taken = 0;
+    constexpr int kMost = 20000;  // more than the kernel's largest send buffer (4 MiB) holds
+    for (; taken < kMost; ++taken) {
+        for (std::size_t i = 0; i < message.size(); ++i) message[i] = static_cast<uint8_t>(taken + i);
+        const LinkSendResult r = sockets.Send(h, message);
+        if (r.sent < 0) {
+            EXPECT_EQ(r.error, wsa::kEWOULDBLOCK);
+            break;
+        }
+        ASSERT_EQ(r.sent, 264) << "message " << taken << " was cut";
+    }
+    ASSERT_LT(taken, kMost) << "the client's buffers never filled";
+
+    std::vector<uint8_t> got;
+    uint8_t buf[4096];
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (got.size() < std::size_t(taken) * 264 && std::chrono::steady_clock::now() < end) {
+        pollfd p{conn, POLLIN, 0};
+        if (::poll(&p, 1, 2000) != 1) break;
+        const ssize_t n = ::recv(conn, buf, sizeof buf, 0);
+        if (n <= 0) break;
+        got.insert(got.end(), buf, buf + n);
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    ::close(conn);
+    ASSERT_EQ(got.size(), std::size_t(taken) * 264);
+    for (int k = 0; k < taken; ++k)
+        for (std::size_t i = 0; i < 264; ++i)
+            ASSERT_EQ(got[std::size_t(k) * 264 + i], static_cast<uint8_t>(k + i)) << "message " << k << " byte " << i;
+    sockets.Close(h);
 }
 
 // The host finds the client's DirectPlay port in this machine's own connection table.

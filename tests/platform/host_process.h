@@ -127,18 +127,23 @@ public:
         if (::waitpid(pid_, &status, WNOHANG) == pid_) status_ = status;
         return status_.has_value();
     }
-    // SIGTERM, then the exit code within the limit; -1 when it had to be killed.
-    int terminate(std::chrono::milliseconds limit) {
-        if (!exited()) ::kill(pid_, SIGTERM);
+    // The exit code once the process ends by itself within the limit; -1 when it had to
+    // be killed (or died of a signal).
+    int wait(std::chrono::milliseconds limit) {
         const auto end = std::chrono::steady_clock::now() + limit;
         while (!exited() && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(20ms);
         if (!exited()) {
             ::kill(pid_, SIGKILL);
             ::waitpid(pid_, nullptr, 0);
             status_ = -1;
-            return -1;
         }
-        return WIFEXITED(*status_) ? WEXITSTATUS(*status_) : -1;
+        if (reader_.joinable()) reader_.join();  // everything it wrote is in output()
+        return *status_ != -1 && WIFEXITED(*status_) ? WEXITSTATUS(*status_) : -1;
+    }
+    // SIGTERM, then the exit code within the limit.
+    int terminate(std::chrono::milliseconds limit) {
+        if (!exited()) ::kill(pid_, SIGTERM);
+        return wait(limit);
     }
     ~HostProcess() {
         if (pid_ > 0 && !exited()) {
