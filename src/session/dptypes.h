@@ -41,6 +41,9 @@ extern const Guid kDpaidINet;      // {C4A54DA0-E0AF-11CF-9C4E-00A0C905425E}
 constexpr uint32_t DPSESSION_MIGRATEHOST = 0x4;
 constexpr uint32_t DPOPEN_JOIN = 0x1;
 constexpr uint32_t DPOPEN_CREATE = 0x2;
+// Not one of DirectPlay's flags: the lobby's own Open inside DirectPlay, whose description
+// carries the instance GUID the lobby gave the session.
+constexpr uint32_t kOpenLobbyInstance = 0x40000000;
 constexpr uint32_t DPSEND_GUARANTEED = 0x1;
 constexpr uint32_t DPGET_LOCAL = 0x1;
 constexpr uint32_t DPSET_LOCAL = 0x1;

@@ -303,7 +303,10 @@ HRESULT Engine::Open(const SessionDesc& desc, uint32_t flags) {
         if (!(flags & DPOPEN_CREATE)) return DPERR_INVALIDFLAGS;
         if (desc.dwSize != 80) return DPERR_INVALIDPARAMS;
         desc_ = desc;
-        if (desc_.guidInstance.isNull()) desc_.guidInstance = randomGuid();
+        // DirectPlay names every session it creates: clients key their session lists on
+        // the instance, so two hosts of one application must never share it. Only a lobby
+        // that named the session keeps its name.
+        if (!(flags & kOpenLobbyInstance) || desc_.guidInstance.isNull()) desc_.guidInstance = randomGuid();
         desc_.dwCurrentPlayers = 0;
         open_ = true;
         hostSystemPlayer_ = allocateIdLocked();

@@ -48,7 +48,8 @@ HRESULT Lobby::Connect(uint32_t flags, std::shared_ptr<DirectPlayService>& out) 
     if (!service) return E_OUTOFMEMORY;
     HRESULT r = service->InitializeConnection(connection_->address, 0);
     if (SUCCEEDED(r)) {
-        const uint32_t open = connection_->dwFlags & DPLCONNECTION_JOINSESSION ? DPOPEN_JOIN : DPOPEN_CREATE;
+        const uint32_t open =
+            connection_->dwFlags & DPLCONNECTION_JOINSESSION ? DPOPEN_JOIN : DPOPEN_CREATE | kOpenLobbyInstance;
         r = service->Open(*connection_->sessionDesc, open);
     }
     if (FAILED(r)) {

@@ -105,7 +105,9 @@ TEST(Engine, RenamesDataAndDescriptionReachEveryLocalPlayerAndThePeers) {
     const auto desc = DecodeSetSessionDesc(got[0].bytes);
     ASSERT_TRUE(desc);
     EXPECT_EQ(desc->dwUser3, 4u);
-    EXPECT_EQ(desc->guidInstance, kGuidCfs2);
+    SessionDesc own;
+    ASSERT_EQ(e->GetSessionDesc(own), S_OK);
+    EXPECT_EQ(desc->guidInstance, own.guidInstance);
     EXPECT_EQ(desc->dwCurrentPlayers, 2u);
     log = peer.Log();
     ASSERT_EQ(log.size(), 1u);
@@ -391,6 +393,19 @@ TEST(Engine, ConnectionsOpenCloseAndReopen) {
     ASSERT_EQ(e.Open(TestDesc(), DPOPEN_CREATE), S_OK);  // a failed host may try again
     EXPECT_EQ(e.Stats().players, 0u);
 
+    // Every session created gets its own instance, whatever the description said: two
+    // hosts of one application on one network are two sessions to a client.
+    auto second = OpenEngine();
+    SessionDesc d1, d2;
+    ASSERT_EQ(e.GetSessionDesc(d1), S_OK);
+    ASSERT_EQ(second->GetSessionDesc(d2), S_OK);
+    for (const SessionDesc* d : {&d1, &d2}) {
+        EXPECT_FALSE(d->guidInstance.isNull());
+        EXPECT_NE(d->guidInstance, kGuidCfs2);
+        EXPECT_EQ(d->guidApplication, kGuidCfs2);
+    }
+    EXPECT_NE(d1.guidInstance, d2.guidInstance);
+
     EngineOptions noTcpip;
     noTcpip.offerTcpip = false;
     Engine none(noTcpip);
@@ -450,6 +465,13 @@ TEST(Lobby, AnswersNotLobbiedUnlessTheCommandLineHandedSettings) {
     ASSERT_EQ(dp->GetSessionDesc(d), S_OK);
     EXPECT_EQ(d.dwMaxPlayers, 40u);
     EXPECT_EQ(d.sessionName, u"Friday");
+    EXPECT_FALSE(d.guidInstance.isNull());  // the lobby named none: DirectPlay names it
+    // A lobby that names the session keeps its name.
+    c.sessionDesc->guidInstance = *Guid::parse("{11111111-2222-3333-4444-555555555555}");
+    ASSERT_EQ(create.SetConnectionSettings(0, 0, c), S_OK);
+    ASSERT_EQ(create.Connect(0, dp), S_OK);
+    ASSERT_EQ(dp->GetSessionDesc(d), S_OK);
+    EXPECT_EQ(d.guidInstance, c.sessionDesc->guidInstance);
 
     Lobby join(LobbySettings{LobbySettings::Mode::Join, u"Friday"}, factory);
     ASSERT_EQ(join.GetConnectionSettings(0, c), S_OK);
