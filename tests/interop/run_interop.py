@@ -26,26 +26,16 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.join(ROOT, "tests", "dplay"))
-import client as pyclient  # noqa: E402  (the independent Python client: its console helper)
+from client import (NET_JOIN_REFUSED, NET_JOIN_TEAM, NET_LAUNCH, NET_NAME_REQUEST, NET_PAUSE_STATE,  # noqa: E402
+                    NET_PROBE, NET_PROBE_REPLY, NET_TEXT, Console, Failure, check, net)
 
 APP = "{BA361865-7A5C-40E7-881A-567C19A150A9}"  # the simulator's, version 2 (sample: CFS_VERSION=2)
 STEP = 15.0  # seconds any one step may take
-NET_LAUNCH, NET_PROBE, NET_PROBE_REPLY = 0x1012, 0x101A, 0x101B
-NET_JOIN_TEAM, NET_JOIN_REFUSED, NET_PAUSE_STATE, NET_TEXT, NET_NAME_REQUEST = 0x101C, 0x101D, 0x1020, 0x1025, 0x1002
 RESULTS = ("session", "player", "group", "member", "me")  # what a command prints before "done"
 
 
-class Failure(Exception):
-    pass
-
-
-def check(condition, what):
-    if not condition:
-        raise Failure(what)
-
-
 def free_port():
-    """A port free for TCP and UDP on 127.0.0.1, outside Wine's own 2300-2400."""
+    """A port free for TCP and UDP on 127.0.0.1."""
     for _ in range(50):
         with socket.socket() as t, socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as u:
             t.bind(("127.0.0.1", 0))
@@ -55,10 +45,6 @@ def free_port():
             except OSError:
                 continue
     raise Failure("no free port")
-
-
-def net(kind, fields=b""):
-    return struct.pack("<II", kind, len(fields)) + fields
 
 
 class Client:
@@ -96,14 +82,14 @@ class Client:
                 return f
             self.backlog.append(f)
 
-    def do(self, command, ok=True):
+    def do(self, command):
         """Runs a command; returns the lines it printed (sessions, players, ...)."""
         mark = len(self.backlog)
         self.proc.stdin.write(command + "\n")
         self.proc.stdin.flush()
         verb = command.split()[0]
         f = self.expect("done", lambda f: f[1] == verb)
-        check(not ok or f[2] == "0x00000000", "%s: %s answered %s" % (self.label, command, f[2]))
+        check(f[2] == "0x00000000", "%s: %s answered %s" % (self.label, command, f[2]))
         rest = [x for x in self.backlog[mark:] if x[0] in RESULTS]
         self.backlog[mark:] = [x for x in self.backlog[mark:] if x[0] not in RESULTS]
         return rest
@@ -283,7 +269,7 @@ def road(a_start, host_console, ports, workdir):
     return figures
 
 
-class HostConsole(pyclient.Console):
+class HostConsole(Console):
     def players(self):
         return self.main_window()[1][1076].get("items", [])
 
