@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # quarneld.sh run   - install what is missing, build, host the sample session
 # quarneld.sh test  - install what is missing, build, run every test
+# quarneld.sh package - install what is missing, build, make the Debian package
 # quarneld.sh interop - a real DirectPlay runtime (Wine's, built from Debian's source) as
 #                    the client of the real host; installs a large toolchain, not part of test
 set -euo pipefail
@@ -10,7 +11,7 @@ BUILD=${QUARNELD_BUILD_DIR:-$ROOT/build}
 JOBS=${QUARNELD_JOBS:-$(nproc)}
 
 PACKAGES=(cmake ninja-build g++ pkg-config libboost-dev libgtest-dev libgmock-dev libcli11-dev
-          nlohmann-json3-dev libfmt-dev python3)
+          nlohmann-json3-dev libfmt-dev python3 libsystemd-dev)
 FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
 # Wire tests check every frame the host sends with Wireshark's dissector.
 TEST_PACKAGES=(tshark)
@@ -63,6 +64,28 @@ install_browser_test_tools() {
     fi
 }
 
+# Running as a service: the .deb is built (cpack, dpkg-shlibdeps, file) and checked
+# (systemd-analyze, man) by the tests, and the metrics are read by Prometheus's promtool.
+# promtool is taken out of Debian's prometheus package without installing that: its
+# installation would enable and start a Prometheus server on this machine.
+SERVICE_PACKAGES=(dpkg-dev file systemd man-db)
+install_service_test_tools() {
+    install_missing "${SERVICE_PACKAGES[@]}"
+    local tools="$BUILD/tools"
+    if command -v promtool >/dev/null 2>&1 || [ -x "$tools/usr/bin/promtool" ]; then return; fi
+    echo "== unpacking promtool from Debian's prometheus package"
+    local scratch sudo=""
+    scratch=$(mktemp -d)
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    if ! (cd "$scratch" && apt-get download -qq prometheus >/dev/null 2>&1); then
+        $sudo apt-get update -qq
+        (cd "$scratch" && apt-get download -qq prometheus >/dev/null 2>&1)
+    fi
+    mkdir -p "$tools"
+    dpkg-deb --fsys-tarfile "$scratch"/prometheus_*.deb | tar -x -C "$tools" ./usr/bin/promtool
+    rm -rf "$scratch"
+}
+
 # ccache, when the machine has it, shares objects between builds and checkouts.
 LAUNCHER=()
 command -v ccache >/dev/null 2>&1 && LAUNCHER=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache)
@@ -83,9 +106,20 @@ run)
 test)
     install_missing "${PACKAGES[@]}" "${FUZZ_PACKAGES[@]}" "${TEST_PACKAGES[@]}"
     install_browser_test_tools
+    install_service_test_tools
     build -DQUARNELD_WERROR=ON
     echo "== unit, integration and corpus-replay tests"
     (cd "$BUILD" && ctest --output-on-failure -j "$JOBS" --timeout 600)
+    # The host under attack and on the road again, built with AddressSanitizer and UBSan
+    # (the program only, unoptimised: it builds in a fraction of the time); any report
+    # ends the host and fails its test.
+    echo "== attack and road tests against a sanitized host (AddressSanitizer, UBSan)"
+    ASAN_BUILD=${BUILD}-asan
+    cmake -S "$ROOT" -B "$ASAN_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=Debug "${LAUNCHER[@]}" \
+        -DQUARNELD_SANITIZE=ON -DQUARNELD_TESTS=OFF -DQUARNELD_BENCH=OFF >/dev/null
+    cmake --build "$ASAN_BUILD" -j "$JOBS" --target quarneld
+    (cd "$BUILD" && QUARNELD_HOST="$ASAN_BUILD/quarneld" \
+        ctest --output-on-failure -j "$JOBS" --timeout 600 -R 'HostAttack|HostRoad')
     echo "== fuzz targets (clang, libFuzzer): build and a short run over each corpus"
     FUZZ_BUILD=${BUILD}-fuzz
     cmake -S "$ROOT" -B "$FUZZ_BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${LAUNCHER[@]}" \
@@ -112,8 +146,15 @@ interop)
     timeout 600 python3 tests/interop/run_interop.py --quarneld "$BUILD/quarneld" --runtime "$runtime" \
         --cache "$INTEROP_CACHE" "$@"
     ;;
+package)
+    install_missing "${PACKAGES[@]}" dpkg-dev file
+    cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${LAUNCHER[@]}" >/dev/null
+    cmake --build "$BUILD" -j "$JOBS" --target quarneld quarneld_man_page
+    (cd "$BUILD" && cpack -G DEB >/dev/null)
+    ls "$BUILD"/quarneld_*.deb
+    ;;
 *)
-    echo "usage: $0 run [quarneld options] | test | interop [--out DIR]" >&2
+    echo "usage: $0 run [quarneld options] | test | package | interop [--out DIR]" >&2
     exit 2
     ;;
 esac

@@ -198,6 +198,8 @@ int main(int argc, char** argv) {
     const int loadSeconds = argc > 2 ? std::atoi(argv[2]) : 8;
 
     EngineOptions options;
+    options.limits.maxEntriesPerAddress = options.limits.maxEntries;  // one address for all
+    options.limits.tableBytesPerAddress = options.limits.tableBytes;
     Engine engine(options);
     engine.InitializeConnection(BuildTcpipAddress("127.0.0.1"), 0);
     SessionDesc desc;
@@ -214,7 +216,10 @@ int main(int argc, char** argv) {
     TransportConfig config;
     config.bindAddress = kLoopback;
     config.enumPort = 0;
-    config.maxConnectionsPerAddress = std::size_t(2 * machines);  // every machine is 127.0.0.1 here
+    // Every machine is 127.0.0.1 here, and all join at once.
+    config.maxConnectionsPerAddress = std::size_t(2 * machines);
+    config.maxStrangerStreamsPerAddress = std::size_t(2 * machines);
+    config.maxPendingJoins = config.maxPendingJoinsPerAddress = std::size_t(machines);
     auto transport = Transport::create(engine, config);
     std::string error;
     if (!transport->start(error)) {

@@ -4,11 +4,16 @@
 
 #include "app/run.h"
 #include "app/startup.h"
+#include "app/version.h"
+#include "platform/systemd.h"
 #include "session/data_access.h"
 
 int main(int argc, char** argv) {
     CLI::App app{"quarneld: dedicated host for multiplayer sessions of a combat flight simulator"};
     app.require_subcommand(1);
+    app.set_version_flag("--version", std::string("quarneld ") + qd::kQuarneldVersion + " (commit " +
+                                          qd::kQuarneldCommit + ")");
+    qd::PrefixStandardStreamsForJournal();
 
     std::string workDir = ".";
     bool json = false;
@@ -49,6 +54,8 @@ int main(int argc, char** argv) {
     if (*check) return qd::RunCheck(workDir, json, std::cout, std::cerr);
     if (*runCmd) {
         run.workDir = runWorkDir;
+        run.version = qd::kQuarneldVersion;
+        run.commit = qd::kQuarneldCommit;
         if (!lobbyMode.empty()) {
             qd::LobbySettings lobby;
             lobby.mode = *qd::ParseLobbyMode(lobbyMode);

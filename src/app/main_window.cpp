@@ -27,6 +27,8 @@ std::optional<int> TargetTeamNumber(const std::optional<std::string>& name) {
     return c == ' ' ? 0 : c - '1';
 }
 
+}  // namespace
+
 std::vector<std::string> SplitBrackets(const std::string& text) {
     std::vector<std::string> pieces;
     std::string cur;
@@ -41,7 +43,6 @@ std::vector<std::string> SplitBrackets(const std::string& text) {
     if (!cur.empty()) pieces.push_back(std::move(cur));
     return pieces;
 }
-}  // namespace
 
 MainWindow::MainWindow(Desktop& desktop, HostSetup& setup, HostContext& context, DataAccess& data,
                        OperatorDialogs dialogs)
@@ -288,10 +289,16 @@ void MainWindow::ChangeOptions() {
 void MainWindow::AppendChatPane(const std::string& text) {
     if (!dialog_) return;
     Dialog& dlg = *dialog_;
-    // Whole lines leave the top until the pane holds at most 1,500 characters.
-    for (int guard = 0; dlg.GetWindowTextLength(IDC_CHAT_PANE) > kChatPaneLimit && guard < 100000; ++guard) {
-        const int first = dlg.EditLineLength(IDC_CHAT_PANE, 0);
-        dlg.EditSetSel(IDC_CHAT_PANE, 0, first + 2);
+    // Whole lines leave the top until the pane holds at most 1,500 characters, in one
+    // replacement: a pane of thousands of short lines would otherwise cost one each.
+    const std::string pane = dlg.GetDlgItemText(IDC_CHAT_PANE);
+    std::size_t cut = 0;
+    while (pane.size() - cut > std::size_t(kChatPaneLimit)) {
+        const std::size_t end = pane.find("\r\n", cut);
+        cut = end == std::string::npos ? pane.size() : end + 2;
+    }
+    if (cut) {
+        dlg.EditSetSel(IDC_CHAT_PANE, 0, int(cut));
         dlg.EditReplaceSel(IDC_CHAT_PANE, "");
     }
     const int length = dlg.GetWindowTextLength(IDC_CHAT_PANE);

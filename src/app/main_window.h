@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "app/startup.h"
 #include "platform/dialog.h"
@@ -14,6 +15,9 @@
 #include "session/host_context.h"
 
 namespace qd {
+
+// The pieces of a long name between its brackets ("xA[]Spitfire[]G": "xA", "Spitfire", "G").
+std::vector<std::string> SplitBrackets(const std::string& text);
 
 // The operator dialogs the main window opens; the app wires the real ones, tests answer.
 struct OperatorDialogs {

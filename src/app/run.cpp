@@ -9,12 +9,14 @@
 #include "app/settings_dialog.h"
 #include "app/host_session.h"
 #include "app/main_window.h"
+#include "app/monitor.h"
 #include "app/startup.h"
 #include "console/server.h"
 #include "platform/dialog.h"
 #include "platform/instance.h"
 #include "platform/log.h"
 #include "platform/msgbox.h"
+#include "platform/systemd.h"
 #include "platform/window.h"
 #include "session/engine.h"
 #include "session/dplay/transport.h"
@@ -81,6 +83,7 @@ int RunHost(const RunOptions& options) {
         std::lock_guard lock(statusMutex);
         status = console::ConsoleStatus{std::move(name), std::move(address)};
     };
+    HostMonitor monitor(options.version, options.commit);
     std::unique_ptr<console::ConsoleServer> consoleServer;
     if (options.console) {
         console::ConsoleOptions consoleOptions;
@@ -90,6 +93,8 @@ int RunHost(const RunOptions& options) {
             return 2;
         }
         consoleOptions.tokenFile = options.consoleTokenFile;
+        consoleOptions.report = [&monitor] { return monitor.Report(); };
+        consoleOptions.printToken = !IsJournalStream(1);
         consoleServer = std::make_unique<console::ConsoleServer>(desktop, queue, consoleOptions, [&] {
             std::lock_guard lock(statusMutex);
             return status;
@@ -177,6 +182,7 @@ int RunHost(const RunOptions& options) {
 
     ServiceFactory factory = options.factory;
     std::shared_ptr<dplay::Transport> transport;
+    const auto watching = monitor.Watch(mainWindow.game(), transport);
     if (!factory) {
         const std::string hostAddress = setup.sideLink.hostAddressText();
         factory = [&, hostAddress]() -> std::shared_ptr<DirectPlayService> {
@@ -242,11 +248,14 @@ int RunHost(const RunOptions& options) {
         SessionDesc desc;
         if (SUCCEEDED(context.directPlay->GetSessionDesc(desc)))
             setStatus(NarrowCopy(desc.sessionName.value_or(u"")), setup.sideLink.hostAddressText());
+        // The session is open and its ports listen: systemd may call the service started.
+        NotifyServiceManager("READY=1\nSTATUS=Hosting the session");
         // 10. The main window until the exit question is answered Yes; a shutdown signal
         // answers it so.
         queue.BecomeSignalTarget([&mainWindow] { mainWindow.Shutdown(); });
         InstallShutdownSignalHandlers();
         const INT_PTR r = mainWindow.Run();
+        NotifyServiceManager("STOPPING=1\nSTATUS=Closing the session");
         result = r < 0 ? 0 : static_cast<int>(r);
     }
     // 11.

@@ -43,6 +43,10 @@ struct RunOptions {
     bool console = true;
     std::string consoleAddress = "127.0.0.1:8470";
     std::string consoleTokenFile;
+
+    // Named by the console's /status.json and /metrics.
+    std::string version;
+    std::string commit;
 };
 
 int RunHost(const RunOptions& options);

@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <boost/asio/ip/address.hpp>
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
@@ -116,6 +117,15 @@ std::optional<std::string_view> QueryParameter(std::string_view target, std::str
         query.remove_prefix(amp + 1);
     }
     return std::nullopt;
+}
+
+std::optional<std::string_view> BearerToken(std::string_view header) {
+    header = Trim(header);
+    constexpr std::string_view kScheme = "bearer ";
+    if (header.size() <= kScheme.size()) return std::nullopt;
+    for (std::size_t i = 0; i < kScheme.size(); ++i)
+        if (std::tolower(static_cast<unsigned char>(header[i])) != kScheme[i]) return std::nullopt;
+    return Trim(header.substr(kScheme.size()));
 }
 
 std::optional<std::string_view> CookieValue(std::string_view header, std::string_view name) {

@@ -24,6 +24,8 @@ bool TokensEqual(std::string_view a, std::string_view b);  // in constant time f
 // The value of one query parameter of a request target ("/x?a=1&token=..."), undecoded.
 std::optional<std::string_view> QueryParameter(std::string_view target, std::string_view name);
 std::string_view TargetPath(std::string_view target);
+// The credentials of an "Authorization: Bearer <token>" header.
+std::optional<std::string_view> BearerToken(std::string_view header);
 // The value of one cookie in a Cookie header.
 std::optional<std::string_view> CookieValue(std::string_view header, std::string_view name);
 

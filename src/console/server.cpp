@@ -21,6 +21,8 @@
 
 #include "console/assets.h"
 #include "console/auth.h"
+#include "console/report.h"
+#include "platform/systemd.h"
 
 namespace qd::console {
 
@@ -36,26 +38,38 @@ std::string_view SV(beast::string_view s) { return {s.data(), s.size()}; }
 
 std::string HostLiteral(const asio::ip::address& a) { return a.is_v6() ? "[" + a.to_string() + "]" : a.to_string(); }
 
-// One open connection counted against the limit for as long as it lives.
-class Slot {
-public:
-    explicit Slot(std::shared_ptr<std::atomic<std::size_t>> counter) : counter_(std::move(counter)) { ++*counter_; }
-    Slot(Slot&& other) noexcept : counter_(std::move(other.counter_)) {}
-    Slot& operator=(Slot&&) = delete;
-    ~Slot() {
-        if (counter_) --*counter_;
-    }
-
-private:
-    std::shared_ptr<std::atomic<std::size_t>> counter_;
-};
-
 using Response = http::response<http::string_body>;
 
+// An open connection as the limits see it (io thread only). A connection is trusted once
+// one of its requests carried the token; until then it is closed sooner when idle and
+// first when room is needed.
 class Connection {
 public:
     virtual ~Connection() = default;
     virtual void CloseNow() = 0;
+    asio::ip::address source;
+    std::chrono::steady_clock::time_point opened = std::chrono::steady_clock::now();
+    bool trusted = false;
+    bool closed = false;
+};
+
+// Hands the window thread's answers back to the console's thread while it runs.
+class Gate {
+public:
+    explicit Gate(asio::io_context& ioc) : ioc_(&ioc) {}
+    template <class F>
+    void Post(F f) {
+        std::lock_guard lock(mutex_);
+        if (ioc_) asio::post(*ioc_, std::move(f));
+    }
+    void Close() {
+        std::lock_guard lock(mutex_);
+        ioc_ = nullptr;
+    }
+
+private:
+    std::mutex mutex_;
+    asio::io_context* ioc_;
 };
 
 class WsSession;
@@ -77,6 +91,9 @@ public:
     void Register(const std::shared_ptr<WsSession>& session);
     void Track(const std::shared_ptr<Connection>& connection);
     std::string CookieName() const { return std::string(kTokenCookie) + "_" + std::to_string(port_); }
+    std::string UrlWithToken() const {
+        return "http://" + printedHost_ + ":" + std::to_string(port_) + "/?token=" + token_;
+    }
 
     asio::io_context ioc_{1};
     Desktop& desktop_;
@@ -88,15 +105,20 @@ public:
     uint16_t port_ = 0;
     std::optional<HostCheck> hostCheck_;
     std::shared_ptr<const std::string> latest_;  // the newest snapshot JSON (io thread)
+    std::shared_ptr<Gate> gate_ = std::make_shared<Gate>(ioc_);
+    ConsoleReport Figures();
+    // io thread:
+    uint64_t refusedFull_ = 0, evicted_ = 0, loginTimeouts_ = 0;
 
 private:
     void Accept();
     void Broadcast(std::shared_ptr<const std::string> json);
     void Watch();
+    bool Admit(const asio::ip::address& source);
+    bool Evict(const asio::ip::address* source);
 
     tcp::acceptor acceptor_{ioc_};
     asio::steady_timer acceptRetry_{ioc_};
-    std::shared_ptr<std::atomic<std::size_t>> connections_ = std::make_shared<std::atomic<std::size_t>>(0);
     std::vector<std::weak_ptr<WsSession>> sockets_;
     std::vector<std::weak_ptr<Connection>> all_;
     std::thread ioThread_;
@@ -111,8 +133,7 @@ namespace detail {
 // browser are replaced rather than queued.
 class WsSession : public Connection, public std::enable_shared_from_this<WsSession> {
 public:
-    WsSession(tcp::socket socket, ConsoleServer::Impl& server, Slot slot)
-        : ws_(std::move(socket)), server_(server), slot_(std::move(slot)) {}
+    WsSession(tcp::socket socket, ConsoleServer::Impl& server) : ws_(std::move(socket)), server_(server) {}
 
     void Accept(http::request<http::string_body> request) {
         beast::get_lowest_layer(ws_).expires_never();
@@ -138,6 +159,7 @@ public:
 
     void CloseNow() override {
         open_ = false;
+        closed = true;
         beast::error_code ec;
         beast::get_lowest_layer(ws_).socket().shutdown(tcp::socket::shutdown_both, ec);
         beast::get_lowest_layer(ws_).socket().close(ec);
@@ -183,22 +205,25 @@ private:
 
     websocket::stream<beast::tcp_stream> ws_;
     ConsoleServer::Impl& server_;
-    Slot slot_;
     beast::flat_buffer buffer_;
     std::shared_ptr<const std::string> writing_;
     std::shared_ptr<const std::string> pending_;
     bool open_ = false;
+
+public:
+    bool Open() const { return open_; }
 };
 
 class HttpSession : public Connection, public std::enable_shared_from_this<HttpSession> {
 public:
-    HttpSession(tcp::socket socket, ConsoleServer::Impl& server, Slot slot)
-        : stream_(std::move(socket)), server_(server), slot_(std::move(slot)),
-          buffer_(server.options_.maxRequestBytes + 1024) {}
+    HttpSession(tcp::socket socket, ConsoleServer::Impl& server)
+        : stream_(std::move(socket)), server_(server), buffer_(server.options_.maxRequestBytes + 1024) {}
 
     void Start() { Read(); }
 
     void CloseNow() override {
+        closed = true;
+        report_.reset();
         beast::error_code ec;
         stream_.socket().shutdown(tcp::socket::shutdown_both, ec);
         stream_.socket().close(ec);
@@ -209,12 +234,13 @@ private:
         parser_.emplace();
         parser_->header_limit(static_cast<std::uint32_t>(server_.options_.maxRequestBytes));
         parser_->body_limit(server_.options_.maxRequestBytes);
-        stream_.expires_after(server_.options_.idleTimeout);
+        stream_.expires_after(trusted ? server_.options_.idleTimeout : server_.options_.requestTimeout);
         http::async_read(stream_, buffer_, *parser_,
                          [self = shared_from_this()](beast::error_code ec, std::size_t) { self->OnRead(ec); });
     }
 
     void OnRead(beast::error_code ec) {
+        if (ec == beast::error::timeout && !trusted && !closed) ++server_.loginTimeouts_;
         if (ec == http::error::end_of_stream || ec == beast::error::timeout || ec == asio::error::operation_aborted) {
             CloseNow();
             return;
@@ -247,6 +273,7 @@ private:
 
     void Refuse(http::status status, std::string text) {
         Response res = Make(status, 11, std::move(text) + "\n", "text/plain; charset=utf-8");
+        if (status == http::status::unauthorized) res.set(http::field::www_authenticate, "Bearer realm=\"quarneld\"");
         res.keep_alive(false);
         Send(std::move(res), true);
     }
@@ -264,17 +291,26 @@ private:
         if (auto query = QueryParameter(target, "token")) {
             if (!TokensEqual(*query, server_.token_)) return Refuse(http::status::forbidden, "Wrong token");
             login = true;
+        } else if (req.find(http::field::authorization) != req.end()) {
+            // A dashboard's scrape: the token as a bearer credential, no cookie.
+            auto bearer = BearerToken(SV(req[http::field::authorization]));
+            if (!bearer || !TokensEqual(*bearer, server_.token_)) return Refuse(http::status::forbidden, "Wrong token");
         } else {
             auto cookie = CookieValue(SV(req[http::field::cookie]), server_.CookieName());
             if (!cookie) return Refuse(http::status::unauthorized, "Open the address printed at start-up, with its token");
             if (!TokensEqual(*cookie, server_.token_)) return Refuse(http::status::forbidden, "Wrong token");
         }
 
+        trusted = true;
         const std::string_view path = TargetPath(target);
         if (websocket::is_upgrade(req)) {
             if (path != "/ws") return Refuse(http::status::not_found, "Not found");
             stream_.expires_never();
-            auto ws = std::make_shared<WsSession>(stream_.release_socket(), server_, std::move(slot_));
+            closed = true;  // the socket lives on in the page's session
+            auto ws = std::make_shared<WsSession>(stream_.release_socket(), server_);
+            ws->source = source;
+            ws->opened = opened;
+            ws->trusted = true;
             server_.Track(ws);
             ws->Accept(std::move(req));
             return;
@@ -300,6 +336,8 @@ private:
             // The token leaves the address bar; the cookie carries it from now on.
             res = Make(http::status::see_other, version, "", "text/plain; charset=utf-8");
             res.set(http::field::location, "/");
+        } else if ((path == "/status.json" || path == "/metrics") && server_.options_.report) {
+            return Report(path == "/metrics", version, keepAlive, req.method() == http::verb::head);
         } else if (path == "/state") {
             res = Make(http::status::ok, version, server_.latest_ ? *server_.latest_ : std::string("{}"),
                        "application/json; charset=utf-8");
@@ -330,6 +368,46 @@ private:
                           });
     }
 
+    // The report is made on the window thread; the answer goes out here, or "busy" when
+    // the window thread has not answered in time.
+    void Report(bool metrics, unsigned version, bool keepAlive, bool head) {
+        report_ = std::make_shared<asio::steady_timer>(server_.ioc_, std::chrono::seconds(5));
+        std::weak_ptr<asio::steady_timer> pending = report_;
+        report_->async_wait([self = shared_from_this(), pending, version, keepAlive, head](beast::error_code ec) {
+            if (ec || pending.expired() || self->report_ != pending.lock()) return;
+            self->Answer(std::nullopt, false, version, keepAlive, head);
+        });
+        std::weak_ptr<HttpSession> weak = shared_from_this();
+        auto gate = server_.gate_;
+        auto make = server_.options_.report;
+        const bool posted = server_.queue_.PostTask([weak, gate, make, pending, metrics, version, keepAlive, head] {
+            auto report = std::make_shared<HostReport>(make());
+            gate->Post([weak, report, pending, metrics, version, keepAlive, head] {
+                auto self = weak.lock();
+                if (!self || pending.expired() || self->report_ != pending.lock()) return;
+                self->Answer(*report, metrics, version, keepAlive, head);
+            });
+        });
+        if (!posted) Answer(std::nullopt, false, version, keepAlive, head);
+    }
+
+    void Answer(std::optional<HostReport> report, bool metrics, unsigned version, bool keepAlive, bool head) {
+        if (report_) report_->cancel();
+        report_.reset();
+        Response res;
+        if (!report)
+            res = Make(http::status::service_unavailable, version, "The host is busy\n", "text/plain; charset=utf-8");
+        else if (metrics)
+            res = Make(http::status::ok, version, MetricsText(*report, server_.Figures()),
+                       "text/plain; version=0.0.4; charset=utf-8");
+        else
+            res = Make(http::status::ok, version, StatusJson(*report), "application/json; charset=utf-8");
+        res.keep_alive(keepAlive);
+        res.prepare_payload();
+        if (head) res.body().clear();
+        Send(std::move(res), !keepAlive);
+    }
+
     // After a refusal the peer may still be sending: read and drop it for a moment so
     // the answer is not lost to a reset.
     void Linger() {
@@ -349,7 +427,7 @@ private:
 
     beast::tcp_stream stream_;
     ConsoleServer::Impl& server_;
-    Slot slot_;
+    std::shared_ptr<asio::steady_timer> report_;  // while a report is being made
     beast::flat_buffer buffer_;
     std::optional<http::request_parser<http::string_body>> parser_;
     char drain_[4096];
@@ -409,12 +487,16 @@ bool ConsoleServer::Impl::Start(std::ostream& out, std::string& error) {
                 ioc_.run();
                 return;
             } catch (const std::exception& e) {
-                std::fprintf(stderr, "console: %s\n", e.what());
+                LogLine(LogLevel::Error, std::string("console: ") + e.what());
             }
         }
     });
     watcher_ = std::thread([this] { Watch(); });
-    out << "Console: http://" << printedHost_ << ":" << port_ << "/?token=" << token_ << std::endl;
+    if (options_.printToken || options_.tokenFile.empty())
+        out << "Console: " << UrlWithToken() << std::endl;
+    else
+        out << "Console: http://" << printedHost_ << ":" << port_ << "/ (its token is in " << options_.tokenFile << ")"
+            << std::endl;
     return true;
 }
 
@@ -422,6 +504,7 @@ void ConsoleServer::Impl::Stop() {
     if (!started_) return;
     started_ = false;
     stopping_ = true;
+    gate_->Close();
     auto closed = std::make_shared<std::promise<void>>();
     asio::post(ioc_, [this, closed] {
         beast::error_code ec;
@@ -450,12 +533,16 @@ void ConsoleServer::Impl::Accept() {
             });
             return;
         }
-        if (*connections_ >= options_.maxConnections) {
+        beast::error_code e;
+        const auto remote = socket.remote_endpoint(e);
+        if (e || !Admit(remote.address())) {
+            ++refusedFull_;
             beast::error_code ignored;
             socket.close(ignored);
         } else {
             socket.set_option(tcp::no_delay(true), ec);
-            auto session = std::make_shared<HttpSession>(std::move(socket), *this, Slot(connections_));
+            auto session = std::make_shared<HttpSession>(std::move(socket), *this);
+            session->source = remote.address();
             Track(session);
             session->Start();
         }
@@ -464,8 +551,52 @@ void ConsoleServer::Impl::Accept() {
 }
 
 void ConsoleServer::Impl::Track(const std::shared_ptr<Connection>& connection) {
-    std::erase_if(all_, [](const std::weak_ptr<Connection>& w) { return w.expired(); });
+    std::erase_if(all_, [](const std::weak_ptr<Connection>& w) {
+        auto c = w.lock();
+        return !c || c->closed;
+    });
     all_.push_back(connection);
+}
+
+// Room for one more connection from `source`: within its own share and the total, or
+// made by closing the oldest connection that has not shown the token (of that source
+// when its share is full). Trusted connections are never closed for a newcomer.
+bool ConsoleServer::Impl::Admit(const asio::ip::address& source) {
+    std::size_t total = 0, fromSource = 0;
+    for (auto& weak : all_) {
+        auto c = weak.lock();
+        if (!c || c->closed) continue;
+        ++total;
+        if (c->source == source) ++fromSource;
+    }
+    if (fromSource >= options_.maxConnectionsPerSource) return Evict(&source);
+    if (total >= options_.maxConnections) return Evict(nullptr);
+    return true;
+}
+
+bool ConsoleServer::Impl::Evict(const asio::ip::address* source) {
+    std::shared_ptr<Connection> oldest;
+    for (auto& weak : all_) {
+        auto c = weak.lock();
+        if (!c || c->closed || c->trusted || (source && c->source != *source)) continue;
+        if (!oldest || c->opened < oldest->opened) oldest = c;
+    }
+    if (!oldest) return false;
+    oldest->CloseNow();
+    ++evicted_;
+    return true;
+}
+
+ConsoleReport ConsoleServer::Impl::Figures() {
+    ConsoleReport r;
+    for (auto& weak : all_)
+        if (auto c = weak.lock(); c && !c->closed) ++r.connections;
+    for (auto& weak : sockets_)
+        if (auto s = weak.lock(); s && s->Open()) ++r.pages;
+    r.refusedFull = refusedFull_;
+    r.evicted = evicted_;
+    r.loginTimeouts = loginTimeouts_;
+    return r;
 }
 
 void ConsoleServer::Impl::Register(const std::shared_ptr<WsSession>& session) {
@@ -545,9 +676,7 @@ ConsoleServer::~ConsoleServer() { Stop(); }
 bool ConsoleServer::Start(std::ostream& out, std::string& error) { return impl_->Start(out, error); }
 void ConsoleServer::Stop() { impl_->Stop(); }
 uint16_t ConsoleServer::port() const { return impl_->port_; }
-std::string ConsoleServer::url() const {
-    return "http://" + impl_->printedHost_ + ":" + std::to_string(impl_->port_) + "/?token=" + impl_->token_;
-}
+std::string ConsoleServer::url() const { return impl_->UrlWithToken(); }
 const std::string& ConsoleServer::token() const { return impl_->token_; }
 
 }  // namespace qd::console

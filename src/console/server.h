@@ -12,6 +12,7 @@
 #include <string_view>
 
 #include "console/protocol.h"
+#include "console/report.h"
 #include "platform/dialog.h"
 #include "platform/window.h"
 
@@ -22,8 +23,17 @@ struct ConsoleOptions {
     uint16_t port = 8470;          // 0: any free port (tests)
     std::string tokenFile;         // empty: a new random token for this run
     std::size_t maxRequestBytes = 16 * 1024;  // request head and body each; WebSocket messages
-    std::size_t maxConnections = 32;
-    std::chrono::seconds idleTimeout{30};
+    std::size_t maxConnections = 64;
+    std::size_t maxConnectionsPerSource = 16;  // one address's share (an SSH tunnel's is 127.0.0.1)
+    std::chrono::seconds idleTimeout{30};      // between the requests of a connection that showed the token
+    // A connection must bring a complete request with the token within this; until it
+    // has, it is also the first closed when a newcomer needs room.
+    std::chrono::seconds requestTimeout{5};
+    // GET /status.json and GET /metrics: made on the window thread; unset, both are 404.
+    std::function<HostReport()> report;
+    // false with a token file: the printed address leaves the token out (the journal is
+    // readable by more people than the file).
+    bool printToken = true;
 };
 
 // "ADDR:PORT" (an IPv6 address in brackets) into the options; false with a message.

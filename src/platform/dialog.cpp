@@ -1,7 +1,6 @@
 #include "platform/dialog.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <unordered_map>
 
 namespace qd {
@@ -514,17 +513,13 @@ int Desktop::ShowMessageBox(const MessageBoxRequest& request) {
     box.id = nextBoxId_++;
     box.request = request;
     box.question = request.buttons != MbButtons::Ok;
-    if (echoToStderr_) {
-        std::fprintf(stderr, "[%s] %s\n", request.caption ? request.caption->c_str() : kDefaultBoxCaption,
-                     request.text.c_str());
-    }
+    const std::string logged =
+        std::string("[") + (request.caption ? *request.caption : kDefaultBoxCaption) + "] " + request.text;
+    if (echoToStderr_) LogLine(BoxLogLevel(request), logged);
     // Only the window thread may touch the model or run its loop; a box shown from any
     // other thread is written out and answered as if the operator had declined.
     if (!queue_.IsWindowThread()) {
-        if (!echoToStderr_) {
-            std::fprintf(stderr, "[%s] %s\n", request.caption ? request.caption->c_str() : kDefaultBoxCaption,
-                         request.text.c_str());
-        }
+        if (!echoToStderr_) LogLine(BoxLogLevel(request), logged);
         return !box.question ? IDOK : request.buttons == MbButtons::YesNo ? IDNO : IDCANCEL;
     }
     if (!box.question) {

@@ -1,6 +1,5 @@
 #include "platform/msgbox.h"
 
-#include <cstdio>
 #include <mutex>
 
 #include "platform/log.h"
@@ -13,7 +12,7 @@ namespace {
 // A question cannot be answered here, so it takes the answer that changes nothing.
 int headlessBox(const MessageBoxRequest& r) {
     const std::string caption = r.caption.value_or("Error");
-    std::fprintf(stderr, "[%s] %s\n", caption.c_str(), r.text.c_str());
+    LogLine(BoxLogLevel(r), "[" + caption + "] " + r.text);
     LogError("[" + caption + "] " + r.text);
     switch (r.buttons) {
     case MbButtons::Ok: return IDOK;
@@ -27,6 +26,19 @@ std::mutex g_mutex;
 MessageBoxHandler g_handler;
 
 }  // namespace
+
+LogLevel BoxLogLevel(const MessageBoxRequest& request) {
+    switch (request.icon) {
+    case MbIcon::Error: return LogLevel::Error;
+    case MbIcon::Warning: return LogLevel::Warning;
+    case MbIcon::Information:
+    case MbIcon::Question: return LogLevel::Notice;
+    case MbIcon::None: break;
+    }
+    // Without an icon the caption tells; the platform's default caption is "Error".
+    const std::string caption = request.caption.value_or("Error");
+    return caption == "Error" || caption == "ERROR" ? LogLevel::Error : LogLevel::Notice;
+}
 
 MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler) {
     std::lock_guard lock(g_mutex);

@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/systemd.h"
+
 namespace qd {
 
 enum class MbButtons { Ok, OkCancel, YesNo };
@@ -29,6 +31,9 @@ using MessageBoxHandler = std::function<int(const MessageBoxRequest&)>;
 
 // Replaces the port; returns the previous handler. An empty handler restores the default.
 MessageBoxHandler SetMessageBoxHandler(MessageBoxHandler handler);
+
+// The level a box's text is logged at: errors, warnings, the rest as notices.
+LogLevel BoxLogLevel(const MessageBoxRequest& request);
 
 // Shows a box through the current port and returns the button pressed (IDOK, IDYES, ...).
 int ShowMessageBox(const MessageBoxRequest& request);

@@ -19,6 +19,12 @@ namespace {
 
 constexpr std::size_t kTimeSyncLength = 20;
 constexpr std::size_t kHitsEntryLength = 12;
+// Chat-pane lines per player: a few at once, two a second after that.
+constexpr double kChatBurst = 5, kChatPerSecond = 2;
+// Object data requests per player (one per object addressed): every object twice over at
+// once, such as a client asks for at launch, then eight a second. Each answer is about
+// a hundred times the request.
+constexpr double kObjectDataBurst = 64, kObjectDataPerSecond = 8;
 
 struct Incoming {
     std::span<const uint8_t> bytes;
@@ -73,25 +79,32 @@ void KeepMotion(GameHost& host, const Incoming& m) {
     }
 }
 
-void Refuse(GameHost& host, DPID player) {
-    Send(host, host.hostPlayerId(), player, DPSEND_GUARANTEED, NetJoinRefused{}.encode());
+bool InGroup(GameHost& host, DPID group, DPID player) {
+    bool found = false;
+    host.dp().EnumGroupPlayers(
+        group, nullptr,
+        [&](DPID id, uint32_t, const DpName&, uint32_t) {
+            found = id == player;
+            return !found;
+        },
+        0);
+    return found;
 }
 
 void TeamRequest(GameHost& host, const Incoming& m) {
     if (!m.has(12)) return;
     const DPID group = m.u32(8);
-    const auto groupRecord = host.data.GetTeamGroupRecord(group);
-    if (!groupRecord) return;
-    // A group that matched no team has no capacity to join: refused like a full one.
-    const TeamDefinition* team = TeamOf(host, *groupRecord);
-    if (!team || groupRecord->memberCount >= team->maxPlayers) return Refuse(host, m.from);
-    for (const TeamDefinition* t : host.teams)
-        if (t && t->groupId == group && t->kind == kTeamTarget) return Refuse(host, m.from);
+    switch (JudgeTeamMove(host, group, m.from)) {
+        case TeamVerdict::Ignore: return;
+        case TeamVerdict::Refuse: return RefuseTeam(host, m.from);
+        case TeamVerdict::Accept: break;
+    }
     const auto record = host.data.GetPlayerRecord(m.from);
-    if (!record) return;
-    if (record->status == kStatusNfReady) return Refuse(host, m.from);
     if (record->teamGroup != group && record->teamGroup != 0) host.dp().DeletePlayerFromGroup(record->teamGroup, m.from);
-    host.dp().AddPlayerToGroup(group, m.from);
+    // DirectPlay reports the move back; it is known there as the host's own.
+    const bool reported = !InGroup(host, group, m.from);
+    if (SUCCEEDED(host.dp().AddPlayerToGroup(group, m.from)) && reported)
+        host.run.teamMovesAsked.insert({group, m.from});
 }
 
 void ChatLine(GameHost& host, DPID from, std::string_view text) {
@@ -133,6 +146,41 @@ void Hits(GameHost& host, const Incoming& m) {
 
 }  // namespace
 
+namespace game {
+
+bool Spend(GameHost& host, std::map<DPID, GameHost::RunMemory::Allowance>& allowances, DPID player, double perSecond,
+           double burst) {
+    const uint32_t now = Tick(host);
+    auto [it, fresh] = allowances.try_emplace(player, GameHost::RunMemory::Allowance{burst, now});
+    auto& a = it->second;
+    if (!fresh) {
+        a.left = std::min(burst, a.left + double(uint32_t(now - a.tick)) * perSecond / 1000.0);
+        a.tick = now;
+    }
+    if (a.left < 1.0) return false;
+    a.left -= 1.0;
+    return true;
+}
+
+TeamVerdict JudgeTeamMove(GameHost& host, DPID group, DPID player) {
+    const auto groupRecord = host.data.GetTeamGroupRecord(group);
+    if (!groupRecord) return TeamVerdict::Ignore;
+    // A group that matched no team has no capacity to join: refused like a full one.
+    const TeamDefinition* team = TeamOf(host, *groupRecord);
+    if (!team || groupRecord->memberCount >= team->maxPlayers) return TeamVerdict::Refuse;
+    for (const TeamDefinition* t : host.teams)
+        if (t && t->groupId == group && t->kind == kTeamTarget) return TeamVerdict::Refuse;
+    const auto record = host.data.GetPlayerRecord(player);
+    if (!record) return TeamVerdict::Ignore;
+    return record->status == kStatusNfReady ? TeamVerdict::Refuse : TeamVerdict::Accept;
+}
+
+void RefuseTeam(GameHost& host, DPID player) {
+    Send(host, host.hostPlayerId(), player, DPSEND_GUARANTEED, NetJoinRefused{}.encode());
+}
+
+}  // namespace game
+
 void HandleApplicationMessage(GameHost& host, const uint8_t* message, uint32_t size, DPID from, DPID to) {
     if (!message || size < 4 || !host.session.directPlay) return;
     if (from == host.hostPlayerId()) return;
@@ -162,7 +210,8 @@ void HandleApplicationMessage(GameHost& host, const uint8_t* message, uint32_t s
             if (m.toHost) TeamRequest(host, m);
             break;
         case NET_BACK_IN_READY_ROOM:
-            if (m.toHost) ChatLine(host, from, "I returned to RR");
+            if (m.toHost && Spend(host, host.run.chatAllowance, from, kChatPerSecond, kChatBurst))
+                ChatLine(host, from, "I returned to RR");
             break;
         case NET_PAUSE_REQUEST:
             if (m.toHost && host.state.pauseAllowed == 1) {
@@ -176,7 +225,7 @@ void HandleApplicationMessage(GameHost& host, const uint8_t* message, uint32_t s
             if (m.toHost && m.has(16)) host.state.paused = m.u32(12) != 0 ? 1 : 0;
             break;
         case NET_OBJECT_DATA_REQUEST:
-            if (m.object) {
+            if (m.object && Spend(host, host.run.objectDataAllowance, from, kObjectDataPerSecond, kObjectDataBurst)) {
                 CompressDamageProfile(host, *m.object, from);
                 SendObjectTemplate(host, *m.object, from);
                 SendPosition(host, *m.object, from);
@@ -184,7 +233,8 @@ void HandleApplicationMessage(GameHost& host, const uint8_t* message, uint32_t s
             }
             break;
         case NET_TEXT:
-            if (m.toHost && m.has(12)) ChatLine(host, from, TextAt12(m));
+            if (m.toHost && m.has(12) && Spend(host, host.run.chatAllowance, from, kChatPerSecond, kChatBurst))
+                ChatLine(host, from, TextAt12(m));
             break;
         case NET_HITS:
             if (m.object) Hits(host, m);

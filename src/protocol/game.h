@@ -6,6 +6,7 @@
 // unit test without network or browser.
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <optional>
 #include <set>
 #include <string>
@@ -86,6 +87,15 @@ struct GameHost {
         std::set<DPID> noLinkLogged;                          // settings pushes logged as impossible
         std::set<std::pair<DPID, int>> recountNoticeShown;    // (player, pass) of "Player on team, but NOT"
         std::set<std::string> fileErrorsLogged;               // damage profile and template failures
+        // Team moves the host made for NET_JOIN_TEAM and DirectPlay has not reported yet:
+        // (group, player). Any other move of a client's player is a client's own.
+        std::multiset<std::pair<DPID, DPID>> teamMovesAsked;
+        // What each player may still ask for at once, refilled with time.
+        struct Allowance {
+            double left = 0;
+            uint32_t tick = 0;
+        };
+        std::map<DPID, Allowance> chatAllowance, objectDataAllowance;
     } run;
 
     DirectPlayService& dp() { return *session.directPlay; }

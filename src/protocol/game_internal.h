@@ -47,6 +47,18 @@ inline void PostStatus(GameHost& host, std::string line) {
     if (host.window.WindowExists()) host.window.PostStatusText(std::move(line));
 }
 
+// Takes one from a player's allowance (at most `burst` at once, `perSecond` coming back);
+// false when none is left.
+bool Spend(GameHost& host, std::map<DPID, GameHost::RunMemory::Allowance>& allowances, DPID player, double perSecond,
+           double burst);
+
+// The rules of NET_JOIN_TEAM for putting `player` into `group`: Ignore (no such team
+// group or player record), Refuse, or Accept.
+enum class TeamVerdict { Ignore, Refuse, Accept };
+TeamVerdict JudgeTeamMove(GameHost& host, DPID group, DPID player);
+// NET_JOIN_REFUSED to the player.
+void RefuseTeam(GameHost& host, DPID player);
+
 // Logs a file problem once per run: a request that keeps failing on the same file
 // would otherwise repeat it for every client.
 void LogFileErrorOnce(GameHost& host, const std::string& line);

@@ -53,6 +53,18 @@ std::vector<uint8_t> BuildWelcomeMessage(GameHost& host) {
     return NetText{kTextNotice, text}.encode();
 }
 
+bool IsRemotePlayer(GameHost& host, DPID player) {
+    uint32_t flags = 0;
+    return SUCCEEDED(host.dp().GetPlayerFlags(player, &flags)) && !(flags & DPPLAYER_LOCAL);
+}
+
+// A client's own move into the group that the host has not judged yet: not a member for
+// the host until it is, and no inconsistency to report.
+bool UnjudgedMove(GameHost& host, DPID group, DPID player, const std::optional<PlayerRecord>& record) {
+    return record && record->teamGroup != group && IsRemotePlayer(host, player) &&
+           !host.run.teamMovesAsked.count({group, player});
+}
+
 void ShowRecountNotice(GameHost& host, DPID group, DPID player, int pass) {
     auto& shown = host.run.recountNoticeShown;
     if (shown.size() >= kMaxRecountNotices || !shown.insert({player, pass}).second) return;
@@ -81,7 +93,8 @@ void PlayerArrived(GameHost& host, const SysCreatePlayerOrGroup& m) {
 
 void GroupCreated(GameHost& host, const SysCreatePlayerOrGroup& m) {
     TeamGroupRecord record;
-    if (m.name.shortName) {
+    // Teams are the host's own groups: a client's group of the same name takes no team.
+    if (m.name.shortName && (m.flags & DPPLAYER_LOCAL)) {
         const std::string name = NarrowCopy(*m.name.shortName);
         for (std::size_t i = 0; i < host.teams.size(); ++i) {
             TeamDefinition* team = host.teams[i];
@@ -104,6 +117,9 @@ void PlayerLeft(GameHost& host, const SysDestroyPlayerOrGroup& m) {
         host.data.ReleaseMotion(record.lastMotion);
     }
     host.window.RemovePlayerRow(m.id);
+    host.run.chatAllowance.erase(m.id);
+    host.run.objectDataAllowance.erase(m.id);
+    std::erase_if(host.run.teamMovesAsked, [&](const auto& move) { return move.second == m.id; });
     // Without a census here a game whose last flying client left would stay in game
     // with the host's objects flying until some other change came along.
     RefreshPlayers(host);
@@ -111,14 +127,39 @@ void PlayerLeft(GameHost& host, const SysDestroyPlayerOrGroup& m) {
 
 void GroupLost(GameHost& host, const SysDestroyPlayerOrGroup& m) {
     host.window.RemoveTeamEntry(m.id);
+    // Only the host's own groups come back; a client's groups are the client's to delete.
+    if (!(m.flags & DPPLAYER_LOCAL)) return;
     DPID id = 0;
     host.dp().CreateGroup(&id, m.name, m.remoteData, 0);
 }
 
 void JoinedTeam(GameHost& host, const SysGroupMembership& m) {
+    auto& asked = host.run.teamMovesAsked;
+    DPID previous = 0;
+    if (auto it = asked.find({m.group, m.player}); it != asked.end()) {
+        asked.erase(it);
+    } else if (IsRemotePlayer(host, m.player)) {
+        // A client moved its player itself: the team request's rules hold all the same. The
+        // peers saw the move already; the host takes the player out again, which they hear
+        // too, and its own records and the name table of later joiners never show it.
+        const TeamVerdict verdict = JudgeTeamMove(host, m.group, m.player);
+        if (verdict != TeamVerdict::Accept) {
+            host.dp().DeletePlayerFromGroup(m.group, m.player);
+            if (verdict == TeamVerdict::Refuse) RefuseTeam(host, m.player);
+            return;
+        }
+        // One team at a time, as with the request.
+        if (auto record = host.data.GetPlayerRecord(m.player); record && record->teamGroup != m.group)
+            previous = record->teamGroup;
+    }
     if (auto record = host.data.GetPlayerRecord(m.player)) {
         record->teamGroup = m.group;
+        if (previous) record->teamSlot = 0;
         host.data.PutPlayerRecord(m.player, *record);
+    }
+    if (previous) {
+        host.dp().DeletePlayerFromGroup(previous, m.player);
+        RecountTeam(host, previous);
     }
     RefreshPlayers(host);
     RecountTeam(host, m.group);
@@ -256,6 +297,7 @@ HRESULT RecountTeam(GameHost& host, DPID group) {
 
     for (DPID member : members) {
         const auto record = host.data.GetPlayerRecord(member);
+        if (UnjudgedMove(host, group, member, record)) continue;
         if (!record || record->teamGroup == 0) {
             ShowRecountNotice(host, group, member, 1);
             continue;
@@ -270,6 +312,7 @@ HRESULT RecountTeam(GameHost& host, DPID group) {
     const uint32_t maxPlayers = team ? team->maxPlayers : 0;
     for (DPID member : members) {
         auto record = host.data.GetPlayerRecord(member);
+        if (UnjudgedMove(host, group, member, record)) continue;
         if (!record || record->teamGroup == 0) {
             ShowRecountNotice(host, group, member, 2);
             continue;

@@ -93,6 +93,62 @@ uint32_t Engine::currentPlayersLocked() const {
     return n;
 }
 
+std::size_t Engine::nameBytes(const DpName& n) {
+    return (n.shortName ? 2 * (n.shortName->size() + 1) : 0) + (n.longName ? 2 * (n.longName->size() + 1) : 0);
+}
+
+// What an entry costs in the name table sent to a joining machine, a little over its
+// encoded size in any dialect: fixed fields, names, remote data, the provider data of a
+// player and its place in each group's member list.
+std::size_t Engine::weight(const Entry& e) {
+    return 64 + nameBytes(e.name) + e.remoteData.size() + (e.isGroup ? 0 : 36 + 4 * e.links.size());
+}
+
+// Whether `machine` may add `moreEntries` entries and `moreBytes` of table to what it has.
+bool Engine::roomLocked(MachineId machine, std::size_t moreEntries, std::size_t moreBytes) const {
+    const auto& lim = options_.limits;
+    constexpr std::size_t kSystemPlayer = 100;
+    auto owner = machines_.find(machine);
+    if (owner == machines_.end()) return false;
+    struct Use {
+        std::size_t entries = 0, bytes = kSystemPlayer;
+    };
+    std::map<MachineId, Use> use;
+    for (const auto& [id, m] : machines_) use[id];
+    std::size_t sharedEntries = 0, sharedBytes = 0;
+    for (const auto& [id, e] : entries_) {
+        if (e.local) {
+            ++sharedEntries;
+            sharedBytes += weight(e);
+        } else if (auto u = use.find(e.machine); u != use.end()) {
+            ++u->second.entries;
+            u->second.bytes += weight(e);
+        }
+    }
+    std::size_t addressEntries = 0, addressBytes = 0;
+    for (const auto& [id, u] : use) {
+        sharedEntries += u.entries > lim.entryShare ? u.entries - lim.entryShare : 0;
+        sharedBytes += u.bytes > lim.tableShareBytes ? u.bytes - lim.tableShareBytes : 0;
+        if (machines_.at(id).address == owner->second.address) {
+            addressEntries += u.entries;
+            addressBytes += u.bytes;
+        }
+    }
+    const Use mine = use[machine];
+    const std::size_t entries = mine.entries + moreEntries, bytes = mine.bytes + moreBytes;
+    if (bytes > lim.tableBytesPerMachine || addressEntries + moreEntries > lim.maxEntriesPerAddress ||
+        addressBytes + moreBytes > lim.tableBytesPerAddress)
+        return false;
+    // Only what goes beyond the machine's own share draws on the shared budget.
+    const auto beyond = [](std::size_t now, std::size_t after, std::size_t share) {
+        return (after > share ? after - share : 0) - (now > share ? now - share : 0);
+    };
+    const std::size_t reserved = lim.maxMachines * lim.entryShare;
+    const std::size_t entryBudget = lim.maxEntries > reserved ? lim.maxEntries - reserved : 0;
+    return sharedEntries + beyond(mine.entries, entries, lim.entryShare) <= entryBudget &&
+           sharedBytes + beyond(mine.bytes, bytes, lim.tableShareBytes) <= lim.tableBytes;
+}
+
 void Engine::enqueueLocked(Entry& p, DPID from, const Bytes& bytes, bool system) {
     const auto& lim = options_.limits;
     const std::size_t n = bytes->size();
@@ -818,15 +874,16 @@ HRESULT Engine::RemotePlayerCreated(MachineId machine, const RemotePlayer& playe
     if (m == machines_.end()) return refuse(DPERR_INVALIDPARAMS);
     if (!nameFits(player.name) || player.remoteData.size() > options_.limits.maxDataBytes)
         return refuse(DPERR_INVALIDPARAMS);
-    if (entries_.size() >= options_.limits.maxEntries || m->second.owned >= options_.limits.maxPlayersPerMachine)
-        return refuse(DPERR_CANTADDPLAYER);
     Entry e;
-    if (HRESULT r = claimIdLocked(player.id, &e.id); FAILED(r)) return refuse(r);
     e.machine = machine;
     e.name = player.name;
     e.name.dwSize = 16;
     e.flags = player.flags & kPlayerFlagsAllowed;
     e.remoteData = player.remoteData;
+    if (entries_.size() >= options_.limits.maxEntries || m->second.owned >= options_.limits.maxPlayersPerMachine ||
+        !roomLocked(machine, 1, weight(e)))
+        return refuse(DPERR_CANTADDPLAYER);
+    if (HRESULT r = claimIdLocked(player.id, &e.id); FAILED(r)) return refuse(r);
     Entry& added = addEntryLocked(std::move(e));
     if (id) *id = added.id;
     createdLocked(added, 0, nullptr);
@@ -839,17 +896,20 @@ HRESULT Engine::RemoteGroupCreated(MachineId machine, DPID requested, const DpNa
     if (!open_) return refuse(notOpen());
     auto m = machines_.find(machine);
     if (m == machines_.end()) return refuse(DPERR_INVALIDPARAMS);
-    if (!nameFits(name) || remoteData.size() > options_.limits.maxDataBytes) return refuse(DPERR_INVALIDPARAMS);
-    if (entries_.size() >= options_.limits.maxEntries || m->second.owned >= options_.limits.maxPlayersPerMachine)
-        return refuse(DPERR_CANTCREATEGROUP);
+    if (!nameFits(name) || remoteData.size() > options_.limits.maxGroupDataBytes) return refuse(DPERR_INVALIDPARAMS);
+    std::size_t groups = 0;
+    for (const auto& [id, other] : entries_) groups += other.isGroup && other.machine == machine ? 1 : 0;
     Entry e;
-    if (HRESULT r = claimIdLocked(requested, &e.id); FAILED(r)) return refuse(r);
     e.isGroup = true;
     e.machine = machine;
     e.name = name;
     e.name.dwSize = 16;
     e.flags = flags & kGroupFlagsAllowed;
     e.remoteData.assign(remoteData.begin(), remoteData.end());
+    if (entries_.size() >= options_.limits.maxEntries || m->second.owned >= options_.limits.maxPlayersPerMachine ||
+        groups >= options_.limits.maxGroupsPerMachine || !roomLocked(machine, 1, weight(e)))
+        return refuse(DPERR_CANTCREATEGROUP);
+    if (HRESULT r = claimIdLocked(requested, &e.id); FAILED(r)) return refuse(r);
     Entry& added = addEntryLocked(std::move(e));
     if (outId) *outId = added.id;
     createdLocked(added, 0, nullptr);
@@ -863,6 +923,8 @@ HRESULT Engine::RemoteNameChanged(MachineId machine, DPID id, const DpName& name
     if (!e) return refuse(DPERR_INVALIDPLAYER);
     if (e->local || e->machine != machine) return refuse(DPERR_ACCESSDENIED);
     if (!nameFits(name)) return refuse(DPERR_INVALIDPARAMS);
+    const std::size_t now = nameBytes(e->name), after = nameBytes(name);
+    if (after > now && !roomLocked(machine, 0, after - now)) return refuse(DPERR_INVALIDPARAMS);
     renameLocked(*e, name, nullptr);
     return S_OK;
 }
@@ -873,7 +935,11 @@ HRESULT Engine::RemoteDataChanged(MachineId machine, DPID id, std::span<const ui
     Entry* e = find(id);
     if (!e) return refuse(DPERR_INVALIDPLAYER);
     if (e->local || e->machine != machine) return refuse(DPERR_ACCESSDENIED);
-    if (remoteData.size() > options_.limits.maxDataBytes) return refuse(DPERR_INVALIDPARAMS);
+    if (remoteData.size() > (e->isGroup ? options_.limits.maxGroupDataBytes : options_.limits.maxDataBytes))
+        return refuse(DPERR_INVALIDPARAMS);
+    if (remoteData.size() > e->remoteData.size() &&
+        !roomLocked(machine, 0, remoteData.size() - e->remoteData.size()))
+        return refuse(DPERR_INVALIDPARAMS);
     remoteDataLocked(*e, remoteData, nullptr);
     return S_OK;
 }
@@ -895,12 +961,11 @@ HRESULT Engine::RemoteGroupMembership(MachineId machine, DPID group, DPID player
     if (!g) return refuse(DPERR_INVALIDGROUP);
     Entry* p = findPlayer(player);
     if (!p) return refuse(DPERR_INVALIDPLAYER);
-    // A machine may move its own players, or change the groups it owns.
-    const bool ownsPlayer = !p->local && p->machine == machine;
-    const bool ownsGroup = !g->local && g->machine == machine;
-    if (!ownsPlayer && !ownsGroup) return refuse(DPERR_ACCESSDENIED);
+    // A machine moves its own players only, whoever owns the group.
+    if (p->local || p->machine != machine) return refuse(DPERR_ACCESSDENIED);
     const bool member = std::find(g->links.begin(), g->links.end(), player) != g->links.end();
     if (added == member) return added ? S_OK : refuse(DPERR_INVALIDPLAYER);
+    if (added && !roomLocked(machine, 0, 4)) return refuse(DPERR_CANTADDPLAYER);
     membershipLocked(*g, *p, added, nullptr);
     return S_OK;
 }

@@ -46,11 +46,23 @@ struct EngineLimits {
     std::size_t maxEntries = 1024;          // players and groups in the name table
     std::size_t maxMachines = 128;
     std::size_t maxPlayersPerMachine = 16;  // players and groups a remote machine owns
+    std::size_t maxGroupsPerMachine = 4;    // of those, groups
     std::size_t maxNameUnits = 256;         // per short or long name
     std::size_t maxDataBytes = 16 * 1024;   // local or remote data per player or group
+    std::size_t maxGroupDataBytes = 4 * 1024;  // remote data of a remote machine's group
     std::size_t maxMessageBytes = 64 * 1024;
     std::size_t maxQueuedMessages = 4096;   // per local player
     std::size_t maxQueuedBytes = 4 * 1024 * 1024;
+    // The name table goes to a joining machine as one message of at most 1 MiB. What remote
+    // machines put into it (entries; bytes of names, data, memberships) is bounded per
+    // machine and per address, and beyond a small share each machine always has, shares
+    // one budget with the host's own entries.
+    std::size_t maxEntriesPerAddress = 64;
+    std::size_t entryShare = 2;                       // entries per machine outside the budget
+    std::size_t tableBytesPerMachine = 32 * 1024;
+    std::size_t tableBytesPerAddress = 128 * 1024;
+    std::size_t tableShareBytes = 2 * 1024;           // per machine, outside the budget
+    std::size_t tableBytes = 640 * 1024;              // the shared budget
 };
 
 class Engine;
@@ -194,6 +206,9 @@ private:
     void releaseIdLocked(DPID id);
     HRESULT claimIdLocked(DPID requested, DPID* out);
     uint32_t currentPlayersLocked() const;
+    static std::size_t nameBytes(const DpName& name);
+    static std::size_t weight(const Entry& e);
+    bool roomLocked(MachineId machine, std::size_t moreEntries, std::size_t moreBytes) const;
     void enqueueLocked(Entry& player, DPID from, const Bytes& bytes, bool system);
     void systemToLocalsLocked(const Bytes& bytes, DPID except = 0);
     void applicationToLocalsLocked(DPID from, const Bytes& bytes, const std::vector<DPID>& recipients);

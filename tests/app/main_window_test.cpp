@@ -70,6 +70,8 @@ struct Host {
         setup.LoadTargets();
     }
     ~Host() {
+        // The window's procedure reaches into `window`, which goes before the desktop does.
+        if (window && window->hwnd() != kNoWindow) queue.DestroyWindow(window->hwnd());
         CloseHostSession(context);
         SetMessageBoxHandler(previous);
     }
@@ -290,6 +292,13 @@ TEST(MainWindow, ChatPaneKeepsAtMost1500CharactersByWholeLines) {
     host.window->PostStatusText("y\r\n");
     host.settle();
     EXPECT_EQ(dlg.GetDlgItemText(IDC_CHAT_PANE), "y\r\n");
+    // Thousands of empty lines go in one step, down to the last 1,500 characters.
+    std::string flood;
+    for (int i = 0; i < 32700; ++i) flood += "\r\n";
+    dlg.SetDlgItemText(IDC_CHAT_PANE, flood);
+    host.window->PostStatusText("z\r\n");
+    host.settle();
+    EXPECT_EQ(dlg.GetDlgItemText(IDC_CHAT_PANE), flood.substr(0, 1500) + "z\r\n");
 }
 
 }  // namespace

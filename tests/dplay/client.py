@@ -225,21 +225,24 @@ def name_table(f):
 # ---- one client machine ------------------------------------------------------------------
 
 class Machine:
-    def __init__(self, label, host_ip, version):
+    def __init__(self, label, host_ip, version, source=None):
         self.label = label
         self.host_ip = host_ip
         self.version = version
+        # Another loopback address stands for another machine on the network.
+        self.source = source or host_ip
+        self.ack_forwards = True
         self.inbox = queue.Queue()
         self.backlog = []
         self.sockets = []
         # Like the runtime, the machine's own ports are taken from 2300-2400, where the
         # host's side link looks for a client's DirectPlay port.
         self.listener = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
-        bind_in_runtime_range(self.listener, host_ip)
+        bind_in_runtime_range(self.listener, self.source)
         self.listener.listen(16)
         self.stream_port = self.listener.getsockname()[1]
         self.udp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
-        bind_in_runtime_range(self.udp, host_ip)
+        bind_in_runtime_range(self.udp, self.source)
         self.datagram_port = self.udp.getsockname()[1]
         self.sockets += [self.listener, self.udp]
         self.out = None
@@ -281,9 +284,11 @@ class Machine:
                 f = Frame(buf[:size], "tcp")
                 self.received.append((True, peer, self.stream_port, buf[:size]))
                 buf = buf[size:]
-                if f.system and f.command == ADDFORWARD:
+                if f.system and f.command == ADDFORWARD and self.ack_forwards:
                     # As a runtime does: acknowledge a newcomer at once.
                     self.send(ADDFORWARDACK, struct.pack("<I", f.u32(12)))
+                if f.system and f.command == PING and self.system_id:
+                    self.send(PINGREPLY, struct.pack("<II", self.system_id, f.u32(12)))
                 self.inbox.put(f)
 
     def _udp(self):
@@ -322,7 +327,8 @@ class Machine:
         return self.expect(what, lambda f: f.system and f.command == command and extra(f), timeout)
 
     def connect(self, port):
-        self.out = socket.create_connection((self.host_ip, port), timeout=STEP_TIMEOUT)
+        self.out = socket.create_connection((self.host_ip, port), timeout=STEP_TIMEOUT,
+                                            source_address=(self.source, 0))
         self.sockets.append(self.out)
 
     def send(self, command, body, sock=None):
@@ -563,6 +569,7 @@ def run(args):
 
 def enumerate_direct(m, args):
     udp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
+    udp.bind((m.source, 0))
     udp.sendto(enum_request(args.app, 1, m.stream_port, m.version), (args.host, args.enum_port))
     f = m.expect_command(ENUMSESSIONSREPLY, "enumeration reply")
     check(f.version == m.version, "enumeration reply in dialect %d" % f.version)
@@ -705,6 +712,16 @@ class Console:
         c.close()
         check(r.status in (200, 202), "console %s %s: %d %r" % (method, path, r.status, data[:80]))
         return data
+
+    def scrape(self, path, auth=True):
+        """A dashboard's request: the token as a bearer credential; (status, body)."""
+        import http.client
+        c = http.client.HTTPConnection("127.0.0.1", self.port, timeout=STEP_TIMEOUT)
+        c.request("GET", path, headers={"Authorization": "Bearer " + self.token} if auth else {})
+        r = c.getresponse()
+        data = r.read()
+        c.close()
+        return r.status, data.decode("utf-8")
 
     def main_window(self):
         import json
@@ -942,6 +959,42 @@ def road(args):
     m.expect_command(ADDPLAYERTOGROUP, "AddPlayerToGroup",
                      lambda f: f.u32(12) == team["id"] and f.u32(16) == pa or f.u32(12) == pa and f.u32(16) == team["id"])
 
+    # --- 4a. A dashboard sees Alpha on the team, and the machine's frames ---------------------------
+    if consoles:
+        import json
+        check(consoles.scrape("/metrics", auth=False)[0] == 401, "metrics without the token")
+        code, text = consoles.scrape("/status.json")
+        check(code == 200, "status.json: %d" % code)
+        st = json.loads(text)
+        check(st["session"]["open"] and st["session"]["name"] == name and st["machinesJoined"] == 1,
+              "status.json session %r" % st["session"])
+        alpha = [p for p in st["players"] if p["id"] == pa]
+        check(alpha == [{"id": pa, "kind": "client", "name": "Alpha", "team": team["short"], "status": "Waiting",
+                         "aircraft": "Spitfire"}], "status.json: Alpha is %r" % alpha)
+        check(len([p for p in st["players"] if p["kind"] == "object"]) == len(objects), "status.json objects")
+        code, text = consoles.scrape("/metrics")
+        check(code == 200, "metrics: %d" % code)
+        samples = {}
+        for line in text.splitlines():
+            if line and not line.startswith("#"):
+                key, value = line.rsplit(" ", 1)
+                samples[key] = float(value)
+        for key, want in (('quarneld_machines_joined', 1), ('quarneld_machine_joins_total', 1),
+                          ('quarneld_players{kind="client",status="Waiting"}', 1),
+                          ('quarneld_players{kind="object",status="Waiting"}', len(objects))):
+            check(samples.get(key) == want, "metrics %s = %r, not %r" % (key, samples.get(key), want))
+        for key in ('quarneld_frames_total{direction="in",kind="stream"}',
+                    'quarneld_frames_total{direction="out",kind="stream"}',
+                    'quarneld_bytes_total{direction="in",kind="stream"}',
+                    'quarneld_enumeration_requests_total{result="answered"}'):
+            check(samples.get(key, 0) > 0, "metrics %s = %r" % (key, samples.get(key)))
+        if args.metrics_out:
+            with open(args.metrics_out, "w", encoding="utf-8") as out:
+                out.write(text)
+        print("dashboard: Alpha on %s in status.json; %d frames in, %d out" % (
+            team["short"], samples['quarneld_frames_total{direction="in",kind="stream"}'],
+            samples['quarneld_frames_total{direction="out",kind="stream"}']))
+
     # --- 5. Ready; the host's objects turn Ready, then the launch ------------------------------------
     def renamed(ids, state, what):
         left = set(ids)
@@ -1141,6 +1194,7 @@ def main():
     p.add_argument("--console-port", type=int)
     p.add_argument("--console-token")
     p.add_argument("--pcap", help="write the frames the clients received here")
+    p.add_argument("--metrics-out", help="write the metrics scraped during the road here")
     args = p.parse_args()
     if args.host != "127.0.0.1":
         print("refusing to talk to anything but 127.0.0.1")

@@ -190,6 +190,7 @@ TEST(EnumSessions, RepliesToOneSourceAreRateLimited) {
     EnumResponderConfig cfg;
     cfg.repliesPerSecond = 0.01;
     cfg.replyBurst = 3;
+    cfg.maxPendingRepliesPerSource = 3;
     RunningResponder host(cfg);
     LoopbackClient client;
     Bytes req = client.request({kGuidCfs2, kEnumAll, std::nullopt});

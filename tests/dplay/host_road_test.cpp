@@ -1,201 +1,125 @@
 // The road of a client through the real host process, over real sockets: quarneld runs
 // the sample session on 127.0.0.1 and the independent Python client plays two machines.
-#include <gtest/gtest.h>
-
-#include <fcntl.h>
-#include <netinet/in.h>
 #include <poll.h>
-#include <signal.h>
-#include <sys/socket.h>
-#include <sys/wait.h>
-#include <unistd.h>
+#include <sys/un.h>
 
-#include <chrono>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <mutex>
-#include <random>
 #include <sstream>
-#include <thread>
 
-#include "session/dptypes.h"
+#include "host_process.h"
 #include "tshark_check.h"
 
 namespace qd {
 namespace {
 
-namespace fs = std::filesystem;
-using namespace std::chrono_literals;
+using namespace qd::test;
 
-int shell(const std::string& command) {
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
-
-// A port free for TCP and UDP on 127.0.0.1 at this moment.
-uint16_t freePort() {
-    for (int attempt = 0; attempt < 50; ++attempt) {
-        const int t = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t len = sizeof a;
-        ::bind(t, reinterpret_cast<sockaddr*>(&a), sizeof a);
-        ::getsockname(t, reinterpret_cast<sockaddr*>(&a), &len);
-        const int u = ::socket(AF_INET, SOCK_DGRAM, 0);
-        const bool both = ::bind(u, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
-        ::close(u);
-        ::close(t);
-        if (both) return ntohs(a.sin_port);
-    }
-    return 0;
-}
-
-// The host process with its output collected; SIGKILLed if a test leaves it running.
-class HostProcess {
-public:
-    bool start(const std::vector<std::string>& args) {
-        int fds[2];
-        if (::pipe(fds) != 0) return false;
-        pid_ = ::fork();
-        if (pid_ < 0) return false;
-        if (pid_ == 0) {
-            ::dup2(fds[1], 1);
-            ::dup2(fds[1], 2);
-            ::close(fds[0]);
-            ::close(fds[1]);
-            std::vector<char*> argv;
-            for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-            argv.push_back(nullptr);
-            ::execv(argv[0], argv.data());
-            ::_exit(127);
-        }
-        ::close(fds[1]);
-        fd_ = fds[0];
-        reader_ = std::thread([this] {
-            char buf[4096];
-            for (;;) {
-                const ssize_t n = ::read(fd_, buf, sizeof buf);
-                if (n <= 0) return;
-                std::lock_guard lock(mutex_);
-                output_.append(buf, std::size_t(n));
-            }
-        });
-        return true;
-    }
-    // Waits, time-limited, for a line of output containing `text`.
-    bool waitFor(const std::string& text, std::chrono::milliseconds limit) {
-        const auto end = std::chrono::steady_clock::now() + limit;
-        while (std::chrono::steady_clock::now() < end) {
-            if (output().find(text) != std::string::npos) return true;
-            if (exited()) return false;
-            std::this_thread::sleep_for(20ms);
-        }
-        return false;
-    }
-    std::string output() {
-        std::lock_guard lock(mutex_);
-        return output_;
-    }
-    bool exited() {
-        if (status_) return true;
-        int status = 0;
-        if (::waitpid(pid_, &status, WNOHANG) == pid_) status_ = status;
-        return status_.has_value();
-    }
-    // SIGTERM, then the exit code within the limit; -1 when it had to be killed.
-    int terminate(std::chrono::milliseconds limit) {
-        if (!exited()) ::kill(pid_, SIGTERM);
-        const auto end = std::chrono::steady_clock::now() + limit;
-        while (!exited() && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(20ms);
-        if (!exited()) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-            status_ = -1;
-            return -1;
-        }
-        return WIFEXITED(*status_) ? WEXITSTATUS(*status_) : -1;
-    }
-    ~HostProcess() {
-        if (pid_ > 0 && !exited()) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        if (reader_.joinable()) reader_.join();
-        if (fd_ >= 0) ::close(fd_);
-    }
-
-private:
-    pid_t pid_ = -1;
-    int fd_ = -1;
-    std::optional<int> status_;
-    std::thread reader_;
-    std::mutex mutex_;
-    std::string output_;
-};
-
-// A copy of the sample working directory, with the target the client shoots made quick to
-// destroy.
-fs::path sampleCopy(const std::string& tag) {
-    const fs::path dir = fs::temp_directory_path() / ("quarneld-road-" + tag);
-    fs::remove_all(dir);
-    fs::copy(QUARNELD_SOURCE_DIR "/sample", dir, fs::copy_options::recursive);
-    const fs::path cfg = dir / "quarneld/configs/Default.cfg";
-    std::ifstream in(cfg, std::ios::binary);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    in.close();
-    const std::string from = "NAME=Tug Henderson\r\n", fromLf = "NAME=Tug Henderson\n";
-    std::size_t at = text.find(fromLf);
-    if (at == std::string::npos) at = text.find(from);
+// The target the client shoots is made quick to destroy.
+void quickTarget(const fs::path& work) {
+    const fs::path cfg = work / "quarneld/configs/Default.cfg";
+    std::string text = readFile(cfg);
+    std::size_t at = text.find("NAME=Tug Henderson\n");
+    if (at == std::string::npos) at = text.find("NAME=Tug Henderson\r\n");
     if (at != std::string::npos) {
         const std::size_t life = text.find("LIFE_POINTS=800", at);
         if (life != std::string::npos) text.replace(life, 15, "LIFE_POINTS=100");
     }
     std::ofstream(cfg, std::ios::binary) << text;
-    return dir;
 }
 
-std::string readFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+// A service manager's notify socket of the test's own: what the host tells systemd.
+class NotifySocket {
+public:
+    explicit NotifySocket(const fs::path& path) : path_(path) {
+        fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+        sockaddr_un a{};
+        a.sun_family = AF_UNIX;
+        std::snprintf(a.sun_path, sizeof a.sun_path, "%s", path.c_str());
+        bound_ = path.string().size() < sizeof a.sun_path &&
+                 ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    }
+    ~NotifySocket() {
+        ::close(fd_);
+        ::unlink(path_.c_str());
+    }
+    bool bound() const { return bound_; }
+    // The next message, or "" when none comes within the limit.
+    std::string next(std::chrono::milliseconds limit) {
+        pollfd p{fd_, POLLIN, 0};
+        if (::poll(&p, 1, int(limit.count())) != 1) return {};
+        char buf[4096];
+        const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
+        return n > 0 ? std::string(buf, std::size_t(n)) : std::string();
+    }
+
+private:
+    fs::path path_;
+    int fd_ = -1;
+    bool bound_ = false;
+};
+
+bool tcpAccepts(uint16_t port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(port);
+    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    ::close(fd);
+    return ok;
 }
 
 TEST(HostRoad, ScriptedClientsThroughTheRealHost) {
     if (shell("python3 --version > /dev/null 2>&1") != 0) GTEST_SKIP() << "python3 not installed";
-    const std::string binary = QUARNELD_BINARY_DIR "/quarneld";
-    ASSERT_TRUE(fs::exists(binary)) << binary << " is not built";
-    const std::string tag = std::to_string(::getpid()) + "-" + std::to_string(std::random_device{}() % 100000);
-    const fs::path work = sampleCopy(tag);
+    // Run as systemd runs it: a notify socket, and the output taken for the journal.
+    SampleHost host;
+    const fs::path notifyPath = fs::temp_directory_path() / ("quarneld-notify-" + host.tag);
+    NotifySocket notify(notifyPath);
+    ASSERT_TRUE(notify.bound());
+    ASSERT_TRUE(host.start(quickTarget, {{"NOTIFY_SOCKET", notifyPath.string()}, {"JOURNAL_STREAM", "@output"}}));
+    const fs::path work = host.work.path();
     ASSERT_NE(readFile(work / "quarneld/configs/Default.cfg").find("LIFE_POINTS=100"), std::string::npos);
-    const std::string token = "roadtoken" + std::to_string(std::random_device{}()) + "abcdefgh";
-    std::ofstream(work / "console.token") << token << "\n";
+    // Ready only once the enumeration and stream ports accept.
+    const std::string ready = notify.next(15s);
+    ASSERT_EQ(ready.rfind("READY=1\n", 0), 0u) << ready << "\n" << host.process.output();
+    EXPECT_TRUE(tcpAccepts(host.enumPort));
+    EXPECT_TRUE(tcpAccepts(host.dplayPort));
+    EXPECT_TRUE(tcpAccepts(host.consolePort));
+    const std::string output = host.process.output();
+    EXPECT_NE(output.find("<6>quarneld: session open; DirectPlay enumeration on 127.0.0.1:" +
+                          std::to_string(host.enumPort)),
+              std::string::npos)
+        << output;
+    EXPECT_NE(output.find("stream port " + std::to_string(host.dplayPort)), std::string::npos) << output;
+    // The journal gets the console's address, not its token.
+    EXPECT_NE(output.find("<6>Console: http://127.0.0.1:" + std::to_string(host.consolePort) +
+                          "/ (its token is in " + (work / "console.token").string() + ")\n"),
+              std::string::npos)
+        << output;
+    EXPECT_EQ(output.find(host.token), std::string::npos);
 
-    const uint16_t enumPort = freePort(), dplayPort = freePort(), consolePort = freePort();
-    ASSERT_TRUE(enumPort && dplayPort && consolePort);
-    HostProcess host;
-    ASSERT_TRUE(host.start({binary, "run", "--workdir", work.string(), "--bind", "127.0.0.1", "--enum-port",
-                            std::to_string(enumPort), "--dplay-port", std::to_string(dplayPort), "--console",
-                            "127.0.0.1:" + std::to_string(consolePort), "--console-token-file",
-                            (work / "console.token").string(), "--instance-name", "quarneld-road-" + tag}));
-    ASSERT_TRUE(host.waitFor("quarneld: session open; DirectPlay enumeration on 127.0.0.1:" + std::to_string(enumPort),
-                             15s))
-        << host.output();
-    EXPECT_NE(host.output().find("stream port " + std::to_string(dplayPort)), std::string::npos) << host.output();
-
-    const fs::path pcap = fs::path(QUARNELD_BINARY_DIR) / ("dplay_road_frames-" + tag + ".pcap");
+    const fs::path pcap = fs::path(QUARNELD_BINARY_DIR) / ("dplay_road_frames-" + host.tag + ".pcap");
     const fs::path log = work / "client.log";
-    const std::string command = "timeout 50 python3 " QUARNELD_SOURCE_DIR "/tests/dplay/client.py --road --host 127.0.0.1"
-                                " --enum-port " + std::to_string(enumPort) + " --app '" + kGuidCfs2.toString() +
-                                "' --workdir '" + work.string() + "' --console-port " + std::to_string(consolePort) +
-                                " --console-token " + token + " --pcap '" + pcap.string() + "' > '" + log.string() +
-                                "' 2>&1";
-    EXPECT_EQ(shell(command), 0) << command << "\n--- client:\n" << readFile(log) << "--- host:\n" << host.output();
+    const std::string command = "timeout 50 python3 " QUARNELD_SOURCE_DIR "/tests/dplay/client.py --road" +
+                                host.clientArgs() + " --pcap '" + pcap.string() + "' --metrics-out '" +
+                                (work / "metrics.txt").string() + "' > '" + log.string() + "' 2>&1";
+    EXPECT_EQ(shell(command), 0) << command << "\n--- client:\n" << readFile(log) << "--- host:\n"
+                                 << host.process.output();
     std::printf("%s", readFile(log).c_str());
 
-    EXPECT_EQ(host.terminate(10s), 0) << host.output();
+    EXPECT_EQ(host.process.terminate(10s), 0) << host.process.output();
+    EXPECT_EQ(notify.next(1s).rfind("STOPPING=1\n", 0), 0u);
+#ifdef QUARNELD_PROMTOOL
+    // Prometheus's own checker reads the metrics the client scraped while it played.
+    EXPECT_EQ(shell(QUARNELD_PROMTOOL " check metrics < '" + (work / "metrics.txt").string() + "' > '" +
+                    (work / "promtool.log").string() + "' 2>&1"),
+              0)
+        << readFile(work / "promtool.log") << readFile(work / "metrics.txt");
+#else
+    std::printf("promtool not found: metrics format check skipped\n");
+#endif
     // Nothing went wrong that the host would log.
-    const std::string errors = readFile(work / "quarneld/qdlerror.txt");
+    const std::string errors = host.errorLog();
     EXPECT_EQ(errors.find("rror"), std::string::npos) << errors;
 
     // Wireshark reads every system message the clients received from the host as the
@@ -225,7 +149,6 @@ TEST(HostRoad, ScriptedClientsThroughTheRealHost) {
     } else {
         std::printf("tshark not installed: Wireshark check skipped\n");
     }
-    fs::remove_all(work);
 }
 
 }  // namespace

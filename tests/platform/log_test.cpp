@@ -1,8 +1,11 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include "platform/instance.h"
 #include "platform/log.h"
 #include "platform/msgbox.h"
+#include "platform/systemd.h"
 #include "platform/text.h"
 #include "temp_dir.h"
 
@@ -43,6 +46,49 @@ TEST(ErrorLog, ReportErrorFormatsTheCodeIntoAnErrorBox) {
     EXPECT_EQ(seen.caption.value_or(""), "Error");
     EXPECT_EQ(seen.buttons, MbButtons::Ok);
     SetMessageBoxHandler(previous);
+}
+
+TEST(Journal, LevelsOnEachLineOnlyForTheJournalsOwnStream) {
+    struct Case {
+        LogLevel level;
+        std::string_view text;
+        bool prefixed;
+        std::string_view lines;
+    };
+    for (const Case& c : std::initializer_list<Case>{
+             {LogLevel::Error, "[Error] Previous instance of QUARNELD running.\n\tShut it down an try again.", true,
+              "<3>[Error] Previous instance of QUARNELD running.\n<3>\tShut it down an try again.\n"},
+             {LogLevel::Warning, "one\n", true, "<4>one\n"},
+             {LogLevel::Info, "", true, "<6>\n"},
+             {LogLevel::Notice, "a\nb", false, "a\nb\n"},
+         }) {
+        EXPECT_EQ(JournalLines(c.level, c.text, c.prefixed), c.lines) << c.text;
+    }
+
+    // Only the very descriptor systemd named counts; a redirected one is plain again.
+    int fds[2];
+    ASSERT_EQ(::pipe(fds), 0);
+    struct stat st {};
+    ::fstat(fds[1], &st);
+    const std::string mine = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino), longer = mine + "7";
+    for (const auto& [value, journal] : std::initializer_list<std::pair<const char*, bool>>{
+             {mine.c_str(), true}, {"1:2", false}, {"", false}, {"12", false}, {longer.c_str(), false}}) {
+        ::setenv("JOURNAL_STREAM", value, 1);
+        EXPECT_EQ(IsJournalStream(fds[1]), journal) << value;
+    }
+    ::unsetenv("JOURNAL_STREAM");
+    EXPECT_FALSE(IsJournalStream(fds[1]));
+    ::close(fds[0]);
+    ::close(fds[1]);
+
+    MessageBoxRequest box;
+    EXPECT_EQ(BoxLogLevel(box), LogLevel::Error);  // the default caption is "Error"
+    box.caption = "Note";
+    EXPECT_EQ(BoxLogLevel(box), LogLevel::Notice);
+    box.icon = MbIcon::Warning;
+    EXPECT_EQ(BoxLogLevel(box), LogLevel::Warning);
+    box.icon = MbIcon::Error;
+    EXPECT_EQ(BoxLogLevel(box), LogLevel::Error);
 }
 
 TEST(InstanceMarker, SecondHolderIsRefusedUntilTheFirstLetsGo) {

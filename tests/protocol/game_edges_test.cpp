@@ -52,14 +52,15 @@ TEST_F(GameEdges, ArrivalsDeparturesAndCopiesForOtherLocalPlayers) {
 }
 
 TEST_F(GameEdges, TeamSlotsRecountAndNoticesThatDoNotBlock) {
-    Client bob = Join(u"Bob", "192.0.2.2"), carol = Join(u"Carol", "192.0.2.3");
-    // Two members added in one drain: the first recount sees the second without its
-    // team yet, which is noticed without waiting for the operator.
-    for (auto* c : {&alice, &bob}) c->peer->JoinGroup(red->groupId, c->id);
+    Client bob = Join(u"Bob", "192.0.2.2"), carol = Join(u"Carol", "192.0.2.3"), dave = Join(u"Dave", "192.0.2.4");
+    // Three requests for a team of two in one drain all pass (the count lags the moves):
+    // the first recount sees the others without their team yet, which is noticed without
+    // waiting for the operator, and the third keeps slot 0.
+    for (auto* c : {&alice, &bob, &carol}) c->send(ctx.hostPlayerId, NetJoinTeam{red->groupId}.encode());
     Pump();
-    EXPECT_EQ(window.notices, (std::vector<std::string>{"Player on team, but NOT", "Player on team, but NOT, PART 2"}));
-    carol.peer->JoinGroup(red->groupId, carol.id);  // the third keeps slot 0
-    Pump();
+    EXPECT_EQ(window.notices, (std::vector<std::string>{"Player on team, but NOT", "Player on team, but NOT",
+                                                        "Player on team, but NOT, PART 2",
+                                                        "Player on team, but NOT, PART 2"}));
     EXPECT_EQ(Rec(alice.id).teamSlot, 1u);
     EXPECT_EQ(Rec(bob.id).teamSlot, 2u);
     EXPECT_EQ(Rec(carol.id).teamSlot, 0u);
@@ -68,16 +69,34 @@ TEST_F(GameEdges, TeamSlotsRecountAndNoticesThatDoNotBlock) {
     EXPECT_EQ(Rec(carol.id).teamSlot, 1u);
     EXPECT_EQ(data.GetTeamGroupRecord(red->groupId)->memberCount, 2u);
 
-    // Shown and logged once per player and pass, however often the team is recounted.
-    auto r = Rec(carol.id);
-    r.teamGroup = 0;
-    data.PutPlayerRecord(carol.id, r);
-    RecountTeam(host, red->groupId);
-    RecountTeam(host, red->groupId);
-    EXPECT_EQ(window.notices.size(), 4u);
+    // A client's own AddPlayerToGroup meets the same rules: into the full team, or into a
+    // Target team, it is refused and undone; into a team with room it is taken, and the
+    // player leaves its previous team as with a request.
+    const DPID target = teams[1].groupId;
+    dave.peer->JoinGroup(red->groupId, dave.id);
+    dave.peer->JoinGroup(target, dave.id);
+    Pump();
+    EXPECT_EQ(dave.got(NET_JOIN_REFUSED).size(), 2u);
+    EXPECT_EQ(Rec(dave.id).teamGroup, 0u);
+    std::vector<DPID> members;
+    engine->EnumGroupPlayers(red->groupId, nullptr, [&](DPID id, uint32_t, const DpName&, uint32_t) {
+        members.push_back(id);
+        return true;
+    }, 0);
+    EXPECT_EQ(members, (std::vector<DPID>{bob.id, carol.id}));
+    TeamDefinition& blue = teams.emplace_back();
+    blue.name = "Blue", blue.kind = kTeamAttack, blue.maxPlayers = 4;
+    host.teams.push_back(&blue);
+    ASSERT_EQ(engine->CreateGroup(&blue.groupId, Name(u"Blue", u""), {}, 0), S_OK);
+    Pump();
+    bob.peer->JoinGroup(blue.groupId, bob.id);
+    Pump();
+    EXPECT_EQ(Rec(bob.id).teamGroup, blue.groupId);
+    EXPECT_EQ(Rec(bob.id).teamSlot, 1u);
+    EXPECT_EQ(data.GetTeamGroupRecord(red->groupId)->memberCount, 1u);
+    EXPECT_EQ(window.notices.size(), 4u) << "shown once per player and pass; a client's own moves are judged";
     EXPECT_NE(Log().find("Player on team, but NOT"), std::string::npos);
     EXPECT_EQ(RecountTeam(host, 0x777), DPERR_INVALIDOBJECT);
-
 }
 
 TEST_F(GameEdges, ShortAndMalformedClientMessagesAreDroppedWhole) {

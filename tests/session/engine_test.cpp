@@ -318,7 +318,9 @@ TEST(Engine, RemotePartiesCannotGrowMemoryOrTouchWhatIsNotTheirs) {
     o.limits.maxQueuedMessages = 4;
     o.limits.maxMachines = 2;
     o.limits.maxPlayersPerMachine = 2;
+    o.limits.maxGroupsPerMachine = 1;
     o.limits.maxNameUnits = 8;
+    o.limits.tableBytes = 8 * 1024;
     HostAndPilot s(o);
     auto& e = s.e;
     auto& peer = s.peer;
@@ -346,6 +348,26 @@ TEST(Engine, RemotePartiesCannotGrowMemoryOrTouchWhatIsNotTheirs) {
     EXPECT_EQ(e->RemoteMessage(peer.Machine(), pilot, host, std::vector<uint8_t>(64 * 1024 + 1)),
               DPERR_INVALIDPARAMS);
     EXPECT_EQ(peer.DestroyPlayer(host), DPERR_ACCESSDENIED);
+
+    // Groups: few per machine, little data; a machine moves its own players only, whoever
+    // owns the group.
+    DPID g = 0, g2 = 0;
+    ASSERT_EQ(e->AllocateId(&g), S_OK);
+    ASSERT_EQ(e->AllocateId(&g2), S_OK);
+    EXPECT_EQ(e->RemoteGroupCreated(50, g, Name(u"g", u""), std::vector<uint8_t>(4097), 0, nullptr),
+              DPERR_INVALIDPARAMS);
+    EXPECT_EQ(e->RemoteGroupCreated(50, g, Name(u"g", u""), std::vector<uint8_t>(4096), 0, nullptr), S_OK);
+    EXPECT_EQ(e->RemoteGroupCreated(50, g2, Name(u"g2", u""), {}, 0, nullptr), DPERR_CANTCREATEGROUP);
+    EXPECT_EQ(e->RemoteDataChanged(50, g, std::vector<uint8_t>(4097)), DPERR_INVALIDPARAMS);
+    EXPECT_EQ(e->RemoteGroupMembership(50, g, host, true), DPERR_ACCESSDENIED);
+    EXPECT_EQ(e->RemoteGroupMembership(50, g, pilot, true), DPERR_ACCESSDENIED);
+    EXPECT_EQ(peer.JoinGroup(g, pilot), S_OK);
+    // The name table a joining machine gets stays within one message: past its own share, a
+    // machine draws on a budget shared with everybody (8 KiB here, 4 KiB of it taken by g).
+    EXPECT_EQ(peer.SetRemoteData(pilot, std::vector<uint8_t>(16 * 1024)), DPERR_INVALIDPARAMS);
+    EXPECT_EQ(peer.SetRemoteData(pilot, std::vector<uint8_t>(1024)), S_OK);
+    EXPECT_EQ(peer.SetRemoteData(pilot, std::vector<uint8_t>(5 * 1024)), S_OK);
+    EXPECT_EQ(peer.SetRemoteData(pilot, std::vector<uint8_t>(8 * 1024)), DPERR_INVALIDPARAMS);
 }
 
 TEST(Engine, ConnectionsOpenCloseAndReopen) {

@@ -76,27 +76,48 @@ bool RateLimiter::allow(uint32_t source, Clock::time_point now) {
     return true;
 }
 
+// A connection accepted, or a reply on its way: whose it is, and how to end it early.
+struct EnumResponder::Slot {
+    uint32_t source = 0;
+    std::function<void()> cancel;
+};
+
 // What outlives the responder: handlers check `alive` before calling back into it.
 struct EnumResponder::Shared {
     bool alive = true;
-    std::size_t connections = 0;
-    std::size_t pendingReplies = 0;
+    std::map<uint64_t, Slot> connections, replies;  // by age
+    uint64_t next = 0;
 };
+
+bool EnumResponder::admit(std::map<uint64_t, Slot>& slots, uint32_t source, std::size_t total,
+                          std::size_t perSource) {
+    std::map<uint32_t, std::size_t> held;
+    for (const auto& [id, slot] : slots) ++held[slot.source];
+    const std::size_t mine = held.count(source) ? held[source] : 0;
+    if (mine >= perSource) return false;
+    if (slots.size() < total) return true;
+    if (mine > 0 || held.empty()) return false;
+    const uint32_t busiest =
+        std::max_element(held.begin(), held.end(), [](auto& a, auto& b) { return a.second < b.second; })->first;
+    auto oldest = std::find_if(slots.begin(), slots.end(), [&](const auto& e) { return e.second.source == busiest; });
+    auto cancel = std::move(oldest->second.cancel);
+    slots.erase(oldest);
+    ++stats_.evicted;
+    if (cancel) cancel();
+    return true;
+}
 
 class EnumResponder::Connection : public std::enable_shared_from_this<Connection> {
 public:
-    Connection(tcp::socket socket, EnumResponder* owner, std::shared_ptr<Shared> shared)
+    Connection(tcp::socket socket, EnumResponder* owner, std::shared_ptr<Shared> shared, asio::ip::address_v4 source)
         : socket_(std::move(socket)), timer_(socket_.get_executor()), owner_(owner), shared_(std::move(shared)),
-          framer_(kEnumFrameLimit) {
-        ++shared_->connections;
-    }
-    ~Connection() { --shared_->connections; }
+          framer_(kEnumFrameLimit), source_(source), id_(shared_->next++) {}
+    ~Connection() { shared_->connections.erase(id_); }
 
     void start(std::chrono::milliseconds timeout) {
-        boost::system::error_code ec;
-        auto remote = socket_.remote_endpoint(ec);
-        if (ec || !remote.address().is_v4()) return;
-        source_ = remote.address().to_v4();
+        shared_->connections[id_] = Slot{source_.to_uint(), [weak = weak_from_this()] {
+                                             if (auto self = weak.lock()) self->close();
+                                         }};
         timer_.expires_after(timeout);
         timer_.async_wait([self = shared_from_this()](boost::system::error_code e) {
             if (!e) self->close();
@@ -132,6 +153,7 @@ private:
     StreamFramer framer_;
     std::array<uint8_t, 2048> buffer_{};
     asio::ip::address_v4 source_;
+    uint64_t id_;
 };
 
 EnumResponder::EnumResponder(asio::io_context& io, EnumResponderConfig config, SessionProvider session)
@@ -219,12 +241,16 @@ void EnumResponder::acceptConnection() {
     acceptor_.async_accept([this, shared = shared_](boost::system::error_code ec, tcp::socket socket) {
         if (!shared->alive || ec == asio::error::operation_aborted) return;
         if (!ec) {
-            if (shared->connections >= config_.maxConnections) {
+            boost::system::error_code e;
+            const auto remote = socket.remote_endpoint(e);
+            if (e || !remote.address().is_v4() ||
+                !admit(shared->connections, remote.address().to_v4().to_uint(), config_.maxConnections,
+                       config_.maxConnectionsPerSource)) {
                 ++stats_.overloaded;
-                boost::system::error_code ignored;
-                socket.close(ignored);
+                socket.close(e);
             } else {
-                std::make_shared<Connection>(std::move(socket), this, shared)->start(config_.ioTimeout);
+                std::make_shared<Connection>(std::move(socket), this, shared, remote.address().to_v4())
+                    ->start(config_.ioTimeout);
             }
         }
         acceptConnection();
@@ -259,22 +285,29 @@ void EnumResponder::handleFrame(ByteView frame, const asio::ip::address_v4& sour
 }
 
 void EnumResponder::sendReply(Bytes reply, const tcp::endpoint& to) {
-    if (shared_->pendingReplies >= config_.maxPendingReplies) {
+    const uint32_t source = to.address().to_v4().to_uint();
+    if (!admit(shared_->replies, source, config_.maxPendingReplies, config_.maxPendingRepliesPerSource)) {
         ++stats_.overloaded;
         return;
     }
     struct Op {
         Op(asio::io_context& io, Bytes b, std::shared_ptr<Shared> s)
-            : socket(io), timer(io), bytes(std::move(b)), shared(std::move(s)) {
-            ++shared->pendingReplies;
-        }
-        ~Op() { --shared->pendingReplies; }
+            : socket(io), timer(io), bytes(std::move(b)), shared(std::move(s)), id(shared->next++) {}
+        ~Op() { shared->replies.erase(id); }
         tcp::socket socket;
         asio::steady_timer timer;
         Bytes bytes;
         std::shared_ptr<Shared> shared;
+        uint64_t id;
     };
     auto op = std::make_shared<Op>(io_, std::move(reply), shared_);
+    shared_->replies[op->id] = Slot{source, [weak = std::weak_ptr<Op>(op)] {
+                                        if (auto o = weak.lock()) {
+                                            boost::system::error_code ignored;
+                                            o->timer.cancel();
+                                            o->socket.close(ignored);
+                                        }
+                                    }};
     op->timer.expires_after(config_.ioTimeout);
     op->timer.async_wait([op](boost::system::error_code ec) {
         if (ec) return;

@@ -15,6 +15,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -64,8 +65,12 @@ struct EnumResponderConfig {
     double repliesPerSecond = 2.0;    // per source address
     double replyBurst = 5.0;
     std::size_t maxSources = 1024;
-    std::size_t maxConnections = 32;  // enumeration connections accepted at once
+    // Connections accepted and replies on their way, at once; when all are taken, a source
+    // holding none takes the place of the oldest of the source holding the most.
+    std::size_t maxConnections = 32;
+    std::size_t maxConnectionsPerSource = 4;
     std::size_t maxPendingReplies = 32;
+    std::size_t maxPendingRepliesPerSource = 2;
     std::chrono::milliseconds ioTimeout{3000};
 };
 
@@ -80,6 +85,7 @@ public:
         std::atomic<uint64_t> notMatching{0};
         std::atomic<uint64_t> malformed{0};
         std::atomic<uint64_t> overloaded{0};
+        std::atomic<uint64_t> evicted{0};  // connections or replies ended early for a new source
     };
 
     EnumResponder(boost::asio::io_context& io, EnumResponderConfig config, SessionProvider session);
@@ -105,6 +111,8 @@ private:
     void acceptConnection();
     void handleFrame(ByteView frame, const boost::asio::ip::address_v4& source);
     void sendReply(Bytes reply, const boost::asio::ip::tcp::endpoint& to);
+    struct Slot;
+    bool admit(std::map<uint64_t, Slot>& slots, uint32_t source, std::size_t total, std::size_t perSource);
 
     boost::asio::io_context& io_;
     EnumResponderConfig config_;

@@ -2,7 +2,7 @@
 
 namespace qd::dplay {
 
-StreamFramer::StreamFramer(std::size_t limit) : limit_(limit > kMaxWireSize ? kMaxWireSize : limit) {}
+StreamFramer::StreamFramer(std::size_t limit) { setLimit(limit); }
 
 bool StreamFramer::readSize() {
     uint32_t word = uint32_t(pending_[0]) | uint32_t(pending_[1]) << 8 | uint32_t(pending_[2]) << 16 |

@@ -39,6 +39,8 @@ public:
             onMessage(ByteView(pending_.data(), pending_.size()));
             pending_.clear();
             expected_ = 0;
+            // A large frame's room is not kept for the small ones that usually follow.
+            if (pending_.capacity() > kKeptCapacity) std::vector<uint8_t>().swap(pending_);
         }
         return Status::Ok;
     }
@@ -46,12 +48,15 @@ public:
     bool refused() const { return refused_; }
     std::size_t buffered() const { return pending_.size(); }
     std::size_t limit() const { return limit_; }
+    // Applies to sizes read from now on (a stream is trusted with more once it is known).
+    void setLimit(std::size_t limit) { limit_ = limit > kMaxWireSize ? kMaxWireSize : limit; }
 
 private:
+    static constexpr std::size_t kKeptCapacity = 16 * 1024;
     std::size_t want() const { return expected_ ? expected_ : 4; }
     bool readSize();
 
-    std::size_t limit_;
+    std::size_t limit_ = kDefaultLimit;
     std::vector<uint8_t> pending_;
     std::size_t expected_ = 0;  // 0 while the size word is incomplete
     bool refused_ = false;

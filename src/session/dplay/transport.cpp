@@ -52,7 +52,12 @@ struct Transport::Link : std::enable_shared_from_this<Link> {
     bool writing = false;
     bool closed = false;
     bool malformed = false;  // closed for a bad frame: the session stays untouched
+    bool stranger = false;   // inbound, not (yet) speaking for a machine
+    bool closeWhenSent = false;  // carries one refusal to a stranger, then closes
     MachineId machine = 0;   // the machine this stream belongs to, once known
+    Clock::time_point opened = Clock::now();
+    std::optional<Clock::time_point> partialSince;  // a frame begun and not yet complete
+    std::size_t partial = 0;  // its bytes, as counted in partialBytes_
     address_v4 remote;
     uint16_t remotePort = 0;
     address_v4 local;
@@ -73,6 +78,8 @@ struct Transport::Machine {
     std::shared_ptr<Link> out;  // our stream to its stream port
     std::size_t inboundLinks = 0;
     std::set<MachineId> awaitingAcks;
+    std::size_t missedAcks = 0;  // AddForwards in a row it left unanswered
+    Clock::time_point created = Clock::now();
     Clock::time_point deadline;  // join step deadline
     Clock::time_point lastHeard;
     Clock::time_point lastPing;
@@ -192,6 +199,7 @@ void Transport::stop() {
         machines_.clear();
         byKey_.clear();
         machineCount_ = 0;
+        stats_.machinesJoined = 0;
         io_.stop();
     });
     if (thread_.joinable()) thread_.join();
@@ -215,14 +223,19 @@ void Transport::accept() {
             auto local = socket.local_endpoint(e2);
             const bool v4 = !e1 && !e2 && remote.address().is_v4() && local.address().is_v4();
             const uint32_t from = v4 ? remote.address().to_v4().to_uint() : 0;
-            if (!v4 || links_.size() >= config_.maxConnections ||
-                inboundPerAddress_[from] >= config_.maxConnectionsPerAddress) {
+            const auto held = inboundPerAddress_.find(from);
+            bool room = v4 && (held == inboundPerAddress_.end() || held->second < config_.maxConnectionsPerAddress) &&
+                        strangerStreams(from, true) < config_.maxStrangerStreamsPerAddress;
+            if (room && links_.size() >= config_.maxConnections) room = evictStranger(from);
+            if (!room) {
                 ++stats_.overloaded;
                 socket.close(e1);
             } else {
-                auto link = std::make_shared<Link>(io_, config_.maxFrameBytes);
+                // Small frames only until it speaks for a machine.
+                auto link = std::make_shared<Link>(io_, std::min(config_.strangerFrameBytes, config_.maxFrameBytes));
                 link->socket = std::move(socket);
                 link->inbound = true;
+                link->stranger = true;
                 link->connected = true;
                 link->remote = remote.address().to_v4();
                 link->remotePort = remote.port();
@@ -242,7 +255,10 @@ void Transport::read(const std::shared_ptr<Link>& link) {
                                                                             std::size_t n) {
         if (link->closed) return;
         if (ec) return closeLink(link);
+        stats_.streamBytesIn += n;
+        bool completed = false;
         auto status = link->framer.feed(ByteView(link->buffer.data(), n), [&](ByteView frame) {
+            completed = true;
             if (!link->closed) onStreamFrame(link, frame);
         });
         if (status == StreamFramer::Status::Refused) {
@@ -250,7 +266,21 @@ void Transport::read(const std::shared_ptr<Link>& link) {
             link->malformed = true;
         }
         if (link->malformed) return closeLink(link);
-        if (!link->closed) read(link);
+        if (link->closed) return;
+        // What unfinished frames hold is bounded over all streams, and each must finish in time.
+        const std::size_t partial = link->framer.buffered();
+        partialBytes_ = partialBytes_ - link->partial + partial;
+        link->partial = partial;
+        if (!partial)
+            link->partialSince.reset();
+        else if (completed || !link->partialSince)
+            link->partialSince = Clock::now();
+        if (partialBytes_ > config_.maxPartialFrameBytes) {
+            ++stats_.overloaded;
+            link->malformed = true;
+            return closeLink(link);
+        }
+        read(link);
     });
 }
 
@@ -265,6 +295,7 @@ void Transport::write(const std::shared_ptr<Link>& link) {
         if (ec) return closeLink(link);
         link->queuedBytes -= bytes->size();
         link->queue.pop_front();
+        if (link->queue.empty() && link->closeWhenSent) return closeLink(link);
         write(link);
     });
 }
@@ -277,18 +308,22 @@ bool Transport::enqueue(const std::shared_ptr<Link>& link, Bytes frame) {
     }
     observe(true, link->local, link->localPort, link->remote, link->remotePort, frame);
     link->queuedBytes += frame.size();
+    ++stats_.streamFramesOut;
+    stats_.streamBytesOut += frame.size();
     link->queue.push_back(std::make_shared<const Bytes>(std::move(frame)));
     ++stats_.framesOut;
     write(link);
     return true;
 }
 
-std::shared_ptr<Transport::Link> Transport::openLink(const address_v4& address, uint16_t port) {
-    if (links_.size() >= config_.maxConnections) {
+std::shared_ptr<Transport::Link> Transport::openLink(const address_v4& address, uint16_t port, bool joined) {
+    if (links_.size() >= config_.maxConnections ||
+        (!joined && strangerStreams(address.to_uint(), false) >= config_.maxStrangerStreamsPerAddress)) {
         ++stats_.overloaded;
         return nullptr;
     }
-    auto link = std::make_shared<Link>(io_, config_.maxFrameBytes);
+    auto link = std::make_shared<Link>(
+        io_, joined ? config_.maxFrameBytes : std::min(config_.strangerFrameBytes, config_.maxFrameBytes));
     link->remote = address;
     link->remotePort = port;
     links_.insert(link);
@@ -332,6 +367,8 @@ void Transport::closeLink(const std::shared_ptr<Link>& link) {
     link->timer.cancel();
     link->queue.clear();
     link->queuedBytes = 0;
+    partialBytes_ -= link->partial;
+    link->partial = 0;
     links_.erase(link);
     if (link->inbound) {
         auto it = inboundPerAddress_.find(link->remote.to_uint());
@@ -352,6 +389,85 @@ void Transport::closeLink(const std::shared_ptr<Link>& link) {
             vanish(m.id, true);
         else
             forgetMachine(m.id);
+    }
+}
+
+void Transport::bindLink(const std::shared_ptr<Link>& link, Machine& m) {
+    if (link->machine) return;
+    link->machine = m.id;
+    link->stranger = false;
+    link->framer.setLimit(config_.maxFrameBytes);
+    if (link->inbound) ++m.inboundLinks;
+}
+
+std::size_t Transport::strangerStreams(uint32_t address, bool inbound) const {
+    std::size_t n = 0;
+    for (const auto& link : links_) {
+        if (link->inbound != inbound || link->remote.to_uint() != address) continue;
+        if (inbound) {
+            n += link->stranger ? 1 : 0;
+        } else {
+            auto m = machines_.find(link->machine);
+            n += m == machines_.end() || m->second->state == Machine::State::Pending ? 1 : 0;
+        }
+    }
+    return n;
+}
+
+// Every stream is taken: a new source gets the place of the oldest stranger's stream from
+// the address holding the most of them, so that a crowd from a few addresses cannot keep
+// everyone else out.
+bool Transport::evictStranger(uint32_t newcomer) {
+    if (strangerStreams(newcomer, true) > 0) return false;
+    std::map<uint32_t, std::size_t> perAddress;
+    for (const auto& link : links_)
+        if (link->inbound && link->stranger) ++perAddress[link->remote.to_uint()];
+    if (perAddress.empty()) return false;
+    const uint32_t busiest =
+        std::max_element(perAddress.begin(), perAddress.end(), [](auto& a, auto& b) { return a.second < b.second; })
+            ->first;
+    std::shared_ptr<Link> oldest;
+    for (const auto& link : links_)
+        if (link->inbound && link->stranger && link->remote.to_uint() == busiest &&
+            (!oldest || link->opened < oldest->opened))
+            oldest = link;
+    ++stats_.evicted;
+    closeLink(oldest);
+    return true;
+}
+
+std::size_t Transport::pendingJoins(uint32_t address) const {
+    std::size_t n = 0;
+    for (const auto& [id, m] : machines_)
+        n += m->state == Machine::State::Pending && m->address.to_uint() == address ? 1 : 0;
+    return n;
+}
+
+// As evictStranger, for pending joins: the oldest of the address holding the most.
+bool Transport::evictPending(uint32_t newcomer) {
+    if (pendingJoins(newcomer) > 0) return false;
+    std::map<uint32_t, std::size_t> perAddress;
+    for (const auto& [id, m] : machines_)
+        if (m->state == Machine::State::Pending) ++perAddress[m->address.to_uint()];
+    if (perAddress.empty()) return false;
+    const uint32_t busiest =
+        std::max_element(perAddress.begin(), perAddress.end(), [](auto& a, auto& b) { return a.second < b.second; })
+            ->first;
+    const Machine* oldest = nullptr;
+    for (const auto& [id, m] : machines_)
+        if (m->state == Machine::State::Pending && m->address.to_uint() == busiest &&
+            (!oldest || m->created < oldest->created))
+            oldest = m.get();
+    ++stats_.evicted;
+    forgetMachine(oldest->id);
+    return true;
+}
+
+// One frame to a machine we keep no stream with, on a stream that closes once it is sent.
+void Transport::refuse(const address_v4& address, uint16_t port, Bytes frame) {
+    if (auto link = openLink(address, port, false)) {
+        link->closeWhenSent = true;
+        enqueue(link, std::move(frame));
     }
 }
 
@@ -423,7 +539,7 @@ Transport::Machine* Transport::newMachine(const address_v4& address, uint16_t st
     m->hostAddressSeen = via ? via->local : config_.bindAddress;
     m->lastHeard = m->lastPing = Clock::now();
     m->deadline = Clock::now() + config_.joinTimeout;
-    m->out = openLink(address, streamPort);
+    m->out = openLink(address, streamPort, false);
     if (!m->out) return nullptr;
     m->out->machine = m->id;
     Machine* raw = m.get();
@@ -438,6 +554,7 @@ void Transport::forgetMachine(MachineId id) {
     if (it == machines_.end()) return;
     std::unique_ptr<Machine> m = std::move(it->second);
     machines_.erase(it);
+    if (m->state == Machine::State::Joined) --stats_.machinesJoined;
     byKey_.erase({m->address.to_uint(), m->streamPort});
     // Still pending in the engine: the next machine that asks gets them.
     spareIds_.insert(spareIds_.end(), m->unclaimed.begin(), m->unclaimed.end());
@@ -512,14 +629,45 @@ void Transport::onTimer() {
         }
     }
     for (MachineId id : expired) forgetMachine(id);
-    for (MachineId id : ready) finishJoin(id);
+    for (MachineId id : ready) {
+        auto it = machines_.find(id);
+        if (it == machines_.end()) continue;
+        const std::set<MachineId> unanswered = it->second->awaitingAcks;
+        finishJoin(id);
+        // One peer's silence costs the newcomer a short wait only; a peer that keeps
+        // leaving newcomers unanswered is not part of the session any more. Runtimes older
+        // than DirectPlay 6 never learnt to answer.
+        for (MachineId p : unanswered) {
+            auto peer = machines_.find(p);
+            if (peer == machines_.end()) continue;
+            ++stats_.missedAcks;
+            if (peer->second->version >= dialect::DX6 && ++peer->second->missedAcks >= config_.maxMissedAcks) {
+                ++stats_.peersDropped;
+                vanish(p, true);
+            }
+        }
+    }
     for (MachineId id : silent) vanish(id, true);
+    // Streams that keep a frame unfinished, strangers' streams that never came to speak
+    // for a machine, and our refusals that could not be delivered are closed.
+    std::vector<std::shared_ptr<Link>> stale;
+    for (const auto& link : links_) {
+        const bool strangerDue = (link->stranger || (!link->inbound && link->machine == 0)) &&
+                                 now - link->opened > config_.strangerTimeout;
+        const bool frameDue = link->partialSince && now - *link->partialSince > config_.frameTimeout;
+        if (strangerDue || frameDue) stale.push_back(link);
+    }
+    for (const auto& link : stale) {
+        ++stats_.timedOut;
+        closeLink(link);
+    }
 }
 
 // ---- what arrives --------------------------------------------------------------------------------
 
 void Transport::onStreamFrame(const std::shared_ptr<Link>& link, ByteView frame) {
     ++stats_.framesIn;
+    ++stats_.streamFramesIn;
     auto decoded = decodeFrame(frame, noMessageIds());
     if (!decoded) {
         ++stats_.malformed;
@@ -536,6 +684,8 @@ void Transport::onStreamFrame(const std::shared_ptr<Link>& link, ByteView frame)
 
 void Transport::onDatagram(ByteView data, const udp::endpoint& from) {
     ++stats_.framesIn;
+    ++stats_.datagramsIn;
+    stats_.datagramBytesIn += data.size();
     const address_v4 source = from.address().to_v4();
     // Datagrams count only from machines we know, at their datagram port.
     Machine* m = nullptr;
@@ -550,10 +700,21 @@ void Transport::onDatagram(ByteView data, const udp::endpoint& from) {
         return;
     }
     // A datagram is either a whole frame (prefix with its own size) or a bare player message.
+    // Its source is easily forged, so only what DirectPlay sends unguaranteed is taken from
+    // it: player messages, pings and their replies. Whatever changes the session comes on
+    // the streams the machine joined on.
     if (auto header = decodeHeader(data)) {
         auto f = decodeFrame(data, noMessageIds());
         if (!f) {
             ++stats_.malformed;
+            return;
+        }
+        const auto* ping = std::get_if<Ping>(&f->message);
+        const bool unguaranteed = ping || std::holds_alternative<PlayerMessage>(f->message) ||
+                                  std::holds_alternative<PlayerWrapper>(f->message);
+        // A ping that names someone else would be answered with YouAreDead on the stream.
+        if (!unguaranteed || (ping && !ping->reply && ping->idFrom != m->systemPlayer)) {
+            ++stats_.datagramsRefused;
             return;
         }
         return dispatch(*f, source, m, nullptr);
@@ -571,11 +732,17 @@ void Transport::dispatch(const Frame& frame, const address_v4& source, Machine* 
                          const std::shared_ptr<Link>& link) {
     const Header& h = frame.header;
     const uint16_t replyPort = h.sockAddr.port;
-    if (!known && replyPort) known = machineFor(source.to_uint(), replyPort);
-    if (known && link && link->machine == 0) {
-        link->machine = known->id;
-        if (link->inbound) ++known->inboundLinks;
+    if (!known && replyPort) {
+        known = machineFor(source.to_uint(), replyPort);
+        // A machine is the streams it joined on: another stream from its address naming
+        // its port is someone else (machines behind one NAT share the address).
+        if (known && link && link->inbound && known->inboundLinks > 0) {
+            ++stats_.impostors;
+            link->malformed = true;
+            return;
+        }
     }
+    if (known && link) bindLink(link, *known);
     if (known) known->lastHeard = Clock::now();
 
     std::visit(
@@ -590,6 +757,7 @@ void Transport::dispatch(const Frame& frame, const address_v4& source, Machine* 
                     ++stats_.refused;
             } else if constexpr (std::is_same_v<T, AddForwardAck>) {
                 Machine* joining = machineBySystemPlayer(msg.id);
+                if (known) known->missedAcks = 0;
                 if (known && known->state == Machine::State::Joined && joining &&
                     joining->state == Machine::State::Joining && joining->awaitingAcks.erase(known->id) &&
                     joining->awaitingAcks.empty())
@@ -610,7 +778,7 @@ void Transport::dispatch(const Frame& frame, const address_v4& source, Machine* 
                 if (FAILED(engine_.RemoteDataChanged(known->id, msg.id, msg.data))) ++stats_.refused;
             } else if constexpr (std::is_same_v<T, Ping>) {
                 if (msg.reply) return;  // lastHeard is all a reply is for
-                onPing(known, msg, source, replyPort);
+                onPing(known, msg);
             } else if constexpr (std::is_same_v<T, PlayerMessage>) {
                 if (known && known->state == Machine::State::Joined)
                     onPlayerMessage(*known, msg);
@@ -644,20 +812,28 @@ void Transport::onRequestId(Machine* m, const address_v4& source, uint16_t reply
     RequestPlayerReply reply;
     if (system) {
         if (m && m->state != Machine::State::Pending) return (void)++stats_.refused;  // one system player each
-        if (!m) m = newMachine(source, replyPort, via);
+        if (!m) {
+            // Joins in progress are few per address and well below the machine limit; when
+            // they are all taken a new address still gets in, in place of the oldest.
+            const uint32_t from = source.to_uint();
+            std::size_t pending = 0;
+            for (const auto& [id, other] : machines_) pending += other->state == Machine::State::Pending ? 1 : 0;
+            const bool room = pendingJoins(from) < config_.maxPendingJoinsPerAddress &&
+                              ((pending < config_.maxPendingJoins && machines_.size() < config_.maxMachines) ||
+                               evictPending(from));
+            if (room)
+                m = newMachine(source, replyPort, via);
+            else
+                ++stats_.overloaded;
+        }
         if (!m) {
             // No room: say so once on a stream of its own, then forget the asker.
             reply.result = DPERR_NONEWPLAYERS;
-            if (auto link = openLink(source, replyPort)) {
-                EncodeContext ctx{Token::Remote, sockAddr(address_v4::any(), streamPort_), version};
-                enqueue(link, encode(ctx, reply));
-            }
+            refuse(source, replyPort,
+                   encode(EncodeContext{Token::Remote, sockAddr(address_v4::any(), streamPort_), version}, reply));
             return;
         }
-        if (via && via->machine == 0) {
-            via->machine = m->id;
-            if (via->inbound) ++m->inboundLinks;
-        }
+        if (via) bindLink(via, *m);
         m->version = version;
         if (desc.dwFlags & (kSessionJoinDisabled | kSessionNewPlayersDisabled)) reply.result = DPERR_NONEWPLAYERS;
     } else {
@@ -677,7 +853,15 @@ void Transport::onRequestId(Machine* m, const address_v4& source, uint16_t reply
     }
     if (system && reply.result == S_OK) m->systemPlayer = reply.id;
     sendStream(*m, encode(contextFor(*m), reply));
-    if (system && reply.result != S_OK) forgetMachine(m->id);
+    if (system && reply.result != S_OK) {
+        // The refusal goes out before the stream closes.
+        if (m->out) {
+            m->out->machine = 0;
+            m->out->closeWhenSent = true;
+            if (m->out->queue.empty() && m->out->connected) closeLink(m->out);
+        }
+        forgetMachine(m->id);
+    }
 }
 
 void Transport::onAddForwardRequest(Machine& m, const AddForwardRequest& req, uint16_t version) {
@@ -731,8 +915,16 @@ void Transport::finishJoin(MachineId id) {
     m.state = Machine::State::Joined;
     m.awaitingAcks.clear();
     m.lastHeard = m.lastPing = Clock::now();
+    Bytes table = nameTableFor(m);
+    if (table.empty()) {
+        // The engine keeps the table within one message; should it not fit after all, the
+        // machine is let go rather than left waiting for a table that never comes.
+        ++stats_.overloaded;
+        return vanish(id, true);
+    }
     ++stats_.joins;
-    sendStream(m, nameTableFor(m));
+    ++stats_.machinesJoined;
+    sendStream(m, std::move(table));
 }
 
 void Transport::onPlayerMgmt(Machine& m, const PlayerMgmt& msg) {
@@ -787,7 +979,7 @@ void Transport::onPlayerMgmt(Machine& m, const PlayerMgmt& msg) {
     if (FAILED(hr)) ++stats_.refused;
 }
 
-void Transport::onPing(Machine* m, const Ping& ping, const address_v4& source, uint16_t replyPort) {
+void Transport::onPing(Machine* m, const Ping& ping) {
     if (m && m->state == Machine::State::Joined && ping.idFrom == m->systemPlayer) {
         sendStream(*m, encode(contextFor(*m), Ping{true, engine_.HostSystemPlayer(), ping.tickCount}));
         return;
@@ -796,12 +988,8 @@ void Transport::onPing(Machine* m, const Ping& ping, const address_v4& source, u
         sendStream(*m, encode(contextFor(*m), YouAreDead{}));
         return;
     }
-    // A stranger is told once, on its own stream, at the address it came from.
-    if (!replyPort) return;
-    if (auto link = openLink(source, replyPort)) {
-        EncodeContext ctx{Token::Remote, sockAddr(address_v4::any(), streamPort_), dialect::DX9};
-        enqueue(link, encode(ctx, YouAreDead{}));
-    }
+    // A stranger gets nothing: answering would open a stream to wherever it names.
+    ++stats_.refused;
 }
 
 void Transport::onPlayerMessage(Machine& m, const PlayerMessage& pm) {
@@ -931,7 +1119,7 @@ Bytes Transport::nameTableFor(const Machine& to) {
 void Transport::sendStream(Machine& m, Bytes frame) {
     if (frame.empty()) return;
     if (!m.out || m.out->closed) {
-        m.out = openLink(m.address, m.streamPort);
+        m.out = openLink(m.address, m.streamPort, m.state != Machine::State::Pending);
         if (!m.out) return;
         m.out->machine = m.id;
     }
@@ -949,6 +1137,8 @@ void Transport::sendDatagram(Machine& m, Bytes datagram) {
     observe(false, config_.publicAddress.value_or(m.hostAddressSeen), datagramPort_, m.address, m.datagramPort,
             datagram);
     ++stats_.framesOut;
+    ++stats_.datagramsOut;
+    stats_.datagramBytesOut += datagram.size();
     udp_.send_to(asio::buffer(datagram), to, 0, ec);  // unguaranteed: a full buffer drops it
 }
 

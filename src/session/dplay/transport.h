@@ -44,12 +44,22 @@ struct TransportConfig {
     std::size_t maxConnections = 512;           // streams, both directions
     std::size_t maxConnectionsPerAddress = 16;  // inbound streams from one address
     std::size_t maxQueuedBytes = 1024 * 1024;   // unsent bytes per connection
+    // Strangers: streams that speak for no machine yet (inbound), or that go to a machine
+    // that has not joined (outbound: replies to a joining or refused machine).
+    std::size_t maxStrangerStreamsPerAddress = 4;  // each direction
+    std::size_t strangerFrameBytes = 4096;         // frame limit until a stream speaks for a machine
+    std::size_t maxPartialFrameBytes = 8 * 1024 * 1024;  // held in unfinished frames, every stream
+    std::size_t maxPendingJoins = 32;              // asked for a system player, not yet joined
+    std::size_t maxPendingJoinsPerAddress = 2;
+    std::size_t maxMissedAcks = 3;                 // AddForwards in a row a peer may leave unanswered
     std::chrono::milliseconds connectTimeout{5000};
-    std::chrono::milliseconds joinTimeout{30000};        // RequestPlayerId to AddForwardRequest
-    std::chrono::milliseconds addForwardWait{15000};     // for the other peers' acknowledgements
+    std::chrono::milliseconds strangerTimeout{5000};    // a stranger's stream without a frame
+    std::chrono::milliseconds frameTimeout{10000};      // for the rest of a frame once it began
+    std::chrono::milliseconds joinTimeout{10000};       // RequestPlayerId to AddForwardRequest
+    std::chrono::milliseconds addForwardWait{2000};     // for the other peers' acknowledgements
     std::chrono::milliseconds pingAfterSilence{10000};
-    std::chrono::milliseconds silenceLimit{30000};       // then the machine is gone
-    EnumResponderConfig enumeration;                     // address, ports and stream port filled in by start()
+    std::chrono::milliseconds silenceLimit{30000};      // then the machine is gone
+    EnumResponderConfig enumeration;                    // address, ports and stream port filled in by start()
 };
 
 class Transport final : public SessionSink, public std::enable_shared_from_this<Transport> {
@@ -72,6 +82,17 @@ public:
         std::atomic<uint64_t> overloaded{0};  // connections or bytes over the limits
         std::atomic<uint64_t> joins{0};
         std::atomic<uint64_t> vanished{0};
+        // By transport, for the metrics: frames (a datagram is one) and bytes.
+        std::atomic<uint64_t> streamFramesIn{0}, streamFramesOut{0}, datagramsIn{0}, datagramsOut{0};
+        std::atomic<uint64_t> streamBytesIn{0}, streamBytesOut{0}, datagramBytesIn{0}, datagramBytesOut{0};
+        std::atomic<uint64_t> machinesJoined{0};  // now
+        // What the limits on strangers and peers turned away:
+        std::atomic<uint64_t> timedOut{0};          // streams that did not complete a frame in time
+        std::atomic<uint64_t> evicted{0};           // strangers' streams or pending joins, for a new source
+        std::atomic<uint64_t> impostors{0};         // new streams naming a machine that has its own
+        std::atomic<uint64_t> datagramsRefused{0};  // session changes sent on the datagram port
+        std::atomic<uint64_t> missedAcks{0};
+        std::atomic<uint64_t> peersDropped{0};      // for missing acknowledgement after acknowledgement
     };
 
     static std::shared_ptr<Transport> create(Engine& engine, TransportConfig config);
@@ -88,6 +109,8 @@ public:
     uint16_t enumUdpPort() const;
     uint16_t enumTcpPort() const;
     const Stats& stats() const { return stats_; }
+    // The enumeration responder's counters; null before start().
+    const EnumResponder::Stats* enumStats() const { return enum_ ? &enum_->stats() : nullptr; }
     std::size_t machineCount() const { return machineCount_.load(); }
     // Set before start().
     void setFrameObserver(FrameObserver observer) { observer_ = std::move(observer); }
@@ -113,6 +136,12 @@ private:
     void write(const std::shared_ptr<Link>& link);
     bool enqueue(const std::shared_ptr<Link>& link, Bytes frame);
     void closeLink(const std::shared_ptr<Link>& link);
+    void bindLink(const std::shared_ptr<Link>& link, Machine& m);
+    std::size_t strangerStreams(uint32_t address, bool inbound) const;
+    bool evictStranger(uint32_t newcomer);
+    std::size_t pendingJoins(uint32_t address) const;
+    bool evictPending(uint32_t newcomer);
+    void refuse(const boost::asio::ip::address_v4& address, uint16_t port, Bytes frame);
     void dispatch(const Frame& frame, const boost::asio::ip::address_v4& source, Machine* known,
                   const std::shared_ptr<Link>& link);
     Machine* machineFor(uint32_t address, uint16_t streamPort);
@@ -125,7 +154,7 @@ private:
     void onAddForwardRequest(Machine& m, const AddForwardRequest& req, uint16_t version);
     void finishJoin(MachineId id);
     void onPlayerMgmt(Machine& m, const PlayerMgmt& msg);
-    void onPing(Machine* m, const Ping& ping, const boost::asio::ip::address_v4& source, uint16_t replyPort);
+    void onPing(Machine* m, const Ping& ping);
     void onPlayerMessage(Machine& m, const PlayerMessage& pm);
     void vanish(MachineId id, bool tellOthers);
     void handleNotice(const OutboundNotice& n);
@@ -137,7 +166,8 @@ private:
     EncodeContext contextFor(const Machine& m) const;
     void sendStream(Machine& m, Bytes frame);
     void sendDatagram(Machine& m, Bytes datagram);
-    std::shared_ptr<Link> openLink(const boost::asio::ip::address_v4& address, uint16_t port);
+    // A stream of ours; to a machine that has not joined only within the strangers' limit.
+    std::shared_ptr<Link> openLink(const boost::asio::ip::address_v4& address, uint16_t port, bool joined);
     void observe(bool stream, const boost::asio::ip::address_v4& from, uint16_t fromPort,
                  const boost::asio::ip::address_v4& to, uint16_t toPort, const Bytes& bytes);
     void forgetMachine(MachineId id);
@@ -165,6 +195,7 @@ private:
     std::map<Key, MachineId> byKey_;
     std::set<std::shared_ptr<Link>> links_;
     std::map<uint32_t, std::size_t> inboundPerAddress_;
+    std::size_t partialBytes_ = 0;  // in unfinished frames, every stream
     std::vector<DPID> spareIds_;  // handed out, never used, still pending in the engine
     MachineId nextMachine_ = 1;
     uint32_t sessionFlags_ = 0;

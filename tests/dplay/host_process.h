@@ -1,0 +1,213 @@
+#pragma once
+// The real quarneld process for tests over real sockets: a copy of the sample working
+// directory, 127.0.0.1 only, free ports, its own instance name and console token, its
+// output collected; SIGKILLed if a test leaves it running.
+#include <gtest/gtest.h>
+
+#include <netinet/in.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <mutex>
+#include <optional>
+#include <random>
+#include <string>
+#include <thread>
+#include <utility>
+#include <vector>
+
+#include "platform/temp_dir.h"
+#include "session/dptypes.h"
+
+namespace qd::test {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+inline int shell(const std::string& command) {
+    const int status = std::system(command.c_str());
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+inline std::string readFile(const fs::path& p) {
+    std::ifstream in(p, std::ios::binary);
+    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+}
+
+// A port free for TCP and UDP on 127.0.0.1 at this moment.
+inline uint16_t freePort() {
+    for (int attempt = 0; attempt < 50; ++attempt) {
+        const int t = ::socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof a;
+        ::bind(t, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        ::getsockname(t, reinterpret_cast<sockaddr*>(&a), &len);
+        const int u = ::socket(AF_INET, SOCK_DGRAM, 0);
+        const bool both = ::bind(u, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+        ::close(u);
+        ::close(t);
+        if (both) return ntohs(a.sin_port);
+    }
+    return 0;
+}
+
+class HostProcess {
+public:
+    using Environment = std::vector<std::pair<std::string, std::string>>;
+    // Starts the program; again after an earlier start has exited. `environment` is added to
+    // the test's own; a value of "@output" stands for the device and inode of the output
+    // pipe (what systemd puts into JOURNAL_STREAM).
+    bool start(const std::vector<std::string>& args, const Environment& environment = {}) {
+        if (reader_.joinable()) reader_.join();
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = -1;
+        status_.reset();
+        output_.clear();
+        int fds[2];
+        if (::pipe(fds) != 0) return false;
+        struct stat pipeStat {};
+        ::fstat(fds[1], &pipeStat);
+        const std::string output = std::to_string(pipeStat.st_dev) + ":" + std::to_string(pipeStat.st_ino);
+        pid_ = ::fork();
+        if (pid_ < 0) return false;
+        if (pid_ == 0) {
+            ::dup2(fds[1], 1);
+            ::dup2(fds[1], 2);
+            ::close(fds[0]);
+            ::close(fds[1]);
+            for (const auto& [name, value] : environment)
+                ::setenv(name.c_str(), value == "@output" ? output.c_str() : value.c_str(), 1);
+            std::vector<char*> argv;
+            for (const auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+            argv.push_back(nullptr);
+            ::execv(argv[0], argv.data());
+            ::_exit(127);
+        }
+        ::close(fds[1]);
+        fd_ = fds[0];
+        reader_ = std::thread([this] {
+            char buf[4096];
+            for (;;) {
+                const ssize_t n = ::read(fd_, buf, sizeof buf);
+                if (n <= 0) return;
+                std::lock_guard lock(mutex_);
+                output_.append(buf, std::size_t(n));
+            }
+        });
+        return true;
+    }
+    // Waits, time-limited, for a line of output containing `text`.
+    bool waitFor(const std::string& text, std::chrono::milliseconds limit) {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (std::chrono::steady_clock::now() < end) {
+            if (output().find(text) != std::string::npos) return true;
+            if (exited()) return false;
+            std::this_thread::sleep_for(20ms);
+        }
+        return false;
+    }
+    std::string output() {
+        std::lock_guard lock(mutex_);
+        return output_;
+    }
+    pid_t pid() const { return pid_; }
+    bool exited() {
+        if (status_) return true;
+        int status = 0;
+        if (::waitpid(pid_, &status, WNOHANG) == pid_) status_ = status;
+        return status_.has_value();
+    }
+    // SIGTERM, then the exit code within the limit; -1 when it had to be killed.
+    int terminate(std::chrono::milliseconds limit) {
+        if (!exited()) ::kill(pid_, SIGTERM);
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (!exited() && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(20ms);
+        if (!exited()) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+            status_ = -1;
+            return -1;
+        }
+        return WIFEXITED(*status_) ? WEXITSTATUS(*status_) : -1;
+    }
+    ~HostProcess() {
+        if (pid_ > 0 && !exited()) {
+            ::kill(pid_, SIGKILL);
+            ::waitpid(pid_, nullptr, 0);
+        }
+        if (reader_.joinable()) reader_.join();
+        if (fd_ >= 0) ::close(fd_);
+    }
+
+private:
+    pid_t pid_ = -1;
+    int fd_ = -1;
+    std::optional<int> status_;
+    std::thread reader_;
+    std::mutex mutex_;
+    std::string output_;
+};
+
+// `quarneld run` on a copy of sample/ (edited first when asked), up and enumerable.
+struct SampleHost {
+    testing::TempDir work;
+    std::string tag = std::to_string(::getpid()) + "-" + std::to_string(std::random_device{}() % 100000);
+    std::string token = "testtoken" + std::to_string(std::random_device{}()) + "abcdefgh";
+    uint16_t enumPort = 0, dplayPort = 0, consolePort = 0;
+    HostProcess process;
+
+    // False (with a test failure naming why) when the host did not come up. QUARNELD_HOST
+    // names another build of the program (the sanitized one of ./quarneld.sh test).
+    bool start(const std::function<void(const fs::path&)>& edit = {}, const HostProcess::Environment& environment = {}) {
+        const char* other = std::getenv("QUARNELD_HOST");
+        const std::string binary = other && *other ? other : QUARNELD_BINARY_DIR "/quarneld";
+        if (!fs::exists(binary)) {
+            ADD_FAILURE() << binary << " is not built";
+            return false;
+        }
+        fs::copy(QUARNELD_SOURCE_DIR "/sample", work.path(), fs::copy_options::recursive);
+        if (edit) edit(work.path());
+        std::ofstream(work.path() / "console.token") << token << "\n";
+        // A port found free can be taken by another program before the host binds it: then
+        // the host stops at once, and is started again on other ports.
+        for (int attempt = 0; attempt < 3; ++attempt) {
+            enumPort = freePort(), dplayPort = freePort(), consolePort = freePort();
+            if (!enumPort || !dplayPort || !consolePort) continue;
+            if (!process.start({binary, "run", "--workdir", work.path().string(), "--bind", "127.0.0.1",
+                                "--enum-port", std::to_string(enumPort), "--dplay-port", std::to_string(dplayPort),
+                                "--console", "127.0.0.1:" + std::to_string(consolePort), "--console-token-file",
+                                (work.path() / "console.token").string(), "--instance-name",
+                                "quarneld-test-" + tag},
+                               environment)) {
+                ADD_FAILURE() << "cannot start " << binary;
+                return false;
+            }
+            if (process.waitFor("quarneld: session open; DirectPlay enumeration on 127.0.0.1:" +
+                                    std::to_string(enumPort),
+                                20s))
+                return true;
+            if (!process.exited()) break;
+        }
+        ADD_FAILURE() << "the host did not open its session:\n" << process.output();
+        return false;
+    }
+    // What tests/dplay/client.py (and the attack script) need to find and check the host.
+    std::string clientArgs() const {
+        return " --host 127.0.0.1 --enum-port " + std::to_string(enumPort) + " --app '" + kGuidCfs2.toString() +
+               "' --workdir '" + work.path().string() + "' --console-port " + std::to_string(consolePort) +
+               " --console-token " + token;
+    }
+    std::string errorLog() const { return readFile(work.path() / "quarneld/qdlerror.txt"); }
+};
+
+}  // namespace qd::test
