@@ -2,6 +2,8 @@
 # quarneld.sh run   - install what is missing, build, host the sample session
 # quarneld.sh test  - install what is missing, build, run every test
 # quarneld.sh package - install what is missing, build, make the Debian package
+# quarneld.sh interop - a real DirectPlay runtime (Wine's, built from Debian's source) as
+#                    the client of the real host; installs a large toolchain, not part of test
 set -euo pipefail
 cd "$(dirname "$0")"
 ROOT=$(pwd)
@@ -13,6 +15,10 @@ PACKAGES=(cmake ninja-build g++ pkg-config libboost-dev libgtest-dev libgmock-de
 FUZZ_PACKAGES=(clang-14 libclang-rt-14-dev)
 # Wire tests check every frame the host sends with Wireshark's dissector.
 TEST_PACKAGES=(tshark)
+# Wine 8 runs Wine 10's DirectPlay DLLs, cross-built with mingw from Debian trixie's source.
+INTEROP_PACKAGES=(wine wine32:i386 gcc-mingw-w64-i686 gcc-mingw-w64-x86-64 autoconf automake autotools-dev
+                  bison flex gcc make perl dpkg-dev tshark)
+INTEROP_CACHE=${QUARNELD_INTEROP_CACHE:-$HOME/.cache/quarneld-interop}
 
 install_missing() {
     local missing=()
@@ -26,6 +32,23 @@ install_missing() {
         $sudo apt-get update -qq
         DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}" >/dev/null
     fi
+}
+
+# The i386 architecture (for wine32) and trixie's source packages (for Wine 10's source).
+add_interop_sources() {
+    local sudo="" changed=0
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    if ! dpkg --print-foreign-architectures | grep -qx i386; then
+        $sudo dpkg --add-architecture i386
+        changed=1
+    fi
+    local list=/etc/apt/sources.list.d/quarneld-interop-src.sources
+    if [ ! -f "$list" ]; then
+        printf '%s\n' "Types: deb-src" "URIs: http://deb.debian.org/debian" "Suites: trixie" "Components: main" \
+            "Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg" | $sudo tee "$list" >/dev/null
+        changed=1
+    fi
+    [ "$changed" -eq 0 ] || $sudo apt-get update -qq
 }
 
 # The console's browser tests: Debian's chromium driven by playwright-core (never a
@@ -114,6 +137,15 @@ test)
         echo "fuzz $name: $(grep -oE 'Done [0-9]+ runs' "$FUZZ_BUILD/$name.log" | head -1 || echo 'ran'), no finding"
     done
     ;;
+interop)
+    add_interop_sources
+    install_missing "${PACKAGES[@]}" "${INTEROP_PACKAGES[@]}"
+    build
+    mkdir -p "$INTEROP_CACHE"
+    runtime=$(timeout 3600 tools/interop/build_wine_dplay.sh "$INTEROP_CACHE")
+    timeout 600 python3 tests/interop/run_interop.py --quarneld "$BUILD/quarneld" --runtime "$runtime" \
+        --cache "$INTEROP_CACHE" "$@"
+    ;;
 package)
     install_missing "${PACKAGES[@]}" dpkg-dev file
     cmake -S "$ROOT" -B "$BUILD" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo "${LAUNCHER[@]}" >/dev/null
@@ -122,7 +154,7 @@ package)
     ls "$BUILD"/quarneld_*.deb
     ;;
 *)
-    echo "usage: $0 run [quarneld options] | test | package" >&2
+    echo "usage: $0 run [quarneld options] | test | package | interop [--out DIR]" >&2
     exit 2
     ;;
 esac
