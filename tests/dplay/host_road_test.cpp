@@ -18,53 +18,38 @@ using namespace qd::test;
 void quickTarget(const fs::path& work) {
     const fs::path cfg = work / "quarneld/configs/Default.cfg";
     std::string text = readFile(cfg);
-    std::size_t at = text.find("NAME=Tug Henderson\n");
-    if (at == std::string::npos) at = text.find("NAME=Tug Henderson\r\n");
-    if (at != std::string::npos) {
-        const std::size_t life = text.find("LIFE_POINTS=800", at);
-        if (life != std::string::npos) text.replace(life, 15, "LIFE_POINTS=100");
-    }
+    const std::size_t life = text.find("LIFE_POINTS=800", text.find("NAME=Tug Henderson"));
+    if (life != std::string::npos) text.replace(life, 15, "LIFE_POINTS=100");
     std::ofstream(cfg, std::ios::binary) << text;
 }
 
 // A service manager's notify socket of the test's own: what the host tells systemd.
-class NotifySocket {
-public:
-    explicit NotifySocket(const fs::path& path) : path_(path) {
-        fd_ = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+struct NotifySocket {
+    fs::path path;
+    int fd = ::socket(AF_UNIX, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    bool bind() const {
         sockaddr_un a{};
         a.sun_family = AF_UNIX;
         std::snprintf(a.sun_path, sizeof a.sun_path, "%s", path.c_str());
-        bound_ = path.string().size() < sizeof a.sun_path &&
-                 ::bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+        return path.string().size() < sizeof a.sun_path && ::bind(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
     }
     ~NotifySocket() {
-        ::close(fd_);
-        ::unlink(path_.c_str());
+        ::close(fd);
+        ::unlink(path.c_str());
     }
-    bool bound() const { return bound_; }
     // The next message, or "" when none comes within the limit.
-    std::string next(std::chrono::milliseconds limit) {
-        pollfd p{fd_, POLLIN, 0};
-        if (::poll(&p, 1, int(limit.count())) != 1) return {};
+    std::string next(std::chrono::milliseconds limit) const {
+        pollfd p{fd, POLLIN, 0};
         char buf[4096];
-        const ssize_t n = ::recv(fd_, buf, sizeof buf, 0);
-        return n > 0 ? std::string(buf, std::size_t(n)) : std::string();
+        const ssize_t n = ::poll(&p, 1, int(limit.count())) == 1 ? ::recv(fd, buf, sizeof buf, 0) : 0;
+        return std::string(buf, std::size_t(std::max<ssize_t>(n, 0)));
     }
-
-private:
-    fs::path path_;
-    int fd_ = -1;
-    bool bound_ = false;
 };
 
 bool tcpAccepts(uint16_t port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = htons(port);
-    const bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
+    const sockaddr_in a = loopback(port);
+    const bool ok = ::connect(fd, reinterpret_cast<const sockaddr*>(&a), sizeof a) == 0;
     ::close(fd);
     return ok;
 }
@@ -73,36 +58,30 @@ TEST(HostRoad, ScriptedClientsThroughTheRealHost) {
     if (shell("python3 --version > /dev/null 2>&1") != 0) GTEST_SKIP() << "python3 not installed";
     // Run as systemd runs it: a notify socket, and the output taken for the journal.
     SampleHost host;
-    const fs::path notifyPath = fs::temp_directory_path() / ("quarneld-notify-" + host.tag);
-    NotifySocket notify(notifyPath);
-    ASSERT_TRUE(notify.bound());
-    ASSERT_TRUE(host.start(quickTarget, {{"NOTIFY_SOCKET", notifyPath.string()}, {"JOURNAL_STREAM", "@output"}}));
+    const NotifySocket notify{fs::temp_directory_path() / ("quarneld-notify-" + host.tag)};
+    ASSERT_TRUE(notify.bind());
+    ASSERT_TRUE(host.start(quickTarget, {{"NOTIFY_SOCKET", notify.path.string()}, {"JOURNAL_STREAM", "@output"}}));
     const fs::path work = host.work.path();
     ASSERT_NE(readFile(work / "quarneld/configs/Default.cfg").find("LIFE_POINTS=100"), std::string::npos);
     // Ready only once the enumeration and stream ports accept.
     const std::string ready = notify.next(15s);
     ASSERT_EQ(ready.rfind("READY=1\n", 0), 0u) << ready << "\n" << host.process.output();
-    EXPECT_TRUE(tcpAccepts(host.enumPort));
-    EXPECT_TRUE(tcpAccepts(host.dplayPort));
-    EXPECT_TRUE(tcpAccepts(host.consolePort));
+    for (const uint16_t port : {host.enumPort, host.dplayPort, host.consolePort}) EXPECT_TRUE(tcpAccepts(port));
+    // The journal gets the levels, the ports and the console's address, not its token.
     const std::string output = host.process.output();
-    EXPECT_NE(output.find("<6>quarneld: session open; DirectPlay enumeration on 127.0.0.1:" +
-                          std::to_string(host.enumPort)),
-              std::string::npos)
-        << output;
-    EXPECT_NE(output.find("stream port " + std::to_string(host.dplayPort)), std::string::npos) << output;
-    // The journal gets the console's address, not its token.
-    EXPECT_NE(output.find("<6>Console: http://127.0.0.1:" + std::to_string(host.consolePort) +
-                          "/ (its token is in " + (work / "console.token").string() + ")\n"),
-              std::string::npos)
-        << output;
+    for (const std::string& line :
+         {"<6>quarneld: session open; DirectPlay enumeration on 127.0.0.1:" + std::to_string(host.enumPort),
+          "stream port " + std::to_string(host.dplayPort),
+          "<6>Console: http://127.0.0.1:" + std::to_string(host.consolePort) + "/ (its token is in " +
+              (work / "console.token").string() + ")\n"})
+        EXPECT_NE(output.find(line), std::string::npos) << line << "\n" << output;
     EXPECT_EQ(output.find(host.token), std::string::npos);
 
     const fs::path pcap = fs::path(QUARNELD_BINARY_DIR) / ("dplay_road_frames-" + host.tag + ".pcap");
-    const fs::path log = work / "client.log";
+    const fs::path log = work / "client.log", metrics = work / "metrics.txt";
     const std::string command = "timeout 50 python3 " QUARNELD_SOURCE_DIR "/tests/dplay/client.py --road" +
                                 host.clientArgs() + " --pcap '" + pcap.string() + "' --metrics-out '" +
-                                (work / "metrics.txt").string() + "' > '" + log.string() + "' 2>&1";
+                                metrics.string() + "' > '" + log.string() + "' 2>&1";
     EXPECT_EQ(shell(command), 0) << command << "\n--- client:\n" << readFile(log) << "--- host:\n"
                                  << host.process.output();
     std::printf("%s", readFile(log).c_str());
@@ -111,44 +90,41 @@ TEST(HostRoad, ScriptedClientsThroughTheRealHost) {
     EXPECT_EQ(notify.next(1s).rfind("STOPPING=1\n", 0), 0u);
 #ifdef QUARNELD_PROMTOOL
     // Prometheus's own checker reads the metrics the client scraped while it played.
-    EXPECT_EQ(shell(QUARNELD_PROMTOOL " check metrics < '" + (work / "metrics.txt").string() + "' > '" +
-                    (work / "promtool.log").string() + "' 2>&1"),
-              0)
-        << readFile(work / "promtool.log") << readFile(work / "metrics.txt");
+    EXPECT_EQ(shell(QUARNELD_PROMTOOL " check metrics < '" + metrics.string() + "' > '" + log.string() + "' 2>&1"), 0)
+        << readFile(log) << readFile(metrics);
 #else
     std::printf("promtool not found: metrics format check skipped\n");
 #endif
     // Nothing went wrong that the host would log.
-    const std::string errors = host.errorLog();
-    EXPECT_EQ(errors.find("rror"), std::string::npos) << errors;
+    EXPECT_EQ(host.errorLog().find("rror"), std::string::npos) << host.errorLog();
 
     // Wireshark reads every system message the clients received from the host as the
     // client read it: command, dialect, player count and session name.
-    if (dplay::tshark::installed()) {
-        const auto wireshark = dplay::tshark::read(pcap.string());
-        ASSERT_TRUE(wireshark.ran) << pcap;
-        for (const auto& [frame, line] : wireshark.complaints) ADD_FAILURE() << "tshark, frame " << frame << ": " << line;
-        std::istringstream expect(readFile(pcap.string() + ".expect"));
-        std::size_t i = 0;
-        for (std::string line; std::getline(expect, line); ++i) {
-            ASSERT_LT(i, wireshark.rows.size());
-            const auto& row = wireshark.rows[i];
-            EXPECT_EQ(row.command + "|" + row.version + "|" + row.players + "|" + row.sessionName, line)
-                << "frame " << i + 1 << " " << row.protocols;
-        }
-        EXPECT_EQ(i, wireshark.rows.size());
-        EXPECT_GT(i, 20u);
-        // Player messages carry no envelope; Wireshark's heuristic claims only some of them,
-        // but none may read as broken.
-        const auto players = dplay::tshark::read(pcap.string() + ".player");
-        ASSERT_TRUE(players.ran);
-        for (const auto& [frame, line] : players.complaints)
-            ADD_FAILURE() << "tshark, player frame " << frame << ": " << line;
-        std::printf("tshark: %zu system messages and %zu player messages from the host read cleanly\n", i,
-                    players.rows.size());
-    } else {
+    if (!dplay::tshark::installed()) {
         std::printf("tshark not installed: Wireshark check skipped\n");
+        return;
     }
+    const auto wireshark = dplay::tshark::read(pcap.string());
+    ASSERT_TRUE(wireshark.ran) << pcap;
+    for (const auto& [frame, line] : wireshark.complaints) ADD_FAILURE() << "tshark, frame " << frame << ": " << line;
+    std::istringstream expect(readFile(pcap.string() + ".expect"));
+    std::size_t i = 0;
+    for (std::string line; std::getline(expect, line); ++i) {
+        ASSERT_LT(i, wireshark.rows.size());
+        const auto& row = wireshark.rows[i];
+        EXPECT_EQ(row.command + "|" + row.version + "|" + row.players + "|" + row.sessionName, line)
+            << "frame " << i + 1 << " " << row.protocols;
+    }
+    EXPECT_EQ(i, wireshark.rows.size());
+    EXPECT_GT(i, 20u);
+    // Player messages carry no envelope; Wireshark's heuristic claims only some of them, but
+    // none may read as broken.
+    const auto players = dplay::tshark::read(pcap.string() + ".player");
+    ASSERT_TRUE(players.ran);
+    for (const auto& [frame, line] : players.complaints)
+        ADD_FAILURE() << "tshark, player frame " << frame << ": " << line;
+    std::printf("tshark: %zu system messages and %zu player messages from the host read cleanly\n", i,
+                players.rows.size());
 }
 
 }  // namespace

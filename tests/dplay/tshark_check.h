@@ -19,11 +19,6 @@ inline int shell(const std::string& command) {
 
 inline bool installed() { return shell("command -v tshark > /dev/null 2>&1") == 0; }
 
-inline std::string slurp(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 // One frame as Wireshark read it; fields empty when the dissector did not fill them.
 struct Row {
     std::string protocols, command, version, players, sessionName;
@@ -43,34 +38,25 @@ struct Reading {
 // they are switched off so that the DirectPlay dissector gets the frames it would on a wire
 // where those protocols are not in use.
 inline Reading read(const std::string& pcap) {
-    const std::string tsharkCommand = "tshark --disable-protocol lbmsrs --disable-protocol rsocket";
-    Reading r;
+    const std::string tshark = "tshark --disable-protocol lbmsrs --disable-protocol rsocket -r '" + pcap + "'";
     const std::string full = pcap + ".tshark.txt", fields = pcap + ".tshark.fields";
-    if (shell(tsharkCommand + " -r '" + pcap + "' -V > '" + full + "' 2>/dev/null") != 0) return r;
-    if (shell(tsharkCommand + " -r '" + pcap + "' -T fields -E separator='|' -E occurrence=f -e frame.protocols"
-              " -e dplay.command -e dplay.dialect.version -e dplay.sess_desc.curr_players"
-              " -e dplay.type_01.game_name -e dplay.type_29.game_name -e dplay.type_1a.session_name > '" +
-              fields + "' 2>/dev/null") != 0)
-        return r;
-    r.ran = true;
-    std::istringstream lines(slurp(full));
+    Reading r;
+    r.ran = shell(tshark + " -V > '" + full + "' 2>/dev/null") == 0 &&
+            shell(tshark + " -T fields -E separator='|' -E occurrence=f -e frame.protocols -e dplay.command" +
+                  " -e dplay.dialect.version -e dplay.sess_desc.curr_players -e dplay.type_01.game_name" +
+                  " -e dplay.type_29.game_name -e dplay.type_1a.session_name > '" + fields + "' 2>/dev/null") == 0;
+    std::ifstream lines(full), rows(fields);
     std::size_t frame = 0;
-    for (std::string line; std::getline(lines, line);) {
+    for (std::string line; r.ran && std::getline(lines, line);) {
         if (line.rfind("Frame ", 0) == 0) frame = std::strtoul(line.c_str() + 6, nullptr, 10);
-        if (line.find("Malformed") != std::string::npos || line.find("Expert Info") != std::string::npos ||
-            line.find("Unknown (0x") != std::string::npos || line.find("Unknown command") != std::string::npos)
+        const auto has = [&](const char* mark) { return line.find(mark) != std::string::npos; };
+        if (has("Malformed") || has("Expert Info") || has("Unknown (0x") || has("Unknown command"))
             r.complaints.emplace_back(frame, line);
     }
-    std::istringstream rows(slurp(fields));
-    for (std::string line; std::getline(rows, line);) {
+    for (std::string line; r.ran && std::getline(rows, line);) {
+        std::istringstream cells(line);
         std::vector<std::string> f;
-        std::size_t start = 0;
-        for (;;) {
-            const std::size_t bar = line.find('|', start);
-            f.push_back(line.substr(start, bar == std::string::npos ? std::string::npos : bar - start));
-            if (bar == std::string::npos) break;
-            start = bar + 1;
-        }
+        for (std::string cell; std::getline(cells, cell, '|');) f.push_back(cell);
         f.resize(7);
         r.rows.push_back(Row{f[0], f[1], f[2], f[3], !f[4].empty() ? f[4] : !f[5].empty() ? f[5] : f[6]});
     }

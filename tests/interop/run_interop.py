@@ -8,9 +8,7 @@ Usage: run_interop.py --quarneld BIN --runtime DLL-DIR --cache DIR [--out DIR]
 """
 import argparse
 import fcntl
-import json
 import os
-import queue
 import re
 import shutil
 import signal
@@ -27,7 +25,7 @@ ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.join(ROOT, "tests", "dplay"))
 from client import (NET_JOIN_REFUSED, NET_JOIN_TEAM, NET_LAUNCH, NET_NAME_REQUEST, NET_PAUSE_STATE,  # noqa: E402
-                    NET_PROBE, NET_PROBE_REPLY, NET_TEXT, Console, Failure, check, net)
+                    NET_PROBE, NET_PROBE_REPLY, NET_TEXT, Console, Failure, Inbox, check, eq, net, net_text, wait_until)
 
 APP = "{BA361865-7A5C-40E7-881A-567C19A150A9}"  # the simulator's, version 2 (sample: CFS_VERSION=2)
 STEP = 15.0  # seconds any one step may take
@@ -37,59 +35,50 @@ RESULTS = ("session", "player", "group", "member", "me")  # what a command print
 def free_port():
     """A port free for TCP and UDP on 127.0.0.1."""
     for _ in range(50):
-        with socket.socket() as t, socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as u:
-            t.bind(("127.0.0.1", 0))
+        with socket.create_server(("127.0.0.1", 0)) as t, socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as u:
             try:
                 u.bind(t.getsockname())
                 return t.getsockname()[1]
             except OSError:
-                continue
+                pass
     raise Failure("no free port")
 
 
-class Client:
-    """One dpclient.exe under Wine; its lines arrive on a queue, split at '|'."""
+def text(path):
+    with open(path, errors="replace") as f:
+        return f.read()
+
+
+class Client(Inbox):
+    """One dpclient.exe under Wine; its lines arrive split at '|'."""
 
     def __init__(self, label, exe, env, out):
-        self.label, self.lines, self.log = label, queue.Queue(), open(os.path.join(out, label + ".log"), "w")
-        self.err = open(os.path.join(out, label + ".wine.log"), "w")
-        self.proc = subprocess.Popen(["wine", exe], stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=self.err,
-                                     env=env, text=True, encoding="latin-1", bufsize=1)
+        super().__init__(label)
+        self.log = open(os.path.join(out, label + ".log"), "w")
+        self.proc = subprocess.Popen(["wine", exe], stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=env,
+                                     stderr=open(os.path.join(out, label + ".wine.log"), "w"), text=True,
+                                     encoding="latin-1", bufsize=1)
         threading.Thread(target=self._read, daemon=True).start()
-        self.backlog = []
-        check(self.expect("ready", timeout=60)[1] == "0x00000000", "%s: no IDirectPlay4A" % label)
+        eq(self.line("ready", timeout=60)[1], "0x00000000", "%s: IDirectPlay4A" % label)
 
     def _read(self):
         for line in self.proc.stdout:
             self.log.write(line)
             self.log.flush()
-            self.lines.put(line.rstrip("\r\n").split("|"))
-        self.lines.put(None)
+            self.inbox.put(line.rstrip("\r\n").split("|"))
+        self.inbox.put(None)
 
-    def expect(self, kind, where=lambda f: True, timeout=STEP):
-        """The first line of `kind` that satisfies `where`; earlier lines of other kinds are kept."""
-        for i, f in enumerate(self.backlog):
-            if f[0] == kind and where(f):
-                return self.backlog.pop(i)
-        end = time.monotonic() + timeout
-        while True:
-            try:
-                f = self.lines.get(timeout=max(0.01, end - time.monotonic()))
-            except queue.Empty:
-                raise Failure("%s: no %s line within %.0f s" % (self.label, kind, timeout))
-            check(f is not None, "%s: the client ended while waiting for %s" % (self.label, kind))
-            if f[0] == kind and where(f):
-                return f
-            self.backlog.append(f)
+    show = staticmethod("|".join)
+
+    def line(self, kind, where=lambda f: True, timeout=STEP):
+        return self.expect(kind + " line", lambda f: f[0] == kind and where(f), timeout)
 
     def do(self, command):
         """Runs a command; returns the lines it printed (sessions, players, ...)."""
         mark = len(self.backlog)
         self.proc.stdin.write(command + "\n")
         self.proc.stdin.flush()
-        verb = command.split()[0]
-        f = self.expect("done", lambda f: f[1] == verb)
-        check(f[2] == "0x00000000", "%s: %s answered %s" % (self.label, command, f[2]))
+        eq(self.line("done", lambda f: f[1] == command.split()[0])[2], "0x00000000", "%s: %s" % (self.label, command))
         rest = [x for x in self.backlog[mark:] if x[0] in RESULTS]
         self.backlog[mark:] = [x for x in self.backlog[mark:] if x[0] not in RESULTS]
         return rest
@@ -98,9 +87,8 @@ class Client:
         """The payload of the next application message of `kind` (from `sender`)."""
         def wanted(f):
             payload = bytes.fromhex(f[3])
-            return len(payload) >= 4 and struct.unpack_from("<I", payload)[0] == kind and \
-                (sender is None or int(f[1], 16) == sender)
-        return bytes.fromhex(self.expect("recv", wanted, timeout)[3])
+            return payload[:4] == struct.pack("<I", kind) and (sender is None or int(f[1], 16) == sender)
+        return bytes.fromhex(self.line("recv", wanted, timeout)[3])
 
     def send(self, to, payload):
         self.do("send %d %s" % (to, payload.hex()))
@@ -111,14 +99,6 @@ class Client:
         self.proc.wait(10)
 
 
-def wait_until(what, predicate, timeout=STEP):
-    end = time.monotonic() + timeout
-    while not predicate():
-        check(time.monotonic() < end, what)
-        time.sleep(0.1)
-    return True
-
-
 def sample_copy(work):
     """The sample working directory with players' no-fun launch on: Wine 10 never tells the
     host about a name change, so a client cannot report Ready; the operator's "NF Launch now"
@@ -127,10 +107,10 @@ def sample_copy(work):
     shutil.copytree(os.path.join(ROOT, "sample"), wd)
     cfg = os.path.join(wd, "quarneld", "configs", "Default.cfg")
     with open(cfg, "rb") as f:
-        text = f.read()
-    check(b"NO_LOCK_OR_RADAR_PLAYERS=0" in text, "the sample's no-fun setting moved")
+        data = f.read()
+    check(b"NO_LOCK_OR_RADAR_PLAYERS=0" in data, "the sample's no-fun setting moved")
     with open(cfg, "wb") as f:
-        f.write(text.replace(b"NO_LOCK_OR_RADAR_PLAYERS=0", b"NO_LOCK_OR_RADAR_PLAYERS=1"))
+        f.write(data.replace(b"NO_LOCK_OR_RADAR_PLAYERS=0", b"NO_LOCK_OR_RADAR_PLAYERS=1"))
     return wd
 
 
@@ -142,8 +122,7 @@ def prepare_prefix(cache, runtime):
     env.pop("DISPLAY", None)
     if not os.path.exists(os.path.join(prefix, "system.reg")):
         shutil.rmtree(prefix, ignore_errors=True)
-        subprocess.run(["wine", "wineboot", "-i"], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                       timeout=300, check=True)
+        subprocess.run(["wine", "wineboot", "-i"], env=env, capture_output=True, timeout=300, check=True)
         subprocess.run(["wineserver", "-w"], env=env, timeout=120)
     for dll in ("dplayx.dll", "dpwsockx.dll"):
         shutil.copyfile(os.path.join(runtime, dll), os.path.join(prefix, "drive_c", "windows", "system32", dll))
@@ -159,124 +138,106 @@ def tshark_reading(pcap):
                   "Unknown command" in l or ("Expert Info" in l and "/Sequence)" not in l)]
     fields = subprocess.run(base + ["-T", "fields", "-e", "dplay.command"], capture_output=True, text=True,
                             timeout=120).stdout
-    commands = [int(c.split(",")[0], 16) for c in fields.split() if c]
-    return complaints, commands
+    return complaints, [int(c.split(",")[0], 16) for c in fields.split() if c]
 
 
-def road(a_start, host_console, ports, workdir):
-    """The scenarios; a_start() starts a client. Returns the figures for the closing line."""
-    expected_welcome = open(os.path.join(workdir, "quarneld", "configs", "Default.txt"), "rb").read()
-    targets = ["Henderson Field", "Tug Henderson", "Freighter Tulagi", "Munda Strip", "Fuel Dump Vila"]
-    figures = {}
+def road(start, console, ports, workdir):
+    """The scenarios; start(label) starts a client. Returns how long the host took to remove a
+    killed client."""
+    welcome = open(os.path.join(workdir, "quarneld", "configs", "Default.txt"), "rb").read()
+    targets = {"Henderson Field", "Tug Henderson", "Freighter Tulagi", "Munda Strip", "Fuel Dump Vila"}
 
-    # --- Enumeration: what the runtime read from the host's reply ---------------------------------
-    a = a_start("alpha")
+    def listed(who, team=""):
+        return any(who in r and team in r for r in console.players())
+
+    # Enumeration: what the runtime read from the host's reply.
+    a = start("alpha")
     sessions = a.do("enum 127.0.0.1 %d %s" % (ports["enum"], APP))
-    check(len(sessions) == 1, "alpha found %d sessions" % len(sessions))
+    eq(len(sessions), 1, "sessions alpha found")
     _, name, flags, most, current, u1, u2, u3, u4, instance, app = sessions[0]
-    check(name == "Quarneld Sample[]Solomons strike - Henderson, Tulagi, Munda, Vila[]AAAAAAAAAAAA[]AAAAAAAAAAAA",
-          "session name %r" % name)
+    eq(name, "Quarneld Sample[]Solomons strike - Henderson, Tulagi, Munda, Vila[]AAAAAAAAAAAA[]AAAAAAAAAAAA",
+       "session name")
     # MIGRATEHOST; 16 players; the five objects; user words from the sample's settings: 16 players,
     # 6 teams, 4 per team, 10 kills; squadron, restricted, pause, medium model, glare, G; 5000 ft
     # in the air at radius 1000; 150 kt.
-    check((flags, most, current) == ("0x00000004", "16", "5"), "flags/max/current %s %s %s" % (flags, most, current))
-    check((u1, u2, u3, u4) == ("0x0A040610", "0x00060309", "0x23E81388", "0x00000096"),
-          "user words %s %s %s %s" % (u1, u2, u3, u4))
-    check(app == APP, "application GUID %s" % app)
-    check(instance != APP and instance != "{00000000-0000-0000-0000-000000000000}",
+    eq((flags, most, current, app), ("0x00000004", "16", "5", APP), "flags, max and current players, application")
+    eq((u1, u2, u3, u4), ("0x0A040610", "0x00060309", "0x23E81388", "0x00000096"), "user words")
+    check(instance not in (APP, "{00000000-0000-0000-0000-000000000000}"),
           "instance GUID %s: a created session has its own, not the application's" % instance)
 
-    # --- Join, own player, the host's players and groups --------------------------------------------
+    # Join, own player, the host's players and groups.
     a.do("join")
     me_a = int(a.do("create Alpha xA[]Spitfire[]G")[0][1], 16)
     listing = a.do("list")
     players = {f[3]: f for f in listing if f[0] == "player"}
     groups = {f[3]: int(f[1], 16) for f in listing if f[0] == "group"}
-    check(set(players) == set(targets) | {"Alpha"}, "alpha lists players %r" % sorted(players))
+    eq(sorted(players), sorted(targets | {"Alpha"}), "players alpha lists")
     # Wine flags the others' players REMOTE (4) and its own with nothing.
     check(int(players["Alpha"][1], 16) == me_a and not int(players["Alpha"][2], 16) & 4,
           "own player %r" % players["Alpha"])
     check(all(int(f[2], 16) & 4 for s, f in players.items() if s != "Alpha"), "host players %r" % players)
-    check(players["Henderson Field"][4].startswith("AJ[]") and players["Henderson Field"][4].endswith("[]G"),
-          "the host's identity %r" % players["Henderson Field"])
+    check(re.fullmatch(r"AJ\[\].*\[\]G", players["Henderson Field"][4]), "the host's identity %r" % players)
     host = int(players["Henderson Field"][1], 16)
-    check(set(groups) == {"Target ", "Target2", "Attack ", "Bomber ", "Defend ", "Cactus Air Force"},
-          "alpha lists groups %r" % sorted(groups))
+    eq(sorted(groups), sorted(["Target ", "Target2", "Attack ", "Bomber ", "Defend ", "Cactus Air Force"]),
+       "groups alpha lists")
     members = {(int(f[1], 16), int(f[2], 16)) for f in listing if f[0] == "member"}
-    check(len({p for g, p in members if g in (groups["Target "], groups["Target2"])}) == len(targets),
-          "objects in the Target teams: %r" % members)
+    eq(len({p for g, p in members if g in (groups["Target "], groups["Target2"])}), len(targets),
+       "objects in the Target teams")
 
-    # --- Welcome text, name request, pause state ------------------------------------------------------
-    w = a.message(NET_TEXT, host)
-    check(w[8:12] == struct.pack("<I", 2) and w[12:] == expected_welcome + b"\0", "welcome %r" % w[:60])
-    check(a.message(NET_NAME_REQUEST, host) == net(NET_NAME_REQUEST), "name request")
-    check(a.message(NET_PAUSE_STATE, host) == struct.pack("<IIII", NET_PAUSE_STATE, 8, 0xFFFFFFFF, 0), "pause state")
+    # Welcome text, name request, pause state.
+    eq(a.message(NET_TEXT, host), net_text(2, welcome), "welcome")
+    eq(a.message(NET_NAME_REQUEST, host), net(NET_NAME_REQUEST), "name request")
+    eq(a.message(NET_PAUSE_STATE, host), struct.pack("<IIII", NET_PAUSE_STATE, 8, 0xFFFFFFFF, 0), "pause state")
 
-    # --- Team requests: a Target team refused, Attack taken --------------------------------------------
+    # Team requests: a Target team refused, Attack taken; the settings link starts its work for a
+    # player on a team.
     a.send(host, net(NET_JOIN_TEAM, struct.pack("<I", groups["Target "])))
-    check(a.message(NET_JOIN_REFUSED, host)[:4] == struct.pack("<I", NET_JOIN_REFUSED), "refusal")
+    a.message(NET_JOIN_REFUSED, host)
     a.send(host, net(NET_JOIN_TEAM, struct.pack("<I", groups["Attack "])))
-    # Accepted: the settings link starts its work for a player on a team.
-    a.expect("recv", lambda f: b"QDL attempting to create connection" in bytes.fromhex(f[3]))
-    wait_until("alpha in Attack on the host's player list",
-               lambda: any("Alpha" in r and "Attack" in r for r in host_console.players()))
+    a.line("recv", lambda f: b"QDL attempting to create connection" in bytes.fromhex(f[3]))
+    wait_until("alpha not in Attack on the host's player list", lambda: listed("Alpha", "Attack"), STEP)
 
-    # --- A second client learns of the first ----------------------------------------------------------
-    b = a_start("bravo")
+    # A second client learns of the first.
+    b = start("bravo")
     sessions = b.do("enum 127.0.0.1 %d %s" % (ports["enum"], APP))
-    check(sessions[0][9] == instance and sessions[0][4] == "6", "bravo's enumeration %r" % sessions[0])
+    eq((sessions[0][9], sessions[0][4]), (instance, "6"), "bravo's enumeration: instance and players")
     b.do("join")
     me_b = int(b.do("create Bravo xA[]Corsair[]G")[0][1], 16)
     listing = b.do("list")
     seen = {f[3]: int(f[1], 16) for f in listing if f[0] == "player"}
     check(seen.get("Alpha") == me_a and "Bravo" in seen, "bravo lists %r" % sorted(seen))
     check(["member", "0x%08X" % groups["Attack "], "0x%08X" % me_a] in listing, "bravo: alpha not in Attack")
-    a.expect("sys", lambda f: f[1] == "create" and int(f[2], 16) == me_b and f[4] == "Bravo")
+    a.line("sys", lambda f: f[1:3] == ["create", "0x%08X" % me_b] and f[4] == "Bravo")
     b.message(NET_TEXT, host)
     b.send(host, net(NET_JOIN_TEAM, struct.pack("<I", groups["Bomber "])))
-    wait_until("bravo in Bomber on the host's player list",
-               lambda: any("Bravo" in r and "Bomber" in r for r in host_console.players()))
+    wait_until("bravo not in Bomber on the host's player list", lambda: listed("Bravo", "Bomber"), STEP)
 
-    # --- Chat from one client reaches the other (and the host) ---------------------------------------
-    line = b"Tally ho"
-    a.send(0, net(NET_TEXT, struct.pack("<I", 1) + line + b"\0"))
-    got = b.message(NET_TEXT, me_a)
-    check(got[12:] == line + b"\0", "bravo got %r" % got)
-    wait_until("alpha's line in the host's chat pane", lambda: "Alpha:  Tally ho" in host_console.chat_pane())
+    # Chat from one client reaches the other (and the host).
+    a.send(0, net_text(1, b"Tally ho"))
+    eq(b.message(NET_TEXT, me_a), net_text(1, b"Tally ho"), "what bravo got")
+    wait_until("alpha's line not in the host's chat pane", lambda: "Alpha:  Tally ho" in console.chat_pane(), STEP)
 
-    # --- Launch with two clients ---------------------------------------------------------------------
-    host_console.click(1114)
-    for c, me, heading in ((a, me_a, 300), (b, me_b, 300)):
-        launch = c.message(NET_LAUNCH, host)
-        _t, size, tod, one, whom, turn = struct.unpack("<6I", launch)
-        check(size == 16 and one == 1 and whom == me and tod & 0xFFFF00 == 30 << 8 and
-              turn == int(heading / 360 * 4294967295), "%s NET_LAUNCH %s" % (c.label, launch.hex()))
+    # Launch with two clients.
+    console.command("click", 1114)
+    for c, me in ((a, me_a), (b, me_b)):
+        _t, size, tod, one, whom, turn = struct.unpack("<6I", c.message(NET_LAUNCH, host))
+        eq((size, one, whom, tod & 0xFFFF00, turn), (16, 1, me, 30 << 8, int(300 / 360 * 4294967295)),
+           "%s's NET_LAUNCH" % c.label)
 
-    # --- A client killed mid-game: the host removes it; the game goes on for the other ----------------
+    # A client killed mid-game: the host removes it; the game goes on for the other.
     killed = time.monotonic()
     b.kill()
-    wait_until("the host still lists bravo", lambda: not any("Bravo" in r for r in host_console.players()),
-               timeout=40)
-    figures["removed"] = time.monotonic() - killed
-    check('"Bravo" has left' in host_console.chat_pane(), "no departure line for bravo")
+    wait_until("the host still lists bravo", lambda: not listed("Bravo"), 40)
+    removed = time.monotonic() - killed
+    check('"Bravo" has left' in console.chat_pane(), "no departure line for bravo")
     a.send(host, net(NET_PROBE))
-    check(a.message(NET_PROBE_REPLY, host) == net(NET_PROBE_REPLY), "probe after bravo's death")
+    eq(a.message(NET_PROBE_REPLY, host), net(NET_PROBE_REPLY), "probe reply after bravo's death")
 
-    # --- A clean leave ------------------------------------------------------------------------------
+    # A clean leave.
     a.do("leave")
-    wait_until("the host still lists alpha", lambda: not any("Alpha" in r for r in host_console.players()))
-    check('"Alpha" has left' in host_console.chat_pane(), "no departure line for alpha")
-    return figures
-
-
-class HostConsole(Console):
-    def players(self):
-        return self.main_window()[1][1076].get("items", [])
-
-    def click(self, control):
-        hwnd, ids = self.main_window()
-        check(ids[control]["enabled"], "control %d is disabled" % control)
-        self.request("POST", "/command", json.dumps({"op": "click", "hwnd": hwnd, "control": control}))
+    wait_until("the host still lists alpha", lambda: not listed("Alpha"), STEP)
+    check('"Alpha" has left' in console.chat_pane(), "no departure line for alpha")
+    return removed
 
 
 def main():
@@ -286,67 +247,63 @@ def main():
     p.add_argument("--cache", required=True, help="folder for the Wine prefix")
     p.add_argument("--out", help="keep the logs and the capture here")
     args = p.parse_args()
-    started = time.monotonic()
-    work = tempfile.mkdtemp(prefix="quarneld-interop-")
+    started, work = time.monotonic(), tempfile.mkdtemp(prefix="quarneld-interop-")
     out = args.out or work
     os.makedirs(out, exist_ok=True)
-    # One run at a time owns the cached prefix and its wineserver.
     lock = open(os.path.join(args.cache, "prefix.lock"), "w")
-    fcntl.flock(lock, fcntl.LOCK_EX)
-    procs, clients, env = {}, [], None
+    fcntl.flock(lock, fcntl.LOCK_EX)  # one run at a time owns the cached prefix and its wineserver
+    procs, clients, env, ok = {}, [], None, False
 
     def stop(signum, _frame):
         raise Failure("stopped by signal %d" % signum)
 
     signal.signal(signal.SIGTERM, stop)
-    signal.signal(signal.SIGALRM, lambda *_: stop(signal.SIGALRM, None))
+    signal.signal(signal.SIGALRM, stop)
     signal.alarm(420)
-    ok = False
     try:
         exe = os.path.join(work, "dpclient.exe")
         subprocess.run(["i686-w64-mingw32-gcc", "-O1", "-Wall", "-Werror", "-o", exe,
                         os.path.join(HERE, "dpclient.c"), "-ldxguid", "-lole32"], check=True, timeout=120)
-        env = prepare_prefix(args.cache, args.runtime)
-        env = dict(env, WINEDEBUG="+loaddll")  # the log shows which dplayx and dpwsockx ran
+        # The clients' Wine logs show which dplayx and dpwsockx ran.
+        env = dict(prepare_prefix(args.cache, args.runtime), WINEDEBUG="+loaddll")
         workdir = sample_copy(work)
         ports = {k: free_port() for k in ("enum", "dplay", "console")}
-        pcap = os.path.join(out, "interop.pcap")
+        pcap, tshark_log = os.path.join(out, "interop.pcap"), os.path.join(out, "tshark.log")
         procs["tshark"] = subprocess.Popen(
             ["tshark", "-i", "lo", "-q", "-w", pcap, "-f",
              "port %d or port %d or portrange 2300-2400" % (ports["enum"], ports["dplay"])],
-            stdout=subprocess.DEVNULL, stderr=open(os.path.join(out, "tshark.log"), "w"))
+            stdout=subprocess.DEVNULL, stderr=open(tshark_log, "w"))
         wait_until("tshark is not capturing on lo (root or the wireshark group is needed)",
-                   lambda: os.path.exists(pcap) and os.path.getsize(pcap) > 0 or procs["tshark"].poll() is not None)
-        check(procs["tshark"].poll() is None, "tshark: %s" % open(os.path.join(out, "tshark.log")).read())
-        token = "interop%d%06d" % (os.getpid(), int(time.time()) % 1000000)
+                   lambda: os.path.exists(pcap) and os.path.getsize(pcap) > 0 or procs["tshark"].poll() is not None,
+                   STEP)
+        check(procs["tshark"].poll() is None, "tshark: %s" % text(tshark_log))
+        token, host_log = "interop%d%06d" % (os.getpid(), int(time.time()) % 1000000), os.path.join(out, "host.log")
         with open(os.path.join(work, "token"), "w") as f:
             f.write(token + "\n")
-        host_log = open(os.path.join(out, "host.log"), "w")
         procs["host"] = subprocess.Popen(
             [args.quarneld, "run", "--workdir", workdir, "--bind", "127.0.0.1", "--enum-port", str(ports["enum"]),
              "--dplay-port", str(ports["dplay"]), "--console", "127.0.0.1:%d" % ports["console"],
              "--console-token-file", os.path.join(work, "token"), "--instance-name", "quarneld-interop-%d" % os.getpid()],
-            stdout=host_log, stderr=subprocess.STDOUT)
+            stdout=open(host_log, "w"), stderr=subprocess.STDOUT)
         wait_until("the host did not open its session",
-                   lambda: "session open" in open(os.path.join(out, "host.log")).read() or procs["host"].poll() is not None)
-        check(procs["host"].poll() is None, "the host ended: %s" % open(os.path.join(out, "host.log")).read())
-        console = HostConsole(ports["console"], token)
+                   lambda: "session open" in text(host_log) or procs["host"].poll() is not None, STEP)
+        check(procs["host"].poll() is None, "the host ended: %s" % text(host_log))
 
         def start(label):
             clients.append(Client(label, exe, env, out))
             return clients[-1]
 
-        figures = road(start, console, ports, workdir)
+        removed = road(start, Console(ports["console"], token), ports, workdir)
         for c in clients:
             c.kill()
-            wine_log = open(os.path.join(out, c.label + ".wine.log")).read()
             for dll in ("dplayx", "dpwsockx"):
-                check(re.search(r'Loaded L"C:\\\\windows\\\\system32\\\\%s\.dll" at \w+: native' % dll, wine_log),
-                        "%s: %s.dll was not the built (native) one" % (c.label, dll))
+                check(re.search(r'Loaded L"C:\\\\windows\\\\system32\\\\%s\.dll" at \w+: native' % dll,
+                                text(os.path.join(out, c.label + ".wine.log"))),
+                      "%s: %s.dll was not the built (native) one" % (c.label, dll))
         procs["host"].send_signal(signal.SIGTERM)
-        check(procs["host"].wait(15) == 0, "the host did not end cleanly")
-        errors = open(os.path.join(workdir, "quarneld", "qdlerror.txt"), errors="replace").read() \
-            if os.path.exists(os.path.join(workdir, "quarneld", "qdlerror.txt")) else ""
+        eq(procs["host"].wait(15), 0, "the host's exit status")
+        errors = os.path.join(workdir, "quarneld", "qdlerror.txt")
+        errors = text(errors) if os.path.exists(errors) else ""
         check("rror" not in errors, "the host's error log: %s" % errors)
         time.sleep(0.5)
         procs["tshark"].send_signal(signal.SIGINT)
@@ -359,7 +316,7 @@ def main():
         check(wanted <= set(commands), "Wireshark did not see commands %s" % sorted(wanted - set(commands)))
         print("interop: enumeration, join, players and groups, welcome, teams, second client, chat, launch, "
               "killed client (removed after %.2f s), leave; %d DirectPlay frames read cleanly by Wireshark (%.0f s)"
-              % (figures["removed"], len(commands), time.monotonic() - started))
+              % (removed, len(commands), time.monotonic() - started))
         ok = True
     except (Failure, subprocess.SubprocessError, OSError) as e:
         print("interop FAILED: %s" % e)

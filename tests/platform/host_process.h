@@ -4,6 +4,7 @@
 // output collected; SIGKILLed if a test leaves it running.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -16,7 +17,6 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
-#include <mutex>
 #include <optional>
 #include <random>
 #include <string>
@@ -42,17 +42,22 @@ inline std::string readFile(const fs::path& p) {
     return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
 }
 
+inline sockaddr_in loopback(uint16_t port) {
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    a.sin_port = htons(port);
+    return a;
+}
+
 // A port free for TCP and UDP on 127.0.0.1 at this moment.
 inline uint16_t freePort() {
     for (int attempt = 0; attempt < 50; ++attempt) {
-        const int t = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        const int t = ::socket(AF_INET, SOCK_STREAM, 0), u = ::socket(AF_INET, SOCK_DGRAM, 0);
+        sockaddr_in a = loopback(0);
         socklen_t len = sizeof a;
         ::bind(t, reinterpret_cast<sockaddr*>(&a), sizeof a);
         ::getsockname(t, reinterpret_cast<sockaddr*>(&a), &len);
-        const int u = ::socket(AF_INET, SOCK_DGRAM, 0);
         const bool both = ::bind(u, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0;
         ::close(u);
         ::close(t);
@@ -64,27 +69,23 @@ inline uint16_t freePort() {
 class HostProcess {
 public:
     using Environment = std::vector<std::pair<std::string, std::string>>;
-    // Starts the program; again after an earlier start has exited. `environment` is added to
-    // the test's own; a value of "@output" stands for the device and inode of the output
-    // pipe (what systemd puts into JOURNAL_STREAM).
+    // Starts the program (again, once an earlier start has exited), its output into an
+    // unlinked file of its own. `environment` is added to the test's own; a value of "@output"
+    // stands for the device and inode of that output (what systemd puts into JOURNAL_STREAM).
     bool start(const std::vector<std::string>& args, const Environment& environment = {}) {
-        if (reader_.joinable()) reader_.join();
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
+        if (out_ >= 0) ::close(out_);
         status_.reset();
-        output_.clear();
-        int fds[2];
-        if (::pipe(fds) != 0) return false;
-        struct stat pipeStat {};
-        ::fstat(fds[1], &pipeStat);
-        const std::string output = std::to_string(pipeStat.st_dev) + ":" + std::to_string(pipeStat.st_ino);
+        std::string path = (fs::temp_directory_path() / "quarneld-output-XXXXXX").string();
+        out_ = ::mkostemp(path.data(), O_CLOEXEC);
+        if (out_ < 0) return false;
+        ::unlink(path.c_str());
+        struct stat st {};
+        ::fstat(out_, &st);
+        const std::string output = std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino);
         pid_ = ::fork();
-        if (pid_ < 0) return false;
         if (pid_ == 0) {
-            ::dup2(fds[1], 1);
-            ::dup2(fds[1], 2);
-            ::close(fds[0]);
-            ::close(fds[1]);
+            ::dup2(out_, 1);
+            ::dup2(out_, 2);
             for (const auto& [name, value] : environment)
                 ::setenv(name.c_str(), value == "@output" ? output.c_str() : value.c_str(), 1);
             std::vector<char*> argv;
@@ -93,51 +94,33 @@ public:
             ::execv(argv[0], argv.data());
             ::_exit(127);
         }
-        ::close(fds[1]);
-        fd_ = fds[0];
-        reader_ = std::thread([this] {
-            char buf[4096];
-            for (;;) {
-                const ssize_t n = ::read(fd_, buf, sizeof buf);
-                if (n <= 0) return;
-                std::lock_guard lock(mutex_);
-                output_.append(buf, std::size_t(n));
-            }
-        });
-        return true;
+        return pid_ > 0;
     }
     // Waits, time-limited, for a line of output containing `text`.
     bool waitFor(const std::string& text, std::chrono::milliseconds limit) {
-        const auto end = std::chrono::steady_clock::now() + limit;
-        while (std::chrono::steady_clock::now() < end) {
-            if (output().find(text) != std::string::npos) return true;
-            if (exited()) return false;
-            std::this_thread::sleep_for(20ms);
-        }
-        return false;
+        return until([&] { return output().find(text) != std::string::npos || exited(); }, limit) &&
+               output().find(text) != std::string::npos;
     }
-    std::string output() {
-        std::lock_guard lock(mutex_);
-        return output_;
+    std::string output() const {
+        std::string out;
+        char buf[4096];
+        for (ssize_t n; (n = ::pread(out_, buf, sizeof buf, off_t(out.size()))) > 0;) out.append(buf, std::size_t(n));
+        return out;
     }
     pid_t pid() const { return pid_; }
     bool exited() {
-        if (status_) return true;
         int status = 0;
-        if (::waitpid(pid_, &status, WNOHANG) == pid_) status_ = status;
+        if (!status_ && ::waitpid(pid_, &status, WNOHANG) == pid_) status_ = status;
         return status_.has_value();
     }
     // The exit code once the process ends by itself within the limit; -1 when it had to
     // be killed (or died of a signal).
     int wait(std::chrono::milliseconds limit) {
-        const auto end = std::chrono::steady_clock::now() + limit;
-        while (!exited() && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(20ms);
-        if (!exited()) {
+        if (!until([this] { return exited(); }, limit)) {
             ::kill(pid_, SIGKILL);
             ::waitpid(pid_, nullptr, 0);
             status_ = -1;
         }
-        if (reader_.joinable()) reader_.join();  // everything it wrote is in output()
         return *status_ != -1 && WIFEXITED(*status_) ? WEXITSTATUS(*status_) : -1;
     }
     // SIGTERM, then the exit code within the limit.
@@ -146,21 +129,19 @@ public:
         return wait(limit);
     }
     ~HostProcess() {
-        if (pid_ > 0 && !exited()) {
-            ::kill(pid_, SIGKILL);
-            ::waitpid(pid_, nullptr, 0);
-        }
-        if (reader_.joinable()) reader_.join();
-        if (fd_ >= 0) ::close(fd_);
+        if (pid_ > 0) wait(0ms);
+        if (out_ >= 0) ::close(out_);
     }
 
 private:
+    static bool until(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+        const auto end = std::chrono::steady_clock::now() + limit;
+        while (!done() && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(20ms);
+        return done();
+    }
     pid_t pid_ = -1;
-    int fd_ = -1;
+    int out_ = -1;
     std::optional<int> status_;
-    std::thread reader_;
-    std::mutex mutex_;
-    std::string output_;
 };
 
 // `quarneld run` on a copy of sample/ (edited first when asked), up and enumerable.
@@ -173,7 +154,7 @@ struct SampleHost {
 
     // False (with a test failure naming why) when the host did not come up. QUARNELD_HOST
     // names another build of the program (the sanitized one of ./quarneld.sh test).
-    bool start(const std::function<void(const fs::path&)>& edit = {}, const HostProcess::Environment& environment = {}) {
+    bool start(const std::function<void(const fs::path&)>& edit = {}, const HostProcess::Environment& env = {}) {
         const char* other = std::getenv("QUARNELD_HOST");
         const std::string binary = other && *other ? other : QUARNELD_BINARY_DIR "/quarneld";
         if (!fs::exists(binary)) {
@@ -193,7 +174,7 @@ struct SampleHost {
                                 "--console", "127.0.0.1:" + std::to_string(consolePort), "--console-token-file",
                                 (work.path() / "console.token").string(), "--instance-name",
                                 "quarneld-test-" + tag},
-                               environment)) {
+                               env)) {
                 ADD_FAILURE() << "cannot start " << binary;
                 return false;
             }
