@@ -1,12 +1,10 @@
 #!/usr/bin/env python3
-"""A real DirectPlay runtime against the real host: two Wine processes running dpclient.exe
-with Wine 10's own dplayx/dpwsockx (built by tools/interop/build_wine_dplay.sh) play the sample
-session hosted by `quarneld run` on 127.0.0.1, while tshark captures loopback. Every step is
-checked on what a client saw, the host's console and Wireshark's reading of the capture.
-
-Usage: run_interop.py --quarneld BIN --runtime DLL-DIR --cache DIR [--out DIR]
-"""
+"""A real DirectPlay runtime against the real host: two Wine processes running dpclient.exe with
+Wine 10's own dplayx/dpwsockx (built by tools/interop/build_wine_dplay.sh) play the sample session
+hosted by `quarneld run` on 127.0.0.1 while tshark captures loopback. Every step is checked on what
+a client saw, the host's console and Wireshark's reading of the capture."""
 import argparse
+import contextlib
 import fcntl
 import os
 import re
@@ -35,12 +33,10 @@ RESULTS = ("session", "player", "group", "member", "me")  # what a command print
 def free_port():
     """A port free for TCP and UDP on 127.0.0.1."""
     for _ in range(50):
-        with socket.create_server(("127.0.0.1", 0)) as t, socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as u:
-            try:
-                u.bind(t.getsockname())
-                return t.getsockname()[1]
-            except OSError:
-                pass
+        with socket.create_server(("127.0.0.1", 0)) as t, socket.socket(socket.AF_INET, socket.SOCK_DGRAM) as u, \
+                contextlib.suppress(OSError):
+            u.bind(t.getsockname())
+            return t.getsockname()[1]
     raise Failure("no free port")
 
 
