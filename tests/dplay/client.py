@@ -48,8 +48,6 @@ def eq(got, want, what):
     check(got == want, "%s: %r, not %r" % (what, got, want))
 
 
-# ---- encoding, from the message layouts -------------------------------------------------
-
 def sockaddr(port, addr=NOADDR):
     return struct.pack("<H", 2) + struct.pack(">H", port) + addr + bytes(8)
 
@@ -91,8 +89,6 @@ def bind_in_runtime_range(sock, host_ip):
     sock.bind((host_ip, 0))
     return sock
 
-
-# ---- decoding ------------------------------------------------------------------------------
 
 class Frame:
     """A frame of a stream (system or player message) or a bare datagram (player ids and payload)."""
@@ -201,8 +197,6 @@ def need(entries, what, **kw):
     return e
 
 
-# ---- one client machine ---------------------------------------------------------------------
-
 class Inbox:
     """What arrives on a queue (None: nothing more will), claimed by the steps that expect it."""
 
@@ -228,7 +222,6 @@ class Inbox:
                                                                   ", ".join(map(self.show, self.backlog[-30:]))))
 
     def pending(self):
-        """Everything received that no step claimed, taken out."""
         while not self.inbox.empty():
             self.backlog.append(self.inbox.get())
         out, self.backlog = self.backlog, []
@@ -300,13 +293,11 @@ class Machine(Inbox):
         with self.send_lock:
             (sock or self.out).sendall(system_frame(command, self.version, body, self.stream_port, self.claimed_addr))
 
-    def say(self, frm, to, payload):
-        """A player message on our stream to the host: guaranteed."""
+    def say(self, frm, to, payload):  # guaranteed, on our stream
         with self.send_lock:
             self.out.sendall(player_frame(frm, to, payload, self.stream_port))
 
-    def datagram(self, frm, to, payload, port):
-        """A player message as a bare datagram to the host's datagram port: unguaranteed."""
+    def datagram(self, frm, to, payload, port):  # unguaranteed, to the host's datagram port
         self.udp.sendto(struct.pack("<II", frm, to) + payload, (self.host_ip, port))
 
     def sp(self):
@@ -403,8 +394,6 @@ def enumerate_host(m, args, tcp=False, broadcast=False, other_app=False):
     return replies[0]
 
 
-# ---- against the transport test's scripted host ---------------------------------------------
-
 def run(args):
     a = Machine("A", args.host, 14)
     host_port, desc, name = enumerate_host(a, args, tcp=True, broadcast=True, other_app=True)
@@ -495,8 +484,6 @@ def run(args):
     c.leave()
     a.leave(pa)
 
-
-# ---- the simulator's application messages ----------------------------------------------------
 
 def net(kind, fields=b""):
     return struct.pack("<II", kind, len(fields)) + fields
@@ -632,8 +619,6 @@ def wait_until(what, predicate, timeout=STEP_TIMEOUT):
         check(time.monotonic() < end, what)
         time.sleep(0.1)
 
-
-# ---- through the real host -------------------------------------------------------------------
 
 def team_name(section, keys):
     """A team's group name: its kind's text, whose trailing blank the section's digit may replace."""
@@ -937,7 +922,6 @@ def write_pcap(path, frames):
 
 
 def parser():
-    """The options the host's tests give every script: where the host is and what it hosts."""
     p = argparse.ArgumentParser()
     p.add_argument("--host", default="127.0.0.1", choices=["127.0.0.1"])  # loopback only
     p.add_argument("--enum-port", type=int, required=True)

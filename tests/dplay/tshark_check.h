@@ -1,21 +1,15 @@
 #pragma once
 // Wireshark's reading of a capture: every frame dissected with tshark (Debian's package),
 // its complaints collected, and chosen DirectPlay fields per frame.
-#include <sys/wait.h>
-
-#include <cstdio>
-#include <cstdlib>
-#include <fstream>
 #include <sstream>
 #include <string>
 #include <vector>
 
+#include "platform/host_process.h"
+
 namespace qd::dplay::tshark {
 
-inline int shell(const std::string& command) {
-    const int status = std::system(command.c_str());
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-}
+using test::shell;
 
 inline bool installed() { return shell("command -v tshark > /dev/null 2>&1") == 0; }
 

@@ -27,18 +27,13 @@ static HANDLE commandReady, commandTaken;
 
 static const char *text(const char *s) { return s ? s : ""; }
 
-static void guidText(const GUID *g, char *out) {
-    sprintf(out, "{%08lX-%04X-%04X-%02X%02X-%02X%02X%02X%02X%02X%02X}", g->Data1, g->Data2, g->Data3,
-            g->Data4[0], g->Data4[1], g->Data4[2], g->Data4[3], g->Data4[4], g->Data4[5], g->Data4[6], g->Data4[7]);
-}
-
 static BOOL CALLBACK onSession(LPCDPSESSIONDESC2 d, LPDWORD timeout, DWORD flags, LPVOID context) {
-    char instance[40], app[40];
+    WCHAR instance[40], app[40];
     (void)timeout, (void)context;
     if (flags & DPESC_TIMEDOUT) return FALSE;
-    guidText(&d->guidInstance, instance);
-    guidText(&d->guidApplication, app);
-    printf("session|%s|0x%08lX|%lu|%lu|0x%08lX|0x%08lX|0x%08lX|0x%08lX|%s|%s\n", text(d->lpszSessionNameA),
+    StringFromGUID2(&d->guidInstance, instance, 40);
+    StringFromGUID2(&d->guidApplication, app, 40);
+    printf("session|%s|0x%08lX|%lu|%lu|0x%08lX|0x%08lX|0x%08lX|0x%08lX|%ls|%ls\n", text(d->lpszSessionNameA),
            d->dwFlags, d->dwMaxPlayers, d->dwCurrentPlayers, d->dwUser1, d->dwUser2, d->dwUser3, d->dwUser4,
            instance, app);
     if (sessions++ == 0) {
