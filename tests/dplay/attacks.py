@@ -57,7 +57,7 @@ class Visit:
             f = m.join(dp.enumerate_host(m, args, tcp=True)[0])
             self.table_bytes, self.table = len(f.raw), dp.name_table(f)
             self.host_player = dp.host_view(self.table)[2]
-            self.player, _ = m.create_player("Visitor" + label, "x%s[]Spitfire[]G" % label)
+            self.player = m.create_player("Visitor" + label, "x%s[]Spitfire[]G" % label)
             dp.expect_net(m, dp.NET_TEXT, "welcome", self.host_player, self.player)
             self.ok = self.probe()
         except (dp.Failure, OSError) as e:
@@ -86,7 +86,7 @@ def joined(args, label, source, players=0):
     """An attacker that joins properly from `source`, with its players: (machine, name table, ids)."""
     m = dp.Machine(label, args.host, 14, source=source)
     table = dp.name_table(m.join(dp.enumerate_host(m, args)[0]))
-    return m, table, [m.create_player("%s%d" % (label, i), "x%s[]Spitfire[]G" % label)[0] for i in range(players)]
+    return m, table, [m.create_player("%s%d" % (label, i), "x%s[]Spitfire[]G" % label) for i in range(players)]
 
 
 def create_group(m, data=b""):

@@ -41,15 +41,16 @@ def free_port():
 
 
 def text(path):
-    with open(path, errors="replace") as f:
-        return f.read()
+    return open(path, errors="replace").read() if os.path.exists(path) else ""
 
 
 class Client(Inbox):
     """One dpclient.exe under Wine; its lines arrive split at '|'."""
+    started = []
 
     def __init__(self, label, exe, env, out):
         super().__init__(label)
+        Client.started.append(self)
         self.log = open(os.path.join(out, label + ".log"), "w")
         self.proc = subprocess.Popen(["wine", exe], stdin=subprocess.PIPE, stdout=subprocess.PIPE, env=env,
                                      stderr=open(os.path.join(out, label + ".wine.log"), "w"), text=True,
@@ -248,7 +249,7 @@ def main():
     os.makedirs(out, exist_ok=True)
     lock = open(os.path.join(args.cache, "prefix.lock"), "w")
     fcntl.flock(lock, fcntl.LOCK_EX)  # one run at a time owns the cached prefix and its wineserver
-    procs, clients, env, ok = {}, [], None, False
+    procs, env, ok = {}, None, False
 
     def stop(signum, _frame):
         raise Failure("stopped by signal %d" % signum)
@@ -273,24 +274,19 @@ def main():
                    lambda: os.path.exists(pcap) and os.path.getsize(pcap) > 0 or procs["tshark"].poll() is not None,
                    STEP)
         check(procs["tshark"].poll() is None, "tshark: %s" % text(tshark_log))
-        token, host_log = "interop%d%06d" % (os.getpid(), int(time.time()) % 1000000), os.path.join(out, "host.log")
+        token, host_log = os.urandom(12).hex(), os.path.join(out, "host.log")
         with open(os.path.join(work, "token"), "w") as f:
             f.write(token + "\n")
         procs["host"] = subprocess.Popen(
             [args.quarneld, "run", "--workdir", workdir, "--bind", "127.0.0.1", "--enum-port", str(ports["enum"]),
              "--dplay-port", str(ports["dplay"]), "--console", "127.0.0.1:%d" % ports["console"],
-             "--console-token-file", os.path.join(work, "token"), "--instance-name", "quarneld-interop-%d" % os.getpid()],
+             "--console-token-file", os.path.join(work, "token"), "--instance-name", "quarneld-interop-" + token],
             stdout=open(host_log, "w"), stderr=subprocess.STDOUT)
         wait_until("the host did not open its session",
                    lambda: "session open" in text(host_log) or procs["host"].poll() is not None, STEP)
         check(procs["host"].poll() is None, "the host ended: %s" % text(host_log))
-
-        def start(label):
-            clients.append(Client(label, exe, env, out))
-            return clients[-1]
-
-        removed = road(start, Console(ports["console"], token), ports, workdir)
-        for c in clients:
+        removed = road(lambda label: Client(label, exe, env, out), Console(ports["console"], token), ports, workdir)
+        for c in Client.started:
             c.kill()
             for dll in ("dplayx", "dpwsockx"):
                 check(re.search(r'Loaded L"C:\\\\windows\\\\system32\\\\%s\.dll" at \w+: native' % dll,
@@ -298,8 +294,7 @@ def main():
                       "%s: %s.dll was not the built (native) one" % (c.label, dll))
         procs["host"].send_signal(signal.SIGTERM)
         eq(procs["host"].wait(15), 0, "the host's exit status")
-        errors = os.path.join(workdir, "quarneld", "qdlerror.txt")
-        errors = text(errors) if os.path.exists(errors) else ""
+        errors = text(os.path.join(workdir, "quarneld", "qdlerror.txt"))
         check("rror" not in errors, "the host's error log: %s" % errors)
         time.sleep(0.5)
         procs["tshark"].send_signal(signal.SIGINT)
@@ -318,7 +313,7 @@ def main():
         print("interop FAILED: %s" % e)
     finally:
         signal.alarm(0)
-        for c in clients:
+        for c in Client.started:
             c.kill()
         if env:
             subprocess.run(["wineserver", "-k"], env=env, timeout=30)
