@@ -23,7 +23,8 @@ ROOT = os.path.dirname(os.path.dirname(HERE))
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.join(ROOT, "tests", "dplay"))
 from client import (NET_JOIN_REFUSED, NET_JOIN_TEAM, NET_LAUNCH, NET_NAME_REQUEST, NET_PAUSE_STATE,  # noqa: E402
-                    NET_PROBE, NET_PROBE_REPLY, NET_TEXT, Console, Failure, Inbox, check, eq, net, net_text, wait_until)
+                    NET_PROBE, NET_PROBE_REPLY, NET_TEXT, Console, Failure, Inbox, check, eq, net, net_text, wait_until,
+                    wireshark)
 
 APP = "{BA361865-7A5C-40E7-881A-567C19A150A9}"  # the simulator's, version 2 (sample: CFS_VERSION=2)
 STEP = 15.0  # seconds any one step may take
@@ -124,18 +125,6 @@ def prepare_prefix(cache, runtime):
     for dll in ("dplayx.dll", "dpwsockx.dll"):
         shutil.copyfile(os.path.join(runtime, dll), os.path.join(prefix, "drive_c", "windows", "system32", dll))
     return env
-
-
-def tshark_reading(pcap):
-    """Wireshark's complaints about the capture, and the DirectPlay commands it read."""
-    base = ["tshark", "--disable-protocol", "lbmsrs", "--disable-protocol", "rsocket", "-r", pcap]
-    full = subprocess.run(base + ["-V"], capture_output=True, text=True, timeout=120).stdout
-    # TCP's notes on the connections' life (SYN, FIN, the RST of the killed client) are no complaint.
-    complaints = [l.strip() for l in full.splitlines() if "Malformed" in l or "Unknown (0x" in l or
-                  "Unknown command" in l or ("Expert Info" in l and "/Sequence)" not in l)]
-    fields = subprocess.run(base + ["-T", "fields", "-e", "dplay.command"], capture_output=True, text=True,
-                            timeout=120).stdout
-    return complaints, [int(c.split(",")[0], 16) for c in fields.split() if c]
 
 
 def road(start, console, ports, workdir):
@@ -299,8 +288,9 @@ def main():
         time.sleep(0.5)
         procs["tshark"].send_signal(signal.SIGINT)
         procs["tshark"].wait(15)
-        complaints, commands = tshark_reading(pcap)
+        complaints, rows = wireshark(pcap, "dplay.command")
         check(not complaints, "Wireshark on %s: %s" % (pcap, complaints[:10]))
+        commands = [int(r[0], 16) for r in rows if r[0]]
         # EnumSessions and its reply, the join (RequestPlayerId, its reply, AddForwardRequest, the
         # name table), CreatePlayer, AddPlayerToGroup, AddForward to alpha when bravo joined.
         wanted = {0x02, 0x01, 0x05, 0x07, 0x13, 0x29, 0x08, 0x0D, 0x2E}
