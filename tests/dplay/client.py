@@ -189,12 +189,9 @@ def name_table(f, command=None):
     return t
 
 
-def find(entries, **kw):
-    return next((e for e in entries if all(e.get(k) == v for k, v in kw.items())), None)
-
-
 def need(entries, what, **kw):
-    e = find(entries, **kw)
+    """The name table's entry with the values of `kw`."""
+    e = next((e for e in entries if all(e.get(k) == v for k, v in kw.items())), None)
     check(e is not None, "no %s (%r) in the name table" % (what, kw))
     return e
 
