@@ -149,7 +149,7 @@ def super_packed(buf, pos):
     for key, bit in (("short", 1), ("long", 2)):
         if mask & bit:
             e[key], pos = read_wstr(buf, pos)
-    _data, pos = counted(buf, pos, (mask >> 4) & 3, 1)
+    e["data"], pos = counted(buf, pos, (mask >> 4) & 3, 1)
     e["sp"], pos = counted(buf, pos, (mask >> 2) & 3, 1)
     ids, pos = counted(buf, pos, (mask >> 6) & 3, 4)
     e["ids"] = list(struct.unpack("<%dI" % (len(ids) // 4), ids))
@@ -318,9 +318,9 @@ class Machine(Inbox):
         eq(f.version, self.version, "%s: name table's dialect" % self.label)
         return f
 
-    def create_player(self, short, long_):
+    def create_player(self, short, long_, data=b""):
         pid = self.request_id(PL)
-        info = packed_player(PL, pid, short, long_, self.sp(), self.system_id, self.version)
+        info = packed_player(PL, pid, short, long_, self.sp(), self.system_id, self.version, data)
         self.send(CREATEPLAYER, struct.pack("<5I", 0, pid, 0, 28, 0) + info + bytes(6))
         return pid
 
@@ -412,10 +412,13 @@ def run(args):
     check(hp in red["ids"], "group %r without the host player" % args.group)
 
     # A's player: created, renamed, into the team; messages both ways.
-    pa = a.create_player("Alpha", "Alpha[]")
+    pa = a.create_player("Alpha", "Alpha[]", b"Alpha's data")
     check("%08x=Alpha[]" % pa in a.ask(pa, hp, "names", "names:"), "host does not know Alpha")
     a.rename(pa, "Alpha", "Alpha[]R")
     check("%08x=Alpha[]R" % pa in a.ask(pa, hp, "names", "names:"), "rename not seen")
+    pc = a.create_player("Charlie", "Charlie[]")  # deleted on its own, its machine staying
+    a.send(DELETEPLAYER, struct.pack("<5I", 0, pc, 0, 0, 0))
+    check("%08x=" % pc not in a.ask(pa, hp, "names", "names:"), "Charlie not deleted")
     a.send(ADDPLAYERTOGROUP, struct.pack("<5I", 0, pa, red["id"], 0, 0))
     check("%08x" % pa in a.ask(pa, hp, "members:%08x" % red["id"], "members:"), "Alpha not in the team")
     eq(a.ask(pa, hp, "echo:hello", "got:"), "got:hello", "echo")
@@ -454,7 +457,7 @@ def run(args):
     eq(sp_data(packed(fwd.body, fwd.u32(20))[0]["sp"])["stream"], (args.host, b.stream_port), "B as told to A")
     a_sp = sp_data(need(tb["players"], "A's machine", id=a.system_id)["sp"])
     eq((a_sp["stream"], a_sp["datagram"]), ((args.host, a.stream_port), (args.host, a.datagram_port)), "A as told to B")
-    need(tb["players"], "Alpha", id=pa, long="Alpha[]R", version_or_system=a.system_id)
+    need(tb["players"], "Alpha", id=pa, long="Alpha[]R", version_or_system=a.system_id, data=b"Alpha's data")
     check(pa in need(tb["groups"], "team", id=red["id"])["ids"], "B does not see Alpha in the team")
     pb = b.create_player("Bravo", "Bravo[]")
     names = b.ask(pb, hp, "names", "names:")
