@@ -13,13 +13,8 @@
 namespace qd::test {
 
 inline SessionDesc TestDesc() {
-    SessionDesc d;
-    d.dwFlags = DPSESSION_MIGRATEHOST;
-    d.guidInstance = kGuidCfs2;
-    d.guidApplication = kGuidCfs2;
-    d.dwMaxPlayers = 64;
-    d.sessionName = u"Dogfight";
-    return d;
+    return {.dwFlags = DPSESSION_MIGRATEHOST, .guidInstance = kGuidCfs2, .guidApplication = kGuidCfs2,
+            .dwMaxPlayers = 64, .sessionName = u"Dogfight", .password = std::nullopt};
 }
 
 inline std::shared_ptr<Engine> OpenEngine(EngineOptions options = {}) {
@@ -58,6 +53,13 @@ inline std::vector<DPID> Recipients(const std::vector<Received>& got) {
     std::vector<DPID> to;
     for (const auto& r : got) to.push_back(r.to);
     return to;
+}
+
+// What the engine told a peer since the last look.
+inline std::vector<OutboundNotice> Told(ScriptedPeer& peer) {
+    auto log = peer.Log();
+    peer.ClearLog();
+    return log;
 }
 
 // An open engine on a scripted network; its local players signal one event unless told.
