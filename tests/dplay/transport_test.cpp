@@ -3,6 +3,7 @@
 #include <fmt/format.h>
 
 #include <atomic>
+#include <functional>
 #include <cerrno>
 #include <mutex>
 #include <thread>
@@ -258,29 +259,25 @@ class Listener {
 public:
     Listener() { accept(); }
     uint16_t port() const { return acceptor_.local_endpoint().port(); }
-    // The first frame `pred` accepts (taken out of those kept), waiting for it up to `limit`.
+    // Runs until `done` holds or `limit` passes; whether it held.
+    bool until(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s) {
+        for (auto end = std::chrono::steady_clock::now() + limit; !done(); io_.run_for(10ms))
+            if (std::chrono::steady_clock::now() > end) return false;
+        return true;
+    }
+    // The first frame `pred` accepts, taken out of those received.
     template <class Pred>
-    std::optional<Frame> next(Pred pred, std::chrono::milliseconds limit = 5s) {
-        for (auto until = std::chrono::steady_clock::now() + limit;; io_.run_for(10ms)) {
-            for (auto it = frames_.begin(); it != frames_.end(); ++it) {
-                if (!pred(*it)) continue;
-                Frame f = std::move(*it);
-                frames_.erase(it);
-                return f;
-            }
-            if (std::chrono::steady_clock::now() > until) return std::nullopt;
-        }
+    std::optional<Frame> next(Pred pred) {
+        auto it = frames.end();
+        if (!until([&] { return (it = std::find_if(frames.begin(), frames.end(), pred)) != frames.end(); }))
+            return std::nullopt;
+        Frame f = std::move(*it);
+        frames.erase(it);
+        return f;
     }
-    // Every frame that arrives within `window`.
-    std::vector<Frame> collect(std::chrono::milliseconds window) {
-        io_.run_for(window);
-        return std::exchange(frames_, {});
-    }
-    // Whether the host closed one of its streams to us within 3 s.
-    bool closedByHost() {
-        for (int i = 0; i < 300 && closed_ == 0; ++i) io_.run_for(10ms);
-        return closed_ > 0;
-    }
+
+    std::vector<Frame> frames;  // received, not yet taken
+    int closed = 0;             // streams the host closed
 
 private:
     struct Stream {
@@ -299,11 +296,11 @@ private:
     void read(std::shared_ptr<Stream> s) {
         s->socket.async_read_some(asio::buffer(s->buffer), [this, s](boost::system::error_code ec, std::size_t n) {
             if (ec) {
-                ++closed_;
+                ++closed;
                 return;
             }
             s->framer.feed(ByteView(s->buffer.data(), n), [&](ByteView m) {
-                if (auto f = decodeFrame(m)) frames_.push_back(std::move(*f));
+                if (auto f = decodeFrame(m)) frames.push_back(std::move(*f));
             });
             read(s);
         });
@@ -311,8 +308,6 @@ private:
 
     asio::io_context io_;
     tcp::acceptor acceptor_{io_, tcp::endpoint(kLoopback, 0)};
-    std::vector<Frame> frames_;
-    int closed_ = 0;
 };
 
 TEST(DplayTransport, EdgeLimits) {
@@ -397,20 +392,24 @@ TEST(DplayTransport, SilentMachineIsPingedThenRemoved) {
     const auto second = mine.next(is<RequestPlayerReply>);
     ASSERT_TRUE(second);
     const DPID player = as<RequestPlayerReply>(*second).id;
-    const PlayerMgmt create{Command::CreatePlayer, 0, player, 0,
-                            PackedPlayer{.id = player, .shortName = u"Quiet", .systemPlayerId = system}};
+    const PackedPlayer quiet{.id = player, .shortName = u"Quiet", .playerData = {7}, .systemPlayerId = system};
+    const PlayerMgmt create{Command::CreatePlayer, 0, player, 0, quiet};
     asio::write(toHost, asio::buffer(encode(ctx, create)));
 
     const auto ping = mine.next([](const Frame& f) { return is<Ping>(f) && !as<Ping>(f).reply; });
     ASSERT_TRUE(ping);
     EXPECT_EQ(ping->header.version, dialect::DX8);  // answered in its own dialect
     EXPECT_EQ(h.engine->Stats().players, 1u);
+    uint8_t data = 0;
+    uint32_t size = 1;
+    EXPECT_EQ(h.engine->GetPlayerData(player, &data, &size, DPGET_REMOTE), S_OK);
+    EXPECT_EQ(data, 7);  // the player's data came with it
     // Silence past the limit: the machine and its player are gone, its streams closed.
     for (int i = 0; i < 100 && h.engine->Stats().machines != 0; ++i) std::this_thread::sleep_for(20ms);
     EXPECT_EQ(h.engine->Stats().machines, 0u);
     EXPECT_EQ(h.engine->Stats().players, 0u);
     EXPECT_EQ(h.transport->stats().vanished.load(), 1u);
-    EXPECT_TRUE(mine.closedByHost());
+    EXPECT_TRUE(mine.until([&] { return mine.closed > 0; }));
     h.transport->stop();
 }
 
@@ -427,10 +426,10 @@ TEST(DplayTransport, EnumerationRefusesStrangersAndIsRateLimited) {
     udpTo(h.transport->enumUdpPort(), testvec::hex("13 00 B0 FA 00 00"));
     const Bytes request = enumRequest(client.port(), kGuidCfs2, kEnumAll);
     for (int i = 0; i < 20; ++i) udpTo(h.transport->enumUdpPort(), request);
-    const auto replies = client.collect(800ms);
-    ASSERT_EQ(replies.size(), 3u);
-    EXPECT_TRUE(is<EnumSessionsReply>(replies[0]));
-    EXPECT_EQ(replies[0].header.sockAddr.port, h.transport->streamPort());  // where to join
+    client.until([] { return false; }, 800ms);
+    ASSERT_EQ(client.frames.size(), 3u);
+    EXPECT_TRUE(is<EnumSessionsReply>(client.frames[0]));
+    EXPECT_EQ(client.frames[0].header.sockAddr.port, h.transport->streamPort());  // where to join
     EXPECT_EQ(h.transport->enumStats()->notMatching.load(), 1u);
     EXPECT_EQ(h.transport->enumStats()->malformed.load(), 1u);
     EXPECT_EQ(h.transport->enumStats()->rateLimited.load(), 17u);

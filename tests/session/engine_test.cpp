@@ -254,6 +254,14 @@ TEST(Engine, PeersJoinRenameChangeGroupsAndVanish) {
     ASSERT_EQ(told.size(), 1u);
     EXPECT_EQ(told[0].kind, Kind::PlayerDestroyed);
     EXPECT_EQ(ReceiveAll(*t.e).size(), 2u);
+
+    // The host renames its group, then destroys it: the peers hear of a group each time.
+    ASSERT_EQ(t.e->SetGroupName(red, Name(u"Blue", u""), 0), S_OK);
+    ASSERT_EQ(t.e->DestroyGroup(red), S_OK);
+    told = Told(p2);
+    ASSERT_EQ(told.size(), 2u);
+    EXPECT_TRUE(told[0].kind == Kind::NameChanged && told[0].isGroup);
+    EXPECT_EQ(told[1].kind, Kind::GroupDestroyed);
 }
 
 TEST(Engine, RemotePartiesCannotGrowMemoryOrTouchWhatIsNotTheirs) {
@@ -300,6 +308,7 @@ TEST(Engine, RemotePartiesCannotGrowMemoryOrTouchWhatIsNotTheirs) {
     EXPECT_EQ(e->RemoteGroupCreated(50, g, Name(u"g", u""), std::vector<uint8_t>(4097), 0, nullptr),
               DPERR_INVALIDPARAMS);
     EXPECT_EQ(e->RemoteGroupCreated(50, g, Name(u"g", u""), std::vector<uint8_t>(4096), 0, nullptr), S_OK);
+    EXPECT_EQ(DecodeCreatePlayerOrGroup(ReceiveAll(*e).back().bytes)->id, g);  // the host's players hear of it
     EXPECT_EQ(e->RemoteGroupCreated(50, g2, Name(u"g2", u""), {}, 0, nullptr), DPERR_CANTCREATEGROUP);
     EXPECT_EQ(e->RemoteDataChanged(50, g, std::vector<uint8_t>(4097)), DPERR_INVALIDPARAMS);
     EXPECT_EQ(e->RemoteGroupMembership(50, g, host, true), DPERR_ACCESSDENIED);
