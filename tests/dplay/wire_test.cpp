@@ -27,6 +27,11 @@ Frame mustDecode(const Bytes& b, bool noIds = false) {
     return f ? *f : Frame{};
 }
 
+template <class T>
+T decodeAs(const char* vector) {
+    return as<T>(mustDecode(hex(vector)));
+}
+
 Bytes overwrite(Bytes b, std::size_t at, const Bytes& with) {
     std::copy(with.begin(), with.end(), b.begin() + static_cast<std::ptrdiff_t>(at));
     return b;
@@ -34,15 +39,11 @@ Bytes overwrite(Bytes b, std::size_t at, const Bytes& with) {
 
 TEST(DplayWire, DocumentExamplesDecodeToTheirListedFields) {
     Frame f = mustDecode(hex(testvec::kEnumSessionsRequest41));
-    EXPECT_EQ(f.header.size, 70u);
-    EXPECT_EQ(f.header.token, Token::Remote);
+    EXPECT_EQ(std::tuple(f.header.size, f.header.token, f.header.command, f.header.version),
+              std::tuple(70u, Token::Remote, Command::EnumSessions, dialect::DX9));
     EXPECT_EQ(f.header.sockAddr, (SockAddrIn{2, 2300, {}}));
-    EXPECT_EQ(f.header.command, Command::EnumSessions);
-    EXPECT_EQ(f.header.version, dialect::DX9);
     const auto& es = as<EnumSessionsRequest>(f);
-    EXPECT_EQ(es.application, kExampleApp);
-    EXPECT_EQ(es.flags, kEnumAll);
-    EXPECT_EQ(es.password, u"Password");
+    EXPECT_EQ(std::tuple(es.application, es.flags, es.password), std::tuple(kExampleApp, kEnumAll, u"Password"));
 
     f = mustDecode(hex(testvec::kEnumSessionsReply42));
     EXPECT_EQ(f.header.command, Command::EnumSessionsReply);
@@ -74,44 +75,29 @@ TEST(DplayWire, VectorsReencodeByteExactAndRefuseEveryTruncation) {
 }
 
 TEST(DplayWire, JoinMessagesCarryWhatWindowsSends) {
-    Frame f = mustDecode(hex(testvec::kRequestPlayerIdSystem));
-    EXPECT_EQ(as<RequestPlayerId>(f).flags, kPlayerSystem | kPlayerLocal);
-
-    f = mustDecode(hex(testvec::kRequestPlayerReply));
-    EXPECT_EQ(as<RequestPlayerReply>(f).id, 0x51573u);
-    EXPECT_EQ(as<RequestPlayerReply>(f).result, S_OK);
-    EXPECT_FALSE(as<RequestPlayerReply>(f).sspiProvider);
+    EXPECT_EQ(decodeAs<RequestPlayerId>(testvec::kRequestPlayerIdSystem).flags, kPlayerSystem | kPlayerLocal);
+    const auto reply = decodeAs<RequestPlayerReply>(testvec::kRequestPlayerReply);
+    EXPECT_EQ(std::tuple(reply.id, reply.result, reply.sspiProvider.has_value()), std::tuple(0x51573u, S_OK, false));
 
     // Both carry the client's stream and datagram ports, address 0.0.0.0.
     const Bytes sp = encodeSpData({{2, 2301, {0, 0, 0, 0}}, {2, 2351, {0, 0, 0, 0}}});
-    f = mustDecode(hex(testvec::kAddForwardRequest));
-    const auto& afr = as<AddForwardRequest>(f);
-    EXPECT_EQ(afr.playerId, 0x51573u);
+    const auto afr = decodeAs<AddForwardRequest>(testvec::kAddForwardRequest);
+    EXPECT_EQ(std::tuple(afr.playerId, afr.password, afr.tickCount), std::tuple(0x51573u, u"", 0x12345678u));
     EXPECT_EQ(afr.info, (PackedPlayer{.flags = kPlayerSystem | kPlayerLocal, .id = 0x51573, .spData = sp,
                                       .systemPlayerId = 0x51573, .version = dialect::DX9}));
-    EXPECT_EQ(afr.password, u"");
-    EXPECT_EQ(afr.tickCount, 0x12345678u);
+    const auto mgmt = decodeAs<PlayerMgmt>(testvec::kCreatePlayer);
+    EXPECT_EQ(std::pair(mgmt.command, mgmt.playerId), std::pair(Command::CreatePlayer, 0x7734u));
+    EXPECT_EQ(mgmt.info, (PackedPlayer{.flags = kPlayerLocal, .id = 0x7734, .shortName = u"a", .spData = sp,
+                                       .playerData = {0xAB, 0xCD}, .systemPlayerId = 0x51573}));
 
-    f = mustDecode(hex(testvec::kCreatePlayer));
-    EXPECT_EQ(as<PlayerMgmt>(f).command, Command::CreatePlayer);
-    EXPECT_EQ(as<PlayerMgmt>(f).playerId, 0x7734u);
-    const PackedPlayer created{.flags = kPlayerLocal, .id = 0x7734, .shortName = u"a", .spData = sp,
-                               .playerData = {0xAB, 0xCD}, .systemPlayerId = 0x51573};
-    EXPECT_EQ(as<PlayerMgmt>(f).info, created);
-
-    f = mustDecode(hex(testvec::kGroupDataChanged));
-    EXPECT_EQ(as<DataChanged>(f).id, 0x5E7u);
-    EXPECT_EQ(as<DataChanged>(f).data, (Bytes{1, 2, 3, 4}));
-
-    f = mustDecode(hex(testvec::kPingReply));
-    EXPECT_TRUE(as<Ping>(f).reply);
-    EXPECT_EQ(as<Ping>(f).tickCount, 0x1234u);
-
-    f = mustDecode(hex(testvec::kPlayerMessageStream));
+    const auto data = decodeAs<DataChanged>(testvec::kGroupDataChanged);
+    EXPECT_EQ(std::pair(data.id, data.data), std::pair(0x5E7u, Bytes{1, 2, 3, 4}));
+    const auto ping = decodeAs<Ping>(testvec::kPingReply);
+    EXPECT_EQ(std::tuple(ping.reply, ping.idFrom, ping.tickCount), std::tuple(true, 0x51573u, 0x1234u));
+    const Frame f = mustDecode(hex(testvec::kPlayerMessageStream));
     EXPECT_FALSE(f.header.hasEnvelope);
-    EXPECT_EQ(as<PlayerMessage>(f).idFrom, 0x7734u);
-    EXPECT_EQ(as<PlayerMessage>(f).idTo, 0x12345678u);
-    EXPECT_EQ(as<PlayerMessage>(f).payload, (Bytes{'h', 'i'}));
+    const auto& pm = as<PlayerMessage>(f);
+    EXPECT_EQ(std::tuple(pm.idFrom, pm.idTo, pm.payload), std::tuple(0x7734u, 0x12345678u, Bytes{'h', 'i'}));
 }
 
 // The settings message the host writes onto a client's DirectPlay port: a

@@ -32,9 +32,7 @@ TEST(DataAccess, PlayerRecordsReadAsZerosNoRecordOrWhatWasStored) {
     uint8_t raw[52];
     uint32_t size = sizeof raw;
     ASSERT_EQ(t.e->GetPlayerData(b, raw, &size, DPGET_LOCAL), S_OK);
-    EXPECT_EQ(size, 52u);
-    EXPECT_EQ(raw[0], 2);
-    EXPECT_EQ(raw[32], 3);  // teamSlot, the ninth field
+    EXPECT_EQ(std::tuple(size, raw[0], raw[32]), std::tuple(52u, 2, 3));  // teamSlot is the ninth field
 
     // Data larger than a record is no record.
     t.e->SetPlayerData(b, std::vector<uint8_t>(53, 1), DPSET_LOCAL);
@@ -48,8 +46,7 @@ TEST(DataAccess, InitPlayerRecordMakesAWaitingClientOnlyOnce) {
     ASSERT_EQ(t.da.InitPlayerRecord(a), S_OK);
     const auto r = t.da.GetPlayerRecord(a);
     ASSERT_TRUE(r);
-    EXPECT_EQ(r->kind, kKindClient);
-    EXPECT_EQ(r->status, kStatusWaiting);
+    EXPECT_EQ(std::tuple(r->kind, r->status), std::tuple(kKindClient, kStatusWaiting));
     ASSERT_NE(r->lastMotion, 0u);
     ASSERT_TRUE(t.da.Motion(r->lastMotion));
     EXPECT_EQ(*t.da.Motion(r->lastMotion), MotionBuffer{});
@@ -89,9 +86,7 @@ TEST(DataAccess, TeamGroupRecordsAreTwentyBytesOfLocalGroupData) {
     uint8_t raw[20];
     uint32_t size = sizeof raw;
     ASSERT_EQ(t.e->GetGroupData(g, raw, &size, DPGET_LOCAL), S_OK);
-    EXPECT_EQ(size, 20u);
-    EXPECT_EQ(raw[12], 3);
-    EXPECT_EQ(raw[16], 5);
+    EXPECT_EQ(std::tuple(size, raw[0], raw[12], raw[16]), std::tuple(20u, 2, 3, 5));
 }
 
 TEST(DataAccess, SetPlayerLongNameRenamesThroughDirectPlay) {

@@ -28,10 +28,8 @@ TEST(Engine, LocalPlayersAreAnnouncedToTheOtherLocalsNewestFirst) {
     }
     const auto created = DecodeCreatePlayerOrGroup(got[2].bytes);
     ASSERT_TRUE(created);
-    EXPECT_EQ(created->id, c);
-    EXPECT_EQ(created->name.shortName, u"t3");
-    EXPECT_EQ(created->flags & DPPLAYER_LOCAL, DPPLAYER_LOCAL);
-    EXPECT_EQ(created->currentPlayers, 3u);
+    EXPECT_EQ(std::tuple(created->id, created->name, created->flags & DPPLAYER_LOCAL, created->currentPlayers),
+              std::tuple(c, Name(u"t3", u"AJ[]F4F[]G"), DPPLAYER_LOCAL, 3u));
     SessionDesc d;
     ASSERT_EQ(t.e->GetSessionDesc(d), S_OK);
     EXPECT_EQ(d.dwCurrentPlayers, 3u);
@@ -53,8 +51,7 @@ TEST(Engine, RenamesDataAndDescriptionReachEveryLocalPlayerAndThePeers) {
     for (const auto& r : got) EXPECT_EQ(DecodeSetName(r.bytes)->name, Name(u"t1", u"AJ[]F4F[]F"));
     auto told = Told(peer);
     ASSERT_EQ(told.size(), 1u);
-    EXPECT_EQ(told[0].kind, Kind::NameChanged);
-    EXPECT_EQ(told[0].name.longName, u"AJ[]F4F[]F");
+    EXPECT_EQ(std::tuple(told[0].kind, told[0].name.longName), std::tuple(Kind::NameChanged, u"AJ[]F4F[]F"));
 
     // Local data is the host's alone; remote data is announced.
     ASSERT_EQ(t.e->SetPlayerData(a, Bytes({1, 2, 3}), DPSET_LOCAL), S_OK);
@@ -88,9 +85,8 @@ TEST(Engine, RenamesDataAndDescriptionReachEveryLocalPlayerAndThePeers) {
     ASSERT_EQ(got.size(), 2u);
     const auto desc = DecodeSetSessionDesc(got[0].bytes);
     ASSERT_TRUE(desc);
-    EXPECT_EQ(desc->dwUser3, 4u);
-    EXPECT_EQ(desc->guidInstance, own.guidInstance);
-    EXPECT_EQ(desc->dwCurrentPlayers, 2u);
+    EXPECT_EQ(std::tuple(desc->dwUser3, desc->guidInstance, desc->dwCurrentPlayers),
+              std::tuple(4u, own.guidInstance, 2u));
     told = Told(peer);
     ASSERT_EQ(told.size(), 1u);
     EXPECT_EQ(told[0].desc.dwUser3, 4u);
@@ -186,8 +182,7 @@ TEST(Engine, PeersJoinRenameChangeGroupsAndVanish) {
     ASSERT_EQ(got.size(), 2u);  // one copy per local player
     const auto created = DecodeCreatePlayerOrGroup(got[0].bytes);
     ASSERT_TRUE(created);
-    EXPECT_EQ(created->name.shortName, u"Ace");
-    EXPECT_EQ(created->flags & DPPLAYER_LOCAL, 0u);
+    EXPECT_EQ(std::pair(created->name, created->flags & DPPLAYER_LOCAL), std::pair(Name(u"Ace", u"xx[]P-51D[]C"), 0u));
 
     // The address is the compound address of the player's machine, byte for byte:
     // total size, service provider TCP/IP, INet address.
@@ -231,9 +226,8 @@ TEST(Engine, PeersJoinRenameChangeGroupsAndVanish) {
     EXPECT_EQ(got[0].type(), DPSYS_DELETEPLAYERFROMGROUP);
     const auto destroyed = DecodeDestroyPlayerOrGroup(got[2].bytes);
     ASSERT_TRUE(destroyed);
-    EXPECT_EQ(destroyed->id, pilot);
-    EXPECT_EQ(destroyed->localData, Bytes({2, 0, 0, 0}));
-    EXPECT_EQ(destroyed->name.longName, u"xx[]P-51D[]D");
+    EXPECT_EQ(std::tuple(destroyed->id, destroyed->localData, destroyed->name),
+              std::tuple(pilot, Bytes({2, 0, 0, 0}), Name(u"Ace", u"xx[]P-51D[]D")));
     DpName n;
     EXPECT_EQ(t.e->GetPlayerName(pilot, n), DPERR_INVALIDPLAYER);
     EXPECT_EQ(t.Ids(0, red), std::vector<DPID>{target});

@@ -58,10 +58,8 @@ TEST(Pump, TenQueuedMessagesGiveOnePostAndOneDrainInOrderAndCloseIsIdempotent) {
     DrainReceiveQueue(s.ctx, s.system, s.application, &stats);
     ASSERT_EQ(s.calls.size(), 10u);
     for (uint8_t i = 0; i < 10; ++i) {
-        EXPECT_FALSE(s.calls[i].system);
-        EXPECT_EQ(s.calls[i].bytes[0], i);
-        EXPECT_EQ(s.calls[i].from, s.pilot);
-        EXPECT_EQ(s.calls[i].to, s.host);
+        const auto& c = s.calls[i];
+        EXPECT_EQ(std::tuple(c.system, c.bytes[0], c.from, c.to), std::tuple(false, i, s.pilot, s.host));
     }
     EXPECT_EQ(stats.last, DPERR_NOMESSAGES);
     EXPECT_EQ(WaitForAny({&posted}, 100), kWaitTimeout);
@@ -69,10 +67,7 @@ TEST(Pump, TenQueuedMessagesGiveOnePostAndOneDrainInOrderAndCloseIsIdempotent) {
 
     std::shared_ptr<Engine> engine = s.e;
     EXPECT_EQ(CloseHostSession(s.ctx), S_OK);
-    EXPECT_FALSE(s.ctx.receiveThread.joinable());
-    EXPECT_FALSE(s.ctx.stopEvent);
-    EXPECT_FALSE(s.ctx.directPlay);
-    EXPECT_FALSE(s.ctx.receiveEvent);
+    EXPECT_FALSE(s.ctx.receiveThread.joinable() || s.ctx.stopEvent || s.ctx.directPlay || s.ctx.receiveEvent);
     SessionDesc d;
     EXPECT_NE(engine->GetSessionDesc(d), S_OK);  // closed
     EXPECT_EQ(CloseHostSession(s.ctx), S_OK);
@@ -98,14 +93,11 @@ TEST(Pump, DrainDispatchesBySenderDropsShortMessagesAndKeepsTheBufferRule) {
     DrainReceiveQueue(s.ctx, s.system, s.application, &stats);
     EXPECT_EQ(stats.dropped, 1u);
     ASSERT_EQ(s.calls.size(), 5u);
-    EXPECT_EQ(s.calls[0].bytes.size(), 100u);
-    EXPECT_EQ(s.calls[1].bytes.size(), 40u);
-    EXPECT_EQ(s.calls[2].bytes.size(), 60u);
+    EXPECT_EQ(std::tuple(s.calls[0].bytes.size(), s.calls[1].bytes.size(), s.calls[2].bytes.size()),
+              std::tuple(100u, 40u, 60u));
     // Replaced for the first message and for the third (larger than the second), never for the second.
     EXPECT_EQ(stats.allocations, (std::vector<uint32_t>{3, 100, 60}));
-    EXPECT_TRUE(s.calls[3].system);
-    EXPECT_EQ(s.calls[3].from, DPID_SYSMSG);
-    EXPECT_EQ(s.calls[3].to, s.target);
+    EXPECT_EQ(std::tuple(s.calls[3].system, s.calls[3].from, s.calls[3].to), std::tuple(true, DPID_SYSMSG, s.target));
     EXPECT_EQ(s.calls[4].to, s.host);
     EXPECT_EQ(DecodeSetName(s.calls[4].bytes)->name.longName, u"p[]x[]D");
 }
