@@ -234,14 +234,14 @@ TEST(DplayWire, PlayerMessagesWithoutIdsAndOnDatagrams) {
     Frame f = mustDecode(encode({}, m), true);
     ASSERT_TRUE(std::holds_alternative<PlayerWrapper>(f.message));
     const Bytes& inner = as<PlayerWrapper>(f).inner;
-    EXPECT_EQ(decodeWrappedPlayerMessage(inner, true)->payload, m.payload);
+    EXPECT_EQ(decodeWrappedPlayerMessage(inner, true).value().payload, m.payload);
     EXPECT_FALSE(decodeWrappedPlayerMessage(Bytes(inner.begin(), inner.end() - 1), true));
 
     const Bytes bare = encodeBarePlayerMessage(PlayerMessage{0x10, 0x20, Bytes{5}});
     EXPECT_EQ(bare, hex("10 00 00 00 20 00 00 00 05"));
-    EXPECT_EQ(decodeBarePlayerMessage(bare)->idTo, 0x20u);
+    EXPECT_EQ(decodeBarePlayerMessage(bare).value().idTo, 0x20u);
     EXPECT_FALSE(decodeBarePlayerMessage(hex("10 00 00 00 20 00 00")));
-    EXPECT_EQ(decodeBarePlayerMessage(hex("01 02"), true)->payload, (Bytes{1, 2}));
+    EXPECT_EQ(decodeBarePlayerMessage(hex("01 02"), true).value().payload, (Bytes{1, 2}));
 }
 
 TEST(StreamFramer, CutsAStreamFedInAnyChunksIntoItsMessages) {

@@ -66,12 +66,12 @@ TEST(DataAccess, InitPlayerRecordMakesAWaitingClientOnlyOnce) {
     EXPECT_EQ(t.da.MotionBuffersInUse(), 2u);
     const DPID d = t.Local(u"d");
     EXPECT_EQ(t.da.InitPlayerRecord(d), S_OK);
-    EXPECT_EQ(t.da.GetPlayerRecord(d)->lastMotion, 0u);
+    EXPECT_EQ(t.da.GetPlayerRecord(d).value().lastMotion, 0u);
     t.da.ReleaseMotion(r->lastMotion);
     EXPECT_FALSE(t.da.Motion(r->lastMotion));
     const DPID g = t.Local(u"g");
     t.da.InitPlayerRecord(g);
-    EXPECT_EQ(t.da.GetPlayerRecord(g)->lastMotion, r->lastMotion);
+    EXPECT_EQ(t.da.GetPlayerRecord(g).value().lastMotion, r->lastMotion);
 }
 
 TEST(DataAccess, TeamGroupRecordsAreTwentyBytesOfLocalGroupData) {
@@ -103,7 +103,7 @@ TEST(DataAccess, SetPlayerLongNameRenamesThroughDirectPlay) {
     EXPECT_EQ(n, Name(u"tgt", u"AJ[]F4F[]F"));
     const auto got = ReceiveAll(*t.e);
     EXPECT_EQ(Recipients(got), (std::vector<DPID>{b, a}));  // every local player hears of it
-    EXPECT_EQ(DecodeSetName(got.at(1).bytes)->name.longName, u"AJ[]F4F[]F");
+    EXPECT_EQ(DecodeSetName(got.at(1).bytes).value().name.longName, u"AJ[]F4F[]F");
 }
 
 TEST(DataAccess, WideAndNarrowCopies) {

@@ -48,7 +48,7 @@ TEST(Engine, RenamesDataAndDescriptionReachEveryLocalPlayerAndThePeers) {
     ASSERT_EQ(t.e->SetPlayerName(a, Name(u"t1", u"AJ[]F4F[]F"), DPSET_GUARANTEED), S_OK);
     auto got = ReceiveAll(*t.e);
     ASSERT_EQ(got.size(), 2u);
-    for (const auto& r : got) EXPECT_EQ(DecodeSetName(r.bytes)->name, Name(u"t1", u"AJ[]F4F[]F"));
+    for (const auto& r : got) EXPECT_EQ(DecodeSetName(r.bytes).value().name, Name(u"t1", u"AJ[]F4F[]F"));
     auto told = Told(peer);
     ASSERT_EQ(told.size(), 1u);
     EXPECT_EQ(std::tuple(told[0].kind, told[0].name.longName), std::tuple(Kind::NameChanged, u"AJ[]F4F[]F"));
@@ -200,7 +200,7 @@ TEST(Engine, PeersJoinRenameChangeGroupsAndVanish) {
     ASSERT_EQ(peer.SetStatusLetter(pilot, u'D'), S_OK);
     got = ReceiveAll(*t.e);
     ASSERT_EQ(got.size(), 2u);
-    EXPECT_EQ(DecodeSetName(got[0].bytes)->name, Name(u"Ace", u"xx[]P-51D[]D"));
+    EXPECT_EQ(DecodeSetName(got[0].bytes).value().name, Name(u"Ace", u"xx[]P-51D[]D"));
     EXPECT_EQ(peer.Rename(host, u"mine now"), DPERR_ACCESSDENIED);
     EXPECT_EQ(t.e->SetPlayerName(pilot, Name(u"x", u"y"), 0), DPERR_ACCESSDENIED);
 
@@ -302,7 +302,8 @@ TEST(Engine, RemotePartiesCannotGrowMemoryOrTouchWhatIsNotTheirs) {
     EXPECT_EQ(e->RemoteGroupCreated(50, g, Name(u"g", u""), std::vector<uint8_t>(4097), 0, nullptr),
               DPERR_INVALIDPARAMS);
     EXPECT_EQ(e->RemoteGroupCreated(50, g, Name(u"g", u""), std::vector<uint8_t>(4096), 0, nullptr), S_OK);
-    EXPECT_EQ(DecodeCreatePlayerOrGroup(ReceiveAll(*e).back().bytes)->id, g);  // the host's players hear of it
+    const auto queued = ReceiveAll(*e);  // the host's players hear of the group
+    EXPECT_EQ(DecodeCreatePlayerOrGroup(queued.at(queued.size() - 1).bytes).value().id, g);
     EXPECT_EQ(e->RemoteGroupCreated(50, g2, Name(u"g2", u""), {}, 0, nullptr), DPERR_CANTCREATEGROUP);
     EXPECT_EQ(e->RemoteDataChanged(50, g, std::vector<uint8_t>(4097)), DPERR_INVALIDPARAMS);
     EXPECT_EQ(e->RemoteGroupMembership(50, g, host, true), DPERR_ACCESSDENIED);

@@ -99,7 +99,7 @@ TEST(Pump, DrainDispatchesBySenderDropsShortMessagesAndKeepsTheBufferRule) {
     EXPECT_EQ(stats.allocations, (std::vector<uint32_t>{3, 100, 60}));
     EXPECT_EQ(std::tuple(s.calls[3].system, s.calls[3].from, s.calls[3].to), std::tuple(true, DPID_SYSMSG, s.target));
     EXPECT_EQ(s.calls[4].to, s.host);
-    EXPECT_EQ(DecodeSetName(s.calls[4].bytes)->name.longName, u"p[]x[]D");
+    EXPECT_EQ(DecodeSetName(s.calls[4].bytes).value().name.longName, u"p[]x[]D");
 }
 
 }  // namespace qd
