@@ -3,12 +3,7 @@
 that tests/dplay/attack_test.cpp started, with a well-behaved client that must be served during
 and after. What each side got is printed as "figure NAME=VALUE" lines for the test to check.
 Loopback only: other machines are other 127.x.y.z addresses."""
-import os
-import socket
-import struct
-import sys
-import threading
-import time
+import os, socket, struct, sys, threading, time
 
 sys.dont_write_bytecode = True  # nothing left behind in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))

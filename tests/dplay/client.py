@@ -2,22 +2,9 @@
 """A scripted DirectPlay 4 client machine, written from the protocol document alone: against the
 scripted host player of tests/dplay/transport_test.cpp, or with --road through the real host on
 the session its working directory holds. Loopback only; exits 0 when every step held."""
-import argparse
-import configparser
-import contextlib
-import http.client
-import json
-import os
-import queue
-import re
-import shutil
-import socket
-import struct
-import subprocess
-import sys
-import threading
-import time
-import uuid
+import argparse, configparser, contextlib, http.client, json, os, queue, re, shutil, socket, struct
+import subprocess, sys, threading, time, uuid
+
 
 TOKEN_REMOTE, SIGNATURE, NOADDR = 0xFAB, b"play", b"\0\0\0\0"
 ENUMSESSIONSREPLY, ENUMSESSIONS, ENUMPLAYERSREPLY = 0x01, 0x02, 0x03
@@ -172,9 +159,8 @@ def packed(buf, pos):
 
 def sp_data(raw):
     eq(len(raw), 32, "SP data's size")
-    s_port, = struct.unpack_from(">H", raw, 2)
-    d_port, = struct.unpack_from(">H", raw, 18)
-    return {"stream": (socket.inet_ntoa(raw[4:8]), s_port), "datagram": (socket.inet_ntoa(raw[20:24]), d_port)}
+    return {k: (socket.inet_ntoa(raw[at + 4:at + 8]), struct.unpack_from(">H", raw, at + 2)[0])
+            for k, at in (("stream", 0), ("datagram", 16))}
 
 
 def name_table(f, command=None):
@@ -237,7 +223,7 @@ class Machine(Inbox):
         self.ack_forwards, self.alive, self.system_id, self.out = True, True, None, None
         self.claimed_addr = NOADDR  # what the prefix says; the host must not believe it
         self.send_lock = threading.Lock()
-        self.received = []  # (tcp?, source port, our port, bytes): every frame, for the capture
+        self.received = []  # (source port, our port, bytes): every stream frame, for the capture
         self.listener = bind_in_runtime_range(socket.socket(socket.AF_INET, socket.SOCK_STREAM), self.source)
         self.listener.listen(16)
         self.udp = bind_in_runtime_range(socket.socket(socket.AF_INET, socket.SOCK_DGRAM), self.source)
@@ -259,7 +245,7 @@ class Machine(Inbox):
             for chunk in iter(lambda: conn.recv(65536), b""):
                 frames, buf = split_frames(buf + chunk)
                 for raw in frames:
-                    self.received.append((True, peer, self.stream_port, raw))
+                    self.received.append((peer, self.stream_port, raw))
                     f = Frame(raw)
                     if f.command == ADDFORWARD and self.ack_forwards:
                         self.send(ADDFORWARDACK, struct.pack("<I", f.u32(12)))  # at once, as a runtime does
@@ -273,7 +259,6 @@ class Machine(Inbox):
                 data, source = self.udp.recvfrom(65536)
                 if not self.alive or source is None:
                     return
-                self.received.append((False, source[1], self.datagram_port, data))
                 if len(data) >= 8:
                     self.inbox.put(Frame(data, "udp"))
 
@@ -352,14 +337,14 @@ class Machine(Inbox):
             s.close()
 
 
-def enumerate_host(m, args, tcp=False, broadcast=False, other_app=False):
-    """Direct over UDP (and TCP, and broadcast, when asked); another application's request, when
+def enumerate_host(m, args, tcp=False, other_app=False):
+    """Direct over UDP (and TCP, when asked); another application's request, when
     asked, must go unanswered. Every reply comes on a stream of the host's, in our dialect, with a
     zero prefix address, and names what the first named. Returns (stream port, description, name)."""
     replies = []
 
-    def reply(what, timeout=STEP_TIMEOUT):
-        f = m.expect_command(ENUMSESSIONSREPLY, "enumeration reply (%s)" % what, timeout=timeout)
+    def reply(what):
+        f = m.expect_command(ENUMSESSIONSREPLY, "enumeration reply (%s)" % what)
         eq((f.version, f.raw[8:12]), (m.version, NOADDR), "%s reply's dialect and prefix address" % what)
         replies.append((f.port, session_desc(f.body, 8), f.string_at(f.u32(88))))
         eq(replies[-1][1]["app"], uuid.UUID(args.app), "%s reply's application" % what)
@@ -379,22 +364,13 @@ def enumerate_host(m, args, tcp=False, broadcast=False, other_app=False):
         with socket.create_connection((args.host, args.enum_port), STEP_TIMEOUT, (m.source, 0)) as t:
             t.sendall(request)
             reply("TCP")
-    if broadcast:
-        try:
-            udp.setsockopt(socket.SOL_SOCKET, socket.SO_BROADCAST, 1)
-            time.sleep(0.3)  # replies are rate-limited per source address
-            udp.sendto(request, ("127.255.255.255", args.enum_port))
-            reply("broadcast", timeout=1.5)
-            print("broadcast enumeration answered")
-        except (OSError, Failure) as e:
-            print("broadcast enumeration not delivered on this loopback (%s); direct ones were answered" % e)
     udp.close()
     return replies[0]
 
 
 def run(args):
     a = Machine("A", args.host, 14)
-    host_port, desc, name = enumerate_host(a, args, tcp=True, broadcast=True, other_app=True)
+    host_port, desc, name = enumerate_host(a, args, tcp=True, other_app=True)
     eq((name, desc["max"]), (args.session_name, args.max_players), "session name and size")
     check(host_port and desc["current"] >= 1, "stream port %d, %d players" % (host_port, desc["current"]))
 
@@ -517,9 +493,8 @@ def c_text(buf, off):
 
 def status_letter(long_name):
     """The state a long name announces: the low two bits of its last letter after ']'."""
-    if long_name is None or len(long_name) < 2 or long_name[-2] != "]":
-        return None
-    return ("NFFly", "Flying", "Waiting", "Ready")[(ord(long_name[-1]) - ord("A")) & 3]
+    if long_name and len(long_name) >= 2 and long_name[-2] == "]":
+        return ("NFFly", "Flying", "Waiting", "Ready")[(ord(long_name[-1]) - ord("A")) & 3]
 
 
 def decompress(stream, size):
@@ -703,8 +678,8 @@ def road(args):
     m = Machine("A", args.host, 14)
     consoles = Console(args.console_port, args.console_token)
 
-    # 1. Find the session: direct (UDP, TCP) and broadcast.
-    host_port, desc, name = enumerate_host(m, args, tcp=True, broadcast=True)
+    # 1. Find the session over UDP and TCP.
+    host_port, desc, name = enumerate_host(m, args, tcp=True)
     eq(desc["current"], len(targets), "players announced for the objects")
 
     # 2. Join; the name table shows the host's objects and teams.
@@ -893,7 +868,7 @@ def check_capture(path, received):
     heuristic claims only some) and bare datagrams no prefix; the former must read cleanly too."""
     if not shutil.which("tshark"):
         return print("tshark not installed: Wireshark check skipped")
-    frames = [(r, Frame(r[3])) for r in received if r[0]]
+    frames = [(r, Frame(r[2])) for r in received]
     write_pcap(path, [r for r, f in frames if f.system])
     write_pcap(path + ".player", [r for r, f in frames if not f.system])
     want = []
@@ -920,20 +895,15 @@ def check_capture(path, received):
 
 
 def write_pcap(path, frames):
-    """The frames a client received, inside made-up IPv4/TCP or UDP headers (checksums zero, as
+    """The stream frames a client received, inside made-up IPv4/TCP headers (checksums zero, as
     Wireshark checks none unless asked to)."""
     out, seq = bytearray(struct.pack("<IHHiIII", 0xA1B2C3D4, 2, 4, 0, 0, 262144, 101)), {}
-    for i, (tcp, src, dst, data) in enumerate(frames):
-        total = 20 + (20 if tcp else 8) + len(data)
-        ip = struct.pack(">BBHHHBBH4s4s", 0x45, 0, total, 0, 0x4000, 64, 6 if tcp else 17, 0, b"\x7f\0\0\x01",
-                         b"\x7f\0\0\x01")
-        if tcp:
-            n = seq.get((src, dst), 1)
-            seq[(src, dst)] = n + len(data)
-            l4 = struct.pack(">HHIIBBHHH", src, dst, n, 1, 0x50, 0x18, 65535, 0, 0)
-        else:
-            l4 = struct.pack(">HHHH", src, dst, 8 + len(data), 0)
-        out += struct.pack("<IIII", 1700000000, i, total, total) + ip + l4 + data
+    for i, (src, dst, data) in enumerate(frames):
+        n, total = seq.get((src, dst), 1), 40 + len(data)
+        seq[(src, dst)] = n + len(data)
+        ip = struct.pack(">BBHHHBBH4s4s", 0x45, 0, total, 0, 0x4000, 64, 6, 0, b"\x7f\0\0\x01", b"\x7f\0\0\x01")
+        tcp = struct.pack(">HHIIBBHHH", src, dst, n, 1, 0x50, 0x18, 65535, 0, 0)
+        out += struct.pack("<IIII", 1700000000, i, total, total) + ip + tcp + data
     with open(path, "wb") as f:
         f.write(out)
 
@@ -941,22 +911,20 @@ def write_pcap(path, frames):
 def parser():
     p = argparse.ArgumentParser()
     p.add_argument("--host", default="127.0.0.1", choices=["127.0.0.1"])  # loopback only
-    p.add_argument("--enum-port", type=int, required=True)
     p.add_argument("--app", required=True)
-    p.add_argument("--workdir")
-    p.add_argument("--console-port", type=int)
-    p.add_argument("--console-token")
+    for option in ("--enum-port", "--console-port", "--max-players"):
+        p.add_argument(option, type=int)
+    # --session-name, --host-long, --group: the transport test's scripted host; --pcap: Wireshark
+    # reads the frames the clients received, captured there; --metrics-out: the road's scrape.
+    for option in ("--workdir", "--console-token", "--session-name", "--host-long", "--group", "--pcap",
+                   "--metrics-out"):
+        p.add_argument(option)
     return p
 
 
 def main():
     p = parser()
-    for option in ("--session-name", "--host-long", "--group"):  # the transport test's scripted host
-        p.add_argument(option)
-    p.add_argument("--max-players", type=int)
     p.add_argument("--road", action="store_true", help="through the real host that runs on --workdir")
-    p.add_argument("--pcap", help="Wireshark reads the frames the clients received, captured here")
-    p.add_argument("--metrics-out", help="write the metrics scraped during the road here")
     args = p.parse_args()
     try:
         (road if args.road else run)(args)

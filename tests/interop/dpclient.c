@@ -29,7 +29,6 @@ static const char *text(const char *s) { return s ? s : ""; }
 
 static BOOL CALLBACK onSession(LPCDPSESSIONDESC2 d, LPDWORD timeout, DWORD flags, LPVOID context) {
     WCHAR instance[40], app[40];
-    (void)timeout, (void)context;
     if (flags & DPESC_TIMEDOUT) return FALSE;
     StringFromGUID2(&d->guidInstance, instance, 40);
     StringFromGUID2(&d->guidApplication, app, 40);
@@ -46,13 +45,11 @@ static BOOL CALLBACK onSession(LPCDPSESSIONDESC2 d, LPDWORD timeout, DWORD flags
 }
 
 static BOOL CALLBACK onMember(DPID id, DWORD type, LPCDPNAME name, DWORD flags, LPVOID group) {
-    (void)type, (void)name, (void)flags;
     printf("member|0x%08lX|0x%08lX\n", *(DPID *)group, id);
     return TRUE;
 }
 
 static BOOL CALLBACK onPlayer(DPID id, DWORD type, LPCDPNAME name, DWORD flags, LPVOID context) {
-    (void)context;
     printf("%s|0x%08lX|0x%08lX|%s|%s\n", type == DPPLAYERTYPE_GROUP ? "group" : "player", id, flags,
            text(name->lpszShortNameA), text(name->lpszLongNameA));
     if (type == DPPLAYERTYPE_GROUP) IDirectPlayX_EnumGroupPlayers(dp, id, NULL, onMember, &id, DPENUMPLAYERS_ALL);
@@ -137,7 +134,6 @@ static void run(char *line) {
 
 /* Standard input is read on its own thread so that messages keep arriving between commands. */
 static DWORD WINAPI readCommands(void *unused) {
-    (void)unused;
     for (;;) {
         if (!fgets(command, sizeof command, stdin)) strcpy(command, "eof");
         SetEvent(commandReady);

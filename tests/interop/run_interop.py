@@ -3,20 +3,7 @@
 Wine 10's own dplayx/dpwsockx (built by tools/interop/build_wine_dplay.sh) play the sample session
 hosted by `quarneld run` on 127.0.0.1 while tshark captures loopback. Every step is checked on what
 a client saw, the host's console and Wireshark's reading of the capture."""
-import argparse
-import contextlib
-import fcntl
-import os
-import re
-import shutil
-import signal
-import socket
-import struct
-import subprocess
-import sys
-import tempfile
-import threading
-import time
+import argparse, contextlib, fcntl, os, re, shutil, signal, socket, struct, subprocess, sys, tempfile, threading, time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
