@@ -1,8 +1,9 @@
 #!/usr/bin/env python3
 """Attacks on the host's stream and datagram surfaces, one per run (--attack NAME) against a host
 that tests/dplay/attack_test.cpp started, with a well-behaved client that must be served during
-and after. What each side got is printed as "figure NAME=VALUE" lines for the test to check.
-Loopback only: other machines are other 127.x.y.z addresses."""
+and after. What each side got is printed as "figure NAME=VALUE" lines, each checked against what
+the host's limits must make of it; exits 1 when one is outside. Loopback only: other machines are
+other 127.x.y.z addresses."""
 import os, socket, struct, sys, threading, time
 
 sys.dont_write_bytecode = True  # nothing left behind in the source tree
@@ -10,8 +11,12 @@ sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 import client as dp  # noqa: E402
 
 
-def figure(name, value):
-    print("figure %s=%s" % (name, value), flush=True)
+FIGURES = {}  # name: whether it stayed within its bounds
+
+
+def figure(name, value, low, high):
+    FIGURES[name] = low <= value <= high
+    print("figure %s=%s%s" % (name, value, "" if FIGURES[name] else " not in %s..%s" % (low, high)), flush=True)
 
 
 def connect_from(source, port):
@@ -71,7 +76,7 @@ class Visit:
             return False
 
     def report(self, when):
-        figure("served_" + when, int(self.ok))
+        figure("served_" + when, int(self.ok), 1, 1)
         if not self.ok:
             print("visitor %s: %s" % (when, self.error), flush=True)
         return self
@@ -98,20 +103,21 @@ def create_group(m, data=b""):
 # ---- the attacks ------------------------------------------------------------------------------
 
 def ping_streams(args):
-    """One stranger's stream carries 600 pings, each naming the port it listens on."""
+    """One stranger's stream carries 600 pings, each naming the port it listens on: they open nothing."""
     stranger = dp.Machine("P", args.host, 14, source="127.0.0.2")
     stranger.connect(args.stream_port)
     for i in range(600):
         stranger.send(dp.PING, struct.pack("<II", 0x100 + i, i))
     time.sleep(1.5)
-    figure("answers_to_stranger", sum(f.via == "tcp" for f in stranger.pending()))
+    figure("answers_to_stranger", sum(f.via == "tcp" for f in stranger.pending()), 0, 0)
     Visit(args, "D").report("during")
     stranger.close()
 
 
 def idle_streams(args):
     """16 streams from each of 32 addresses, none completing a frame: half stall early in a
-    small one, half hold most of a 60,000-byte one."""
+    small one, half hold most of a 60,000-byte one. Few are held per address, frames are small, and
+    streams where no frame comes are closed."""
     rss0, socks = host_rss_kb(args), []
     for a in range(32):
         for i in range(16):
@@ -124,31 +130,33 @@ def idle_streams(args):
                 pass
     opened = time.monotonic()
     time.sleep(1.0)
-    figure("held_1s", sum(not closed_by_host(s) for s in socks))
-    figure("rss_growth_kb", max(0, host_rss_kb(args) - rss0))
+    figure("held_1s", sum(not closed_by_host(s) for s in socks), 0, 4 * 32)
+    figure("rss_growth_kb", max(0, host_rss_kb(args) - rss0), 0, 8 * 1024)
     Visit(args, "D").report("during")
     time.sleep(max(0.0, 7.0 - (time.monotonic() - opened)))
-    figure("held_7s", sum(not closed_by_host(s) for s in socks))
+    figure("held_7s", sum(not closed_by_host(s) for s in socks), 0, 0)
     for s in socks:
         s.close()
 
 
 def pending_joins(args):
-    """8 addresses x 16 streams, each asking for a system player with a reply port of its own."""
+    """8 addresses x 16 streams, each asking for a system player with a reply port of its own: two
+    joins in progress per address."""
     machines = [dp.Machine("P", args.host, 14, source="127.0.3.%d" % (i // 16 + 1)) for i in range(128)]
     for m in machines:
         m.connect(args.stream_port)
         m.send(dp.REQUESTPLAYERID, struct.pack("<I", dp.SP | dp.PL))
     time.sleep(1.5)
     figure("pending_granted", sum(f.command == dp.REQUESTPLAYERREPLY and f.u32(44) == 0
-                                  for m in machines for f in m.pending()))
+                                  for m in machines for f in m.pending()), 1, 2 * 8)
     Visit(args, "D").report("during")
     for m in machines:
         m.close()
 
 
 def group_churn(args):
-    """A joined client creates and deletes groups: 70 with 16 KiB of data, then 1,100 empty."""
+    """A joined client creates and deletes groups: 70 with 16 KiB of data, then 1,100 empty. Deleted
+    groups stay deleted; group data and counts are bounded."""
     m, table, _ids = joined(args, "G", "127.0.0.4", players=1)
     made = 0
     try:
@@ -162,13 +170,14 @@ def group_churn(args):
     time.sleep(0.5)
     v = Visit(args, "D").report("during")
     if v.ok:
-        figure("groups_left", len(v.table["groups"]) - len(table["groups"]))
-        figure("name_table_bytes", v.table_bytes)
+        figure("groups_left", len(v.table["groups"]) - len(table["groups"]), 0, 0)
+        figure("name_table_bytes", v.table_bytes, 1, 64 * 1024)
     m.close()
 
 
 def datagram_spoof(args):
-    """Datagrams from a joined machine's datagram address: its farewell, its player's departure."""
+    """Datagrams from a joined machine's datagram address: its farewell, its player's departure.
+    Session changes do not come by datagram."""
     v = Visit(args, "V", keep=True).report("during")
     if v.ok:
         m = v.machine
@@ -177,12 +186,13 @@ def datagram_spoof(args):
             body = struct.pack("<5I", 0, pid, 0, 0, 0)
             m.udp.sendto(dp.system_frame(dp.DELETEPLAYER, 14, body, m.stream_port), host_datagram)
         time.sleep(0.5)
-        figure("victim_kept", int(v.probe()))
+        figure("victim_kept", int(v.probe()), 1, 1)
         m.leave(v.player)
 
 
 def impersonation(args):
-    """A second stream from the victim's address names the victim's stream port."""
+    """A second stream from the victim's address names the victim's stream port: it cannot speak for
+    the machine."""
     v = Visit(args, "V", keep=True).report("during")
     if v.ok:
         m = v.machine
@@ -190,15 +200,16 @@ def impersonation(args):
         s.sendall(dp.player_frame(v.player, v.host_player, dp.net_text(1, b"spoofed line"), m.stream_port))
         s.sendall(dp.system_frame(dp.DELETEPLAYER, 14, struct.pack("<5I", 0, m.system_id, 0, 0, 0), m.stream_port))
         time.sleep(0.5)
-        figure("stream_refused", int(closed_by_host(s)))
-        figure("victim_kept", int(v.probe()))
-        figure("spoofed_chat_shown", int("spoofed line" in chat_pane(args)))
+        figure("stream_refused", int(closed_by_host(s)), 1, 1)
+        figure("victim_kept", int(v.probe()), 1, 1)
+        figure("spoofed_chat_shown", int("spoofed line" in chat_pane(args)), 0, 0)
         s.close()
         m.leave(v.player)
 
 
 def silent_acker(args):
-    """A joined peer that never acknowledges AddForward, while others join one by one."""
+    """A joined peer that never acknowledges AddForward, while others join one by one: it costs each
+    join a short wait (the visits' step limit holds), and after three it is gone."""
     m = dp.Machine("S", args.host, 14, source="127.0.0.6")
     m.ack_forwards = False
     m.join(dp.enumerate_host(m, args)[0])
@@ -206,8 +217,8 @@ def silent_acker(args):
         v = Visit(args, "J%d" % i)
         if not v.ok:
             return v.report("during")
-    figure("silent_peer_dropped", int(closed_by_host(m.out)))  # the host closed its streams
-    figure("served_during", 1)
+    figure("silent_peer_dropped", int(closed_by_host(m.out)), 1, 1)  # the host closed its streams
+    figure("served_during", 1, 1, 1)
     m.close()
 
 
@@ -244,7 +255,7 @@ def enum_flood_udp(args):
         time.sleep(0.5)  # inside the per-source rate
     m.close()
     udp.close()
-    figure("enum_answered_of_5", answered)
+    figure("enum_answered_of_5", answered, 5, 5)
     Visit(args, "D").report("during")
     stop.set()
     t.join()
@@ -278,8 +289,8 @@ def enum_flood_tcp(args):
 
 
 def direct_team_moves(args):
-    """A client moves players itself: its own into a Target team and 6 into a team of 4,
-    the host's own player into its group."""
+    """A client moves players itself: its own into a Target team and 6 into a team of 4, the host's
+    own player into its group. The team rules hold, and the host's players stay its own."""
     m, table, ids = joined(args, "T", "127.0.0.7", players=6)
     groups = {g["short"]: g["id"] for g in table["groups"]}
     hp = dp.host_view(table)[2]
@@ -287,19 +298,19 @@ def direct_team_moves(args):
     for pid, group in [(ids[0], groups["Target "])] + [(pid, groups["Attack "]) for pid in ids] + [(hp, gid)]:
         m.send(dp.ADDPLAYERTOGROUP, struct.pack("<5I", 0, pid, group, 0, 0))
     time.sleep(1.0)
-    figure("refusals", sum(dp.net_kind(f) == dp.NET_JOIN_REFUSED for f in m.pending()))
+    figure("refusals", sum(dp.net_kind(f) == dp.NET_JOIN_REFUSED for f in m.pending()), 3, 7)
     v = Visit(args, "D").report("during")
     if v.ok:
         members = {g["id"]: g["ids"] for g in v.table["groups"]}
-        figure("attacker_in_target_team", sum(p in members[groups["Target "]] for p in ids))
-        figure("attacker_in_team_of_4", sum(p in members[groups["Attack "]] for p in ids))
-        figure("host_in_attacker_group", int(hp in members.get(gid, [])))
+        figure("attacker_in_target_team", sum(p in members[groups["Target "]] for p in ids), 0, 0)
+        figure("attacker_in_team_of_4", sum(p in members[groups["Attack "]] for p in ids), 1, 4)
+        figure("host_in_attacker_group", int(hp in members.get(gid, [])), 0, 0)
     m.close()
 
 
 def chat_flood(args):
     """NET_TEXT lines of 32,700 CR-LF pairs, then many short lines, while another client
-    measures its round trip."""
+    measures its round trip: trimming the chat pane costs little, chat lines are bounded per player."""
     m, table, ids = joined(args, "C", "127.0.0.8", players=1)
     hp = dp.host_view(table)[2]
     v = Visit(args, "D", keep=True)
@@ -307,19 +318,19 @@ def chat_flood(args):
         return v.report("during")
     for _ in range(20):
         m.say(ids[0], hp, dp.net_text(1, b"\r\n" * 32700))
-    figure("probes_answered", sum(v.probe() for _ in range(5)))
+    figure("probes_answered", sum(v.probe() for _ in range(5)), 5, 5)
     time.sleep(1.5)  # what was let through has been shown
     for i in range(30):
         m.say(ids[0], hp, dp.net_text(1, b"short line %d" % i))
     time.sleep(1.0)
-    figure("short_lines_shown", chat_pane(args).count("short line"))
+    figure("short_lines_shown", chat_pane(args).count("short line"), 1, 6)
     v.report("during")
     v.machine.leave(v.player)
     m.close()
 
 
 def object_data(args):
-    """NET_OBJECT_DATA_REQUEST to all players, 50 times."""
+    """NET_OBJECT_DATA_REQUEST to all players, 50 times: the answers are bounded per player."""
     m, _table, ids = joined(args, "O", "127.0.0.9", players=1)
     time.sleep(0.3)
     m.pending()
@@ -328,7 +339,7 @@ def object_data(args):
         m.say(ids[0], 0, request)
     time.sleep(2.0)
     got = sum(len(f.payload) + 28 for f in m.pending() if not f.system)
-    figure("amplification", "%.1f" % (got / (50.0 * (28 + len(request)))))
+    figure("amplification", round(got / (50.0 * (28 + len(request))), 1), 0, 40)
     Visit(args, "D").report("during")
     m.close()
 
@@ -346,7 +357,10 @@ def main():
     args = p.parse_args()
     ATTACKS[args.attack](args)  # which lets go of everything when it returns
     Visit(args, "A").report("after")
-    return 0
+    missing = {"served_during", "served_after"} - FIGURES.keys()
+    bad = sorted(missing | {name for name, ok in FIGURES.items() if not ok})
+    print("FAILED: %s" % ", ".join(bad) if bad else "OK: every figure within its bounds")
+    return 1 if bad else 0
 
 
 if __name__ == "__main__":

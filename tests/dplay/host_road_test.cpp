@@ -1,6 +1,8 @@
-// The road of a client through the real host process, over real sockets: quarneld runs
-// the sample session on 127.0.0.1 and the independent Python client plays two machines;
-// Wireshark reads what they received.
+// The real host process over real sockets: quarneld runs the sample session on 127.0.0.1.
+// On the road, the independent Python client plays two machines and Wireshark reads what they
+// received; in the attacks (tests/dplay/attacks.py, which holds what the host's limits must make
+// of each), a well-behaved client enumerates, joins, creates its player and gets answers while
+// an attack runs and after it.
 #include <poll.h>
 #include <sys/un.h>
 
@@ -12,6 +14,8 @@ namespace qd {
 namespace {
 
 using namespace qd::test;
+
+bool python() { return shell("python3 --version > /dev/null 2>&1") == 0; }
 
 // The target the client shoots is made quick to destroy.
 void quickTarget(const fs::path& work) {
@@ -54,7 +58,7 @@ bool tcpAccepts(uint16_t port) {
 }
 
 TEST(HostRoad, ScriptedClientsThroughTheRealHost) {
-    if (shell("python3 --version > /dev/null 2>&1") != 0) GTEST_SKIP() << "python3 not installed";
+    if (!python()) GTEST_SKIP() << "python3 not installed";
     // Run as systemd runs it: a notify socket, and the output taken for the journal.
     SampleHost host;
     const NotifySocket notify{fs::temp_directory_path() / ("quarneld-notify-" + host.tag)};
@@ -96,6 +100,33 @@ TEST(HostRoad, ScriptedClientsThroughTheRealHost) {
     // Nothing went wrong that the host would log.
     EXPECT_EQ(host.errorLog().find("rror"), std::string::npos) << host.errorLog();
 }
+
+class HostAttack : public ::testing::TestWithParam<std::string> {};
+
+TEST_P(HostAttack, WellBehavedClientIsServedDuringAndAfter) {
+    if (!python()) GTEST_SKIP() << "python3 not installed";
+    SampleHost host;
+    ASSERT_TRUE(host.start());
+    const fs::path log = host.work.path() / "attack.log";
+    const int status = shell("timeout 100 python3 " QUARNELD_SOURCE_DIR "/tests/dplay/attacks.py --attack " +
+                             GetParam() + host.clientArgs() + " --stream-port " + std::to_string(host.dplayPort) +
+                             " --host-pid " + std::to_string(host.process.pid()) + " > '" + log.string() + "' 2>&1");
+    std::printf("%s", readFile(log).c_str());
+    EXPECT_EQ(status, 0) << readFile(log) << "--- host:\n" << host.process.output();
+    EXPECT_FALSE(host.process.exited()) << host.process.output();
+    EXPECT_EQ(host.process.terminate(10s), 0) << host.process.output();
+    for (const char* bad : {"rror", "NOT"}) EXPECT_EQ(host.errorLog().find(bad), std::string::npos) << host.errorLog();
+}
+
+INSTANTIATE_TEST_SUITE_P(Surfaces, HostAttack,
+                         ::testing::Values("ping-streams", "idle-streams", "pending-joins", "group-churn",
+                                           "datagram-spoof", "impersonation", "silent-acker", "enum-flood-udp",
+                                           "enum-flood-tcp", "direct-team-moves", "chat-flood", "object-data"),
+                         [](const auto& info) {
+                             std::string name = info.param;
+                             std::erase(name, '-');
+                             return name;
+                         });
 
 }  // namespace
 }  // namespace qd
