@@ -18,12 +18,11 @@ using namespace qd::test;
 bool python() { return shell("python3 --version > /dev/null 2>&1") == 0; }
 
 // The target the client shoots is made quick to destroy.
-void quickTarget(const fs::path& work) {
-    const fs::path cfg = work / "quarneld/configs/Default.cfg";
-    std::string text = readFile(cfg);
+void quickTarget(const testing::TempDir& work) {
+    std::string text = work.read("quarneld/configs/Default.cfg");
     const std::size_t life = text.find("LIFE_POINTS=800", text.find("NAME=Tug Henderson"));
     if (life != std::string::npos) text.replace(life, 15, "LIFE_POINTS=100");
-    std::ofstream(cfg, std::ios::binary) << text;
+    work.write("quarneld/configs/Default.cfg", text);
 }
 
 // A service manager's notify socket of the test's own: what the host tells systemd.
@@ -65,7 +64,7 @@ TEST(HostRoad, ScriptedClientsThroughTheRealHost) {
     ASSERT_TRUE(notify.bind());
     ASSERT_TRUE(host.start(quickTarget, {{"NOTIFY_SOCKET", notify.path.string()}, {"JOURNAL_STREAM", "@output"}}));
     const fs::path work = host.work.path();
-    ASSERT_NE(readFile(work / "quarneld/configs/Default.cfg").find("LIFE_POINTS=100"), std::string::npos);
+    ASSERT_NE(host.work.read("quarneld/configs/Default.cfg").find("LIFE_POINTS=100"), std::string::npos);
     // Ready only once the enumeration and stream ports accept.
     const std::string ready = notify.next(15s);
     ASSERT_EQ(ready.rfind("READY=1\n", 0), 0u) << ready << "\n" << host.process.output();
@@ -84,16 +83,16 @@ TEST(HostRoad, ScriptedClientsThroughTheRealHost) {
     const std::string command = "timeout 90 python3 " QUARNELD_SOURCE_DIR "/tests/dplay/client.py --road" +
                                 host.clientArgs() + " --pcap '" + pcap.string() + "' --metrics-out '" +
                                 metrics.string() + "' > '" + log.string() + "' 2>&1";
-    EXPECT_EQ(shell(command), 0) << command << "\n--- client:\n" << readFile(log) << "--- host:\n"
+    EXPECT_EQ(shell(command), 0) << command << "\n--- client:\n" << host.work.read(log) << "--- host:\n"
                                  << host.process.output();
-    std::printf("%s", readFile(log).c_str());
+    std::printf("%s", host.work.read(log).c_str());
 
     EXPECT_EQ(host.process.terminate(10s), 0) << host.process.output();
     EXPECT_EQ(notify.next(1s).rfind("STOPPING=1\n", 0), 0u);
 #ifdef QUARNELD_PROMTOOL
     // Prometheus's own checker reads the metrics the client scraped while it played.
     EXPECT_EQ(shell(QUARNELD_PROMTOOL " check metrics < '" + metrics.string() + "' > '" + log.string() + "' 2>&1"), 0)
-        << readFile(log) << readFile(metrics);
+        << host.work.read(log) << host.work.read(metrics);
 #else
     std::printf("promtool not found: metrics format check skipped\n");
 #endif
@@ -111,8 +110,8 @@ TEST_P(HostAttack, WellBehavedClientIsServedDuringAndAfter) {
     const int status = shell("timeout 100 python3 " QUARNELD_SOURCE_DIR "/tests/dplay/attacks.py --attack " +
                              GetParam() + host.clientArgs() + " --stream-port " + std::to_string(host.dplayPort) +
                              " --host-pid " + std::to_string(host.process.pid()) + " > '" + log.string() + "' 2>&1");
-    std::printf("%s", readFile(log).c_str());
-    EXPECT_EQ(status, 0) << readFile(log) << "--- host:\n" << host.process.output();
+    std::printf("%s", host.work.read(log).c_str());
+    EXPECT_EQ(status, 0) << host.work.read(log) << "--- host:\n" << host.process.output();
     EXPECT_FALSE(host.process.exited()) << host.process.output();
     EXPECT_EQ(host.process.terminate(10s), 0) << host.process.output();
     for (const char* bad : {"rror", "NOT"}) EXPECT_EQ(host.errorLog().find(bad), std::string::npos) << host.errorLog();

@@ -37,11 +37,6 @@ inline int shell(const std::string& command) {
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
-inline std::string readFile(const fs::path& p) {
-    std::ifstream in(p, std::ios::binary);
-    return std::string((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-}
-
 inline sockaddr_in loopback(uint16_t port) {
     sockaddr_in a{};
     a.sin_family = AF_INET;
@@ -154,7 +149,7 @@ struct SampleHost {
 
     // False (with a test failure naming why) when the host did not come up. QUARNELD_HOST
     // names another build of the program (the sanitized one of ./quarneld.sh test).
-    bool start(const std::function<void(const fs::path&)>& edit = {}, const HostProcess::Environment& env = {}) {
+    bool start(const std::function<void(const testing::TempDir&)>& edit = {}, const HostProcess::Environment& env = {}) {
         const char* other = std::getenv("QUARNELD_HOST");
         const std::string binary = other && *other ? other : QUARNELD_BINARY_DIR "/quarneld";
         if (!fs::exists(binary)) {
@@ -162,7 +157,7 @@ struct SampleHost {
             return false;
         }
         fs::copy(QUARNELD_SOURCE_DIR "/sample", work.path(), fs::copy_options::recursive);
-        if (edit) edit(work.path());
+        if (edit) edit(work);
         std::ofstream(work.path() / "console.token") << token << "\n";
         // A port found free can be taken by another program before the host binds it: then
         // the host stops at once, and is started again on other ports.
@@ -193,7 +188,7 @@ struct SampleHost {
                "' --workdir '" + work.path().string() + "' --console-port " + std::to_string(consolePort) +
                " --console-token " + token;
     }
-    std::string errorLog() const { return readFile(work.path() / "quarneld/qdlerror.txt"); }
+    std::string errorLog() const { return work.read("quarneld/qdlerror.txt"); }
 };
 
 }  // namespace qd::test
