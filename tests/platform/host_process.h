@@ -15,7 +15,6 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
 #include <functional>
 #include <optional>
 #include <random>
@@ -158,7 +157,7 @@ struct SampleHost {
         }
         fs::copy(QUARNELD_SOURCE_DIR "/sample", work.path(), fs::copy_options::recursive);
         if (edit) edit(work);
-        std::ofstream(work.path() / "console.token") << token << "\n";
+        work.write("console.token", token + "\n");
         // A port found free can be taken by another program before the host binds it: then
         // the host stops at once, and is started again on other ports.
         for (int attempt = 0; attempt < 3; ++attempt) {
