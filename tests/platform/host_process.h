@@ -148,7 +148,8 @@ struct SampleHost {
 
     // False (with a test failure naming why) when the host did not come up. QUARNELD_HOST
     // names another build of the program (the sanitized one of ./quarneld.sh test).
-    bool start(const std::function<void(const testing::TempDir&)>& edit = {}, const HostProcess::Environment& env = {}) {
+    bool start(const std::function<void(const testing::TempDir&)>& edit = {},
+               const HostProcess::Environment& env = {}) {
         const char* other = std::getenv("QUARNELD_HOST");
         const std::string binary = other && *other ? other : QUARNELD_BINARY_DIR "/quarneld";
         if (!fs::exists(binary)) {
