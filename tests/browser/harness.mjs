@@ -1,0 +1,120 @@
+// What the browser suites share: a host program on loopback (console_test_host or
+// console_real_host, the same options), Debian's chromium, and the page's dialogs.
+import { spawn } from 'node:child_process';
+import fs from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import readline from 'node:readline';
+import { fileURLToPath } from 'node:url';
+import { chromium } from 'playwright-core';
+
+const here = path.dirname(fileURLToPath(import.meta.url));
+const built = (name) => path.join(here, '../../build/tests', name);
+export const TEST_HOST = process.env.CONSOLE_TEST_HOST ?? built('console_test_host');
+export const REAL_HOST = process.env.CONSOLE_REAL_HOST ?? built('console_real_host');
+const SAMPLE = process.env.QUARNELD_SAMPLE ?? path.join(here, '../../sample');
+const SHOTS = process.env.SCREENSHOT_DIR ?? path.join(here, '../../build/screenshots');
+export const WAIT = 10_000;
+export const IDC = { chatPane: 1000, chatEntry: 1001, send: 1002, teams: 1017, eject: 1022, summary: 1023,
+  ready: 1026, players: 1076, capture: 1100, hostAddress: 1104, nfLaunch: 1114, changeOptions: 1115 };
+
+fs.mkdirSync(SHOTS, { recursive: true });
+const scratch = fs.mkdtempSync(path.join(os.tmpdir(), 'quarneld-browser-'));
+const cleanups = [];
+let browser = null;
+
+export async function cleanup() {
+  for (const c of cleanups.reverse()) await c().catch(() => {});
+  if (browser) await browser.close().catch(() => {});
+  fs.rmSync(scratch, { recursive: true, force: true });
+}
+
+// Starts a host (the real one on a copy of the sample); resolves once it prints its login
+// address. Its stdin and stdout carry control lines in the program's 8-bit text.
+export function startHost(program, { port = 0, tokenFile } = {}) {
+  const workDir = fs.mkdtempSync(path.join(scratch, 'work-'));
+  tokenFile ??= path.join(workDir, 'token');
+  const args = ['--console', `127.0.0.1:${port}`, '--console-token-file', tokenFile];
+  if (program === REAL_HOST) {
+    fs.cpSync(SAMPLE, workDir, { recursive: true });
+    args.push('--workdir', workDir);
+  }
+  const proc = spawn(program, args);
+  const host = { proc, workDir, tokenFile, replies: [], exited: new Promise((r) => proc.on('exit', r)) };
+  let err = '';
+  proc.stderr.on('data', (d) => { err += d; });
+  proc.stdout.setEncoding('latin1');
+  cleanups.push(() => stopHost(host));
+  return new Promise((resolve, reject) => {
+    const timer = setTimeout(() => reject(new Error(`host did not start: ${err}`)), WAIT);
+    proc.on('error', reject);
+    readline.createInterface({ input: proc.stdout }).on('line', (line) => {
+      const m = line.match(/^Console: (http:\/\/127\.0\.0\.1:(\d+)\/\?token=\w+)/);
+      if (m) {
+        clearTimeout(timer);
+        resolve(Object.assign(host, { url: m[1], port: Number(m[2]) }));
+      } else if (/^(ok|error)\b/.test(line)) {
+        host.replies.shift()?.(line);
+      }
+    });
+  });
+}
+
+export async function stopHost(host) {
+  if (host.proc.exitCode !== null || host.proc.signalCode !== null) return;
+  host.proc.kill('SIGTERM');
+  const killer = setTimeout(() => host.proc.kill('SIGKILL'), 5000);
+  await host.exited;
+  clearTimeout(killer);
+}
+
+// One control line to the real host, answered "ok [VALUE]" (the value is returned) or
+// "error TEXT" (thrown); "error not ready" while the main window opens is retried.
+export async function ctl(host, line) {
+  for (const deadline = Date.now() + WAIT; ;) {
+    const reply = await new Promise((resolve, reject) => {
+      const timer = setTimeout(() => reject(new Error(`no answer to "${line}"`)), WAIT);
+      host.replies.push((r) => { clearTimeout(timer); resolve(r); });
+      host.proc.stdin.write(`${line}\n`, 'latin1');
+    });
+    if (reply !== 'error not ready' || Date.now() > deadline) {
+      if (!reply.startsWith('ok')) throw new Error(`"${line}": ${reply}`);
+      return reply.slice(3);
+    }
+    await new Promise((r) => setTimeout(r, 50));
+  }
+}
+
+// A page of its own (fresh cookies) on the console, once the main window is drawn.
+export async function openConsole(host, viewport = { width: 1280, height: 800 }) {
+  browser ??= await chromium.launch({
+    executablePath: '/usr/bin/chromium',
+    args: ['--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
+      '--disable-component-update', '--disable-sync'],
+  });
+  const context = await browser.newContext({ viewport });
+  cleanups.push(() => context.close());
+  const page = await context.newPage();
+  page.setDefaultTimeout(WAIT);
+  await page.goto(host.url);
+  await main(page).waitFor();
+  return page;
+}
+
+export const dialog = (page, template) => page.locator(`section.dialog[data-template="${template}"]`);
+export const main = (page) => dialog(page, 101);
+export const control = (page, id) => main(page).locator(`[data-id="${id}"]`);
+export const notice = (page, text) => page.locator('#notices .notice').filter({ hasText: text });
+export const held = (page) => page.waitForFunction(() => document.querySelector('[data-template="101"]').inert);
+export const free = (page) => page.waitForFunction(() => !document.querySelector('[data-template="101"]').inert);
+
+// Waits until the chat pane's text matches.
+export const paneShows = (page, pattern) => page.waitForFunction(
+  (p) => new RegExp(p).test(document.querySelector('[data-id="1000"]').value), pattern.source);
+
+export async function say(page, text) {
+  await control(page, IDC.chatEntry).fill(text);
+  await page.keyboard.press('Enter');
+}
+
+export const shot = (page, name) => page.screenshot({ path: path.join(SHOTS, `${name}.png`) });
