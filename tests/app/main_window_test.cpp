@@ -366,8 +366,9 @@ TEST(MainWindow, ChatEntryPaneAndExit) {
     EXPECT_EQ(pane.size(), 1500u + 6u);
     EXPECT_EQ(pane.substr(pane.size() - 6), "last\r\n");
     EXPECT_EQ(pane.substr(0, 100), line + "\r\n") << "whole lines left the top";
-    // One long text without a line end leaves whole; the trim always ends.
+    // One long text without a line end leaves whole; the trim always ends; 1,501 is over.
     EXPECT_EQ(append(std::string(2000, 'x'), "y\r\n"), "y\r\n");
+    EXPECT_EQ(append(std::string(1499, 'x') + "\r\n", "y\r\n"), "y\r\n");
     // Thousands of empty lines go in one step, down to the last 1,500 characters.
     std::string flood;
     for (int i = 0; i < 32700; ++i) flood += "\r\n";

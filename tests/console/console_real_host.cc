@@ -1,20 +1,13 @@
-// The real host for the console's browser tests: `quarneld run` as RunHost assembles it
-// (start-up, session, main window, operator dialogs, console), with the session engine
-// on a scripted network instead of sockets. Scripted client machines are driven by lines
-// on stdin, each answered by one line on stdout, "ok [VALUE]" or "error TEXT":
-//
-//   join NAME [AIRCRAFT]         a machine joins and creates player NAME (Waiting): ok DPID
-//   status NAME LETTER           the player's status letter (E-H: no-fun flying, flying,
-//                                waiting, ready)
-//   team NAME TEAM NAME...       NET_JOIN_TEAM for the team of that name, to the host player
-//   motion NAME LAT LON ALT ALTFRACTION HEADING
-//                                NET_MOTION to the host player: whole metres, longitude
-//                                units, metres, 1/65536 of a metre, the 10-bit heading field
-//   leave NAME                   the player leaves the session
-//   players                      ok NAME|NAME|... (every player the engine holds)
-//   desc                         ok DWUSER2 (the session description's dwUser2)
-//
-// Commands run on the window thread, between its messages, as the transport's would.
+// The real host for the console's browser tests: `quarneld run` as RunHost assembles it,
+// with the session engine on scripted client machines driven by lines on stdin, each run
+// on the window thread (as the transport's would) and answered "ok [VALUE]" or "error TEXT":
+//   join NAME [AIRCRAFT]     a machine joins with player NAME (Waiting): ok DPID
+//   status NAME LETTER       its status letter (E-H: no-fun flying, flying, waiting, ready)
+//   team NAME TEAM NAME...   NET_JOIN_TEAM for the team of that name, to the host player
+//   motion NAME LAT LON ALT ALTFRACTION HEADING   NET_MOTION to the host player: metres,
+//                            longitude units, metres, 1/65536 m, the 10-bit heading field
+//   leave NAME               the player leaves the session
+//   players | desc           ok NAME|NAME|... (every player) | ok DWUSER2 of the session
 // End of input shuts the host down as SIGTERM does.
 //
 //   console_real_host --workdir DIR --console 127.0.0.1:0 --console-token-file FILE

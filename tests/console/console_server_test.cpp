@@ -233,7 +233,7 @@ TEST_F(ConsoleTest, LoginCookieAndRefusals) {
         {"/state", {{F::cookie, cookie_}, {F::host, "localhost:" + port_}}, 200},
     };
     for (const auto& c : cases)
-        EXPECT_EQ(Get(c.target, c.headers).status(), c.status) << c.target << " " << ::testing::PrintToString(c.headers);
+        EXPECT_EQ(Get(c.target, c.headers).status(), c.status) << c.target << ::testing::PrintToString(c.headers);
 
     // The first visit trades the token for a cookie and drops it from the address.
     Reply login = Get("/?token=" + server_->token());
@@ -244,6 +244,18 @@ TEST_F(ConsoleTest, LoginCookieAndRefusals) {
     ASSERT_EQ(page.status(), 200u);
     EXPECT_NE(page.res.body().find("console.js"), std::string::npos);
     EXPECT_EQ(page.res[F::content_type], "text/html; charset=utf-8");
+    // A HEAD answer names the length of the body it leaves out.
+    asio::io_context ioc;
+    auto stream = Connect(ioc);
+    http::request<http::string_body> head{http::verb::head, "/", 11};
+    head.set(F::host, host_);
+    head.set(F::cookie, cookie_);
+    http::response_parser<http::empty_body> parser;
+    parser.skip(true);
+    beast::flat_buffer buffer;
+    ASSERT_FALSE(Step(ioc, [&](auto h) { http::async_write(stream, head, h); }));
+    ASSERT_FALSE(Step(ioc, [&](auto h) { http::async_read(stream, buffer, parser, h); }));
+    EXPECT_EQ(parser.get()[F::content_length], std::to_string(page.res.body().size()));
     Reply script = Get("/console.js", {{F::cookie, "other=1; " + cookie_}});
     EXPECT_EQ(script.status(), 200u);
     EXPECT_EQ(script.res[F::content_type], "text/javascript; charset=utf-8");
