@@ -1,5 +1,6 @@
-// What the browser suites share: a host program on loopback (console_test_host or
-// console_real_host, the same options), Debian's chromium, and the page's dialogs.
+// What the browser suites share: console_real_host (RunHost on a copy of the sample
+// working directory, the session engine on scripted client machines) on loopback,
+// Debian's chromium, and the page's dialogs and rows.
 import { spawn } from 'node:child_process';
 import fs from 'node:fs';
 import os from 'node:os';
@@ -9,9 +10,7 @@ import { fileURLToPath } from 'node:url';
 import { chromium } from 'playwright-core';
 
 const here = path.dirname(fileURLToPath(import.meta.url));
-const built = (name) => path.join(here, '../../build/tests', name);
-export const TEST_HOST = process.env.CONSOLE_TEST_HOST ?? built('console_test_host');
-export const REAL_HOST = process.env.CONSOLE_REAL_HOST ?? built('console_real_host');
+const HOST = process.env.CONSOLE_REAL_HOST ?? path.join(here, '../../build/tests/console_real_host');
 const SAMPLE = process.env.QUARNELD_SAMPLE ?? path.join(here, '../../sample');
 const SHOTS = process.env.SCREENSHOT_DIR ?? path.join(here, '../../build/screenshots');
 export const WAIT = 10_000;
@@ -29,17 +28,13 @@ export async function cleanup() {
   fs.rmSync(scratch, { recursive: true, force: true });
 }
 
-// Starts a host (the real one on a copy of the sample); resolves once it prints its login
-// address. Its stdin and stdout carry control lines in the program's 8-bit text.
-export function startHost(program, { port = 0, tokenFile } = {}) {
+// Starts a host on a fresh copy of the sample; resolves once it prints its login address.
+// Its stdin and stdout carry control lines in the program's 8-bit text.
+export function startHost({ port = 0, tokenFile } = {}) {
   const workDir = fs.mkdtempSync(path.join(scratch, 'work-'));
+  fs.cpSync(SAMPLE, workDir, { recursive: true });
   tokenFile ??= path.join(workDir, 'token');
-  const args = ['--console', `127.0.0.1:${port}`, '--console-token-file', tokenFile];
-  if (program === REAL_HOST) {
-    fs.cpSync(SAMPLE, workDir, { recursive: true });
-    args.push('--workdir', workDir);
-  }
-  const proc = spawn(program, args);
+  const proc = spawn(HOST, ['--workdir', workDir, '--console', `127.0.0.1:${port}`, '--console-token-file', tokenFile]);
   const host = { proc, workDir, tokenFile, replies: [], exited: new Promise((r) => proc.on('exit', r)) };
   let err = '';
   proc.stderr.on('data', (d) => { err += d; });
@@ -68,7 +63,7 @@ export async function stopHost(host) {
   clearTimeout(killer);
 }
 
-// One control line to the real host, answered "ok [VALUE]" (the value is returned) or
+// One control line to the host, answered "ok [VALUE]" (the value is returned) or
 // "error TEXT" (thrown); "error not ready" while the main window opens is retried.
 export async function ctl(host, line) {
   for (const deadline = Date.now() + WAIT; ;) {
@@ -105,12 +100,27 @@ export const dialog = (page, template) => page.locator(`section.dialog[data-temp
 export const main = (page) => dialog(page, 101);
 export const control = (page, id) => main(page).locator(`[data-id="${id}"]`);
 export const notice = (page, text) => page.locator('#notices .notice').filter({ hasText: text });
+export const row = (page, name) => control(page, IDC.players).locator('.row').filter({ hasText: name });
+export const file = (host, name) => fs.readFileSync(path.join(host.workDir, 'quarneld', name), 'latin1');
 export const held = (page) => page.waitForFunction(() => document.querySelector('[data-template="101"]').inert);
 export const free = (page) => page.waitForFunction(() => !document.querySelector('[data-template="101"]').inert);
 
 // Waits until the chat pane's text matches.
 export const paneShows = (page, pattern) => page.waitForFunction(
   (p) => new RegExp(p).test(document.querySelector('[data-id="1000"]').value), pattern.source);
+
+export async function select(page, name) {
+  await row(page, name).click();
+  await row(page, name).and(page.locator('.selected')).waitFor();
+}
+
+// Polls until the check passes.
+export async function until(check, what) {
+  for (const deadline = Date.now() + WAIT; !(await check());) {
+    if (Date.now() > deadline) throw new Error(`timed out: ${what}`);
+    await new Promise((r) => setTimeout(r, 50));
+  }
+}
 
 export async function say(page, text) {
   await control(page, IDC.chatEntry).fill(text);
