@@ -106,8 +106,10 @@ export const held = (page) => page.waitForFunction(() => document.querySelector(
 export const free = (page) => page.waitForFunction(() => !document.querySelector('[data-template="101"]').inert);
 
 // Waits until the chat pane's text matches.
-export const paneShows = (page, pattern) => page.waitForFunction(
-  (p) => new RegExp(p).test(document.querySelector('[data-id="1000"]').value), pattern.source);
+export const paneShows = (page, pattern) => page.waitForFunction((p) => {
+  const pane = document.querySelector('[data-id="1000"]');
+  return pane && new RegExp(p).test(pane.value);
+}, pattern.source);
 
 export async function select(page, name) {
   await row(page, name).click();

@@ -9,61 +9,6 @@ import { IDC, cleanup, control, ctl, dialog, file, free, held, main, openConsole
 
 after(cleanup);
 
-test('the sample session with two clients on teams, on a 1280x800 screen', async () => {
-  const host = await startHost();
-  const page = await openConsole(host);
-  await ctl(host, 'join Alice');
-  await ctl(host, 'join Bob P-51D');
-  // One after the other: a team recount taken while another join to the team is still
-  // queued reports that player as "on team, but NOT".
-  await ctl(host, 'team Alice Cactus Air Force');
-  await row(page, 'Alice').filter({ hasText: 'Cactus Air Force' }).waitFor();
-  await ctl(host, 'team Bob Cactus Air Force');
-  await row(page, 'Bob').filter({ hasText: 'Cactus Air Force' }).waitFor();
-  await ctl(host, 'status Bob H');
-  await row(page, 'Bob').filter({ hasText: 'Ready' }).waitFor();
-  await page.waitForFunction(() => document.title.includes('Quarneld Sample'));
-  assert.deepEqual((await row(page, 'Bob').locator('.cell').allTextContents()).slice(1),
-    ['Ready', 'Bob', 'Cactus Air Force', 'P-51D']);
-  assert.equal(await page.locator('#notices .notice').count(), 0);
-  const teams = await control(page, IDC.teams).locator('option').allTextContents();
-  assert.ok(teams.includes('Cactus Air Force') && teams.includes('Target '), teams.join('|'));
-  // Columns never overlap: a long team name pushes the aircraft to its right.
-  const spans = await row(page, 'Bob').locator('.cell').evaluateAll((els) => els.map((e) => e.getBoundingClientRect()));
-  for (let k = 1; k < spans.length; ++k) assert.ok(spans[k].left >= spans[k - 1].right - 0.5, `column ${k}`);
-  assert.match(await control(page, IDC.chatPane).inputValue(), /"Alice" has joined/);
-  assert.match(await control(page, IDC.summary).inputValue(), /Max\. teams: \d+/);
-
-  await shot(page, 'real-main-window-1280x800');
-});
-
-test('the exit question holds the main window: No keeps the host and its session, Yes ends it', async () => {
-  const host = await startHost();
-  const page = await openConsole(host);
-  await control(page, IDC.chatEntry).click();
-  await page.keyboard.press('Escape');
-  const box = page.locator('#boxes .box');
-  await box.waitFor();
-  assert.equal(await box.locator('.text').textContent(), 'Are you sure you want to exit Quarneld?');
-  assert.deepEqual(await box.locator('button').allTextContents(), ['Yes', 'No']);
-  await held(page);
-  await shot(page, 'real-exit-question');
-  // Input to the held window is refused by the host even when forced through.
-  await control(page, IDC.eject).click({ force: true }).catch(() => {});
-  await page.waitForTimeout(300);
-  assert.equal(await page.locator('#notices .notice').count(), 0);
-
-  await box.locator('button', { hasText: 'No' }).click();
-  await box.waitFor({ state: 'detached' });
-  await free(page);
-  await ctl(host, 'join Dora');
-  await row(page, 'Dora').waitFor();
-  // The close box asks the same question; Yes ends the host.
-  await main(page).locator('.titlebar .close').click();
-  await box.locator('button', { hasText: 'Yes' }).click();
-  assert.equal(await host.exited, 0);
-});
-
 test('Eject pilot: clients onto the autoboot list, for good or for this run', async () => {
   const host = await startHost();
   const page = await openConsole(host);
@@ -120,11 +65,32 @@ test('Eject pilot: clients onto the autoboot list, for good or for this run', as
   assert.equal(file(host, 'autoboot.txt'), 'P\xe9ter\n');
 });
 
-test('Capture location: the position of a flying client goes into the file', async () => {
+test('clients join a team and fly; Capture location writes where a flying client is', async () => {
   const host = await startHost();
   const page = await openConsole(host);
-  await ctl(host, 'join Frank');
+  await ctl(host, 'join Alice');
+  await ctl(host, 'join Frank P-51D');
+  // One after the other: a team recount taken while another join to the team is still
+  // queued reports that player as "on team, but NOT".
+  await ctl(host, 'team Alice Cactus Air Force');
+  await row(page, 'Alice').filter({ hasText: 'Cactus Air Force' }).waitFor();
   await ctl(host, 'team Frank Cactus Air Force');
+  await row(page, 'Frank').filter({ hasText: 'Cactus Air Force' }).waitFor();
+  await ctl(host, 'status Frank H');
+  await row(page, 'Frank').filter({ hasText: 'Ready' }).waitFor();
+  assert.deepEqual((await row(page, 'Frank').locator('.cell').allTextContents()).slice(1),
+    ['Ready', 'Frank', 'Cactus Air Force', 'P-51D']);
+  assert.equal(await page.locator('#notices .notice').count(), 0);
+  const teams = await control(page, IDC.teams).locator('option').allTextContents();
+  assert.ok(teams.includes('Cactus Air Force') && teams.includes('Target '), teams.join('|'));
+  // Columns never overlap: a long team name pushes the aircraft to its right.
+  const spans = await row(page, 'Frank').locator('.cell')
+    .evaluateAll((els) => els.map((e) => e.getBoundingClientRect()));
+  for (let k = 1; k < spans.length; ++k) assert.ok(spans[k].left >= spans[k - 1].right - 0.5, `column ${k}`);
+  assert.match(await control(page, IDC.chatPane).inputValue(), /"Alice" has joined/);
+  assert.match(await control(page, IDC.summary).inputValue(), /Max\. teams: \d+/);
+  await shot(page, 'real-main-window-1280x800');
+
   await ctl(host, 'status Frank F');
   await ctl(host, 'motion Frank 4444444 -11930458 1000 32768 511');
   await row(page, 'Frank').filter({ hasText: 'Flying' }).waitFor();
@@ -140,7 +106,7 @@ test('Capture location: the position of a flying client goes into the file', asy
   await until(() => fs.existsSync(path.join(host.workDir, 'quarneld', 'capture.txt')), 'the capture is written');
   const text = file(host, 'capture.txt');
   assert.match(text, /^\n;  Capture description - Over the field\n;  Target placement info[^\n]*\n/);
-  assert.match(text, /\naircraft=Spitfire\nstart_lat=N039\* 59' 34\.7900"\n[^]*\nstart_alt=3282\.94\n/);
+  assert.match(text, /\naircraft=P-51D\nstart_lat=N039\* 59' 34\.7900"\n[^]*\nstart_alt=3282\.94\n/);
 });
 
 test('the settings dialog: enabled once changed; the change reaches the summary and dwUser2', async () => {
@@ -175,7 +141,7 @@ test('the settings dialog: enabled once changed; the change reaches the summary 
   await shot(page, 'real-settings-applied');
 });
 
-test('chat: Enter sends from the entry field, not from the player list; the pane keeps 1,500 characters', async () => {
+test('chat: Enter sends from the entry only, the pane keeps 1,500 characters; the exit question', async () => {
   const host = await startHost();
   const page = await openConsole(host);
   await ctl(host, 'join Hank');
@@ -204,4 +170,26 @@ test('chat: Enter sends from the entry field, not from the player list; the pane
   // The pane follows its caret to the newest line.
   assert.ok(await control(page, IDC.chatPane).evaluate((e) => e.scrollTop + e.clientHeight >= e.scrollHeight - 2));
   await shot(page, 'real-chat-pane-1500');
+
+  // The exit question holds the main window: No keeps the host and its session.
+  await control(page, IDC.chatEntry).click();
+  await page.keyboard.press('Escape');
+  const box = page.locator('#boxes .box');
+  assert.equal(await box.locator('.text').textContent(), 'Are you sure you want to exit Quarneld?');
+  assert.deepEqual(await box.locator('button').allTextContents(), ['Yes', 'No']);
+  await held(page);
+  await shot(page, 'real-exit-question');
+  // Input to the held window is refused by the host even when forced through.
+  await control(page, IDC.eject).click({ force: true }).catch(() => {});
+  await page.waitForTimeout(300);
+  assert.equal(await page.locator('#notices .notice').count(), 0);
+  await box.locator('button', { hasText: 'No' }).click();
+  await box.waitFor({ state: 'detached' });
+  await free(page);
+  await ctl(host, 'join Dora');
+  await row(page, 'Dora').waitFor();
+  // The close box asks the same question; Yes ends the host.
+  await main(page).locator('.titlebar .close').click();
+  await box.locator('button', { hasText: 'Yes' }).click();
+  assert.equal(await host.exited, 0);
 });
