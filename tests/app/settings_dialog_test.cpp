@@ -17,11 +17,6 @@ using testing::Checks;
 // lost session would.
 class CountingEngine final : public Engine {
 public:
-    CountingEngine() : Engine([] {
-        EngineOptions o;
-        o.idKey = 0x5A5A0000;
-        return o;
-    }()) {}
     int setDescCalls = 0;
     HRESULT failSetDesc = S_OK;
     HRESULT SetSessionDesc(const SessionDesc& desc, uint32_t flags) override {

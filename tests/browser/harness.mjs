@@ -14,7 +14,7 @@ const HOST = process.env.CONSOLE_REAL_HOST ?? path.join(here, '../../build/tests
 const SAMPLE = process.env.QUARNELD_SAMPLE ?? path.join(here, '../../sample');
 const SHOTS = process.env.SCREENSHOT_DIR ?? path.join(here, '../../build/screenshots');
 export const WAIT = 10_000;
-export const IDC = { chatPane: 1000, chatEntry: 1001, send: 1002, teams: 1017, eject: 1022, summary: 1023,
+export const IDC = { chatPane: 1000, chatEntry: 1001, send: 1002, eject: 1022, summary: 1023,
   ready: 1026, players: 1076, capture: 1100, hostAddress: 1104, nfLaunch: 1114, changeOptions: 1115 };
 
 fs.mkdirSync(SHOTS, { recursive: true });
@@ -102,14 +102,12 @@ export const control = (page, id) => main(page).locator(`[data-id="${id}"]`);
 export const notice = (page, text) => page.locator('#notices .notice').filter({ hasText: text });
 export const row = (page, name) => control(page, IDC.players).locator('.row').filter({ hasText: name });
 export const file = (host, name) => fs.readFileSync(path.join(host.workDir, 'quarneld', name), 'latin1');
-export const held = (page) => page.waitForFunction(() => document.querySelector('[data-template="101"]').inert);
-export const free = (page) => page.waitForFunction(() => !document.querySelector('[data-template="101"]').inert);
+export const held = (page, inert = true) =>
+  page.waitForFunction((i) => document.querySelector('[data-template="101"]').inert === i, inert);
+export const free = (page) => held(page, false);
 
-// Waits until the chat pane's text matches.
-export const paneShows = (page, pattern) => page.waitForFunction((p) => {
-  const pane = document.querySelector('[data-id="1000"]');
-  return pane && new RegExp(p).test(pane.value);
-}, pattern.source);
+export const paneShows = (page, re) =>
+  until(async () => re.test(await control(page, IDC.chatPane).inputValue()), `the chat pane shows ${re}`);
 
 export async function select(page, name) {
   await row(page, name).click();

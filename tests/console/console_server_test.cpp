@@ -216,7 +216,7 @@ protected:
     std::string port_, host_, cookie_;
 };
 
-TEST_F(ConsoleTest, LoginCookieAndRefusals) {
+TEST_F(ConsoleTest, LoginCookieRefusalsAndLimits) {
     StartServer();
     using F = http::field;
     // Which Host and Origin values pass is HostCheck's (below); here, that every road applies it.
@@ -265,22 +265,15 @@ TEST_F(ConsoleTest, LoginCookieAndRefusals) {
     auto ws = OpenWs(cookie_, "http://" + host_);
     ASSERT_FALSE(ws->ec) << ws->ec.message();
     EXPECT_EQ(ws->Read().value("type", ""), "snapshot");
-}
 
-TEST_F(ConsoleTest, LimitsOnRequests) {
-    StartServer();
-    EXPECT_EQ(Get("/state", {{http::field::cookie, cookie_}, {http::field::user_agent, std::string(20 * 1024, 'a')}})
-                  .status(),
-              431u);
-    // A declared body over the limit is refused before it is read.
-    const std::string head = "POST /command HTTP/1.1\r\nHost: " + host_ + "\r\nCookie: " + cookie_ + "\r\n";
-    EXPECT_EQ(Raw(head + "Content-Length: 20000\r\n\r\n").result_int(), 413u);
-    EXPECT_EQ(Get("/state", {{http::field::cookie, cookie_}}).status(), 200u);  // still serving
+    // Limits: headers, and a declared body refused before it is read.
+    EXPECT_EQ(Get("/state", {{F::cookie, cookie_}, {F::user_agent, std::string(20 * 1024, 'a')}}).status(), 431u);
+    const std::string post = "POST /command HTTP/1.1\r\nHost: " + host_ + "\r\nCookie: " + cookie_ + "\r\n";
+    EXPECT_EQ(Raw(post + "Content-Length: 20000\r\n\r\n").result_int(), 413u);
+    EXPECT_EQ(Get("/state", {{F::cookie, cookie_}}).status(), 200u);  // still serving
 
     // A WebSocket message over the limit ends that socket; snapshots pushed before the
     // server read it may still arrive.
-    auto ws = OpenWs(cookie_, "http://" + host_);
-    ASSERT_FALSE(ws->ec);
     ws->Send({{"op", "type"}, {"hwnd", window_.main_}, {"control", IDC_CHAT_ENTRY}, {"text", std::string(17000, 'x')}});
     ws->ReadUntil([](const json&) { return false; });
     EXPECT_TRUE(ws->ec);
