@@ -118,7 +118,6 @@ TEST_F(SettingsDialogTest, OpensFromTheSessionAndEnablesApplyOnlyWhileSomethingD
         EXPECT_EQ(d.GetItemText(IDC_START_TIME, 48), " ");
         EXPECT_EQ(d.GetCurSel(IDC_START_TIME), 24);
         EXPECT_FALSE(Enabled(d));
-        EXPECT_FALSE(desk.Click(h, IDC_USE_NEW_SETTINGS));
         EXPECT_TRUE(desk.PressEnter(h));  // no default button: IDOK, ignored
         EXPECT_FALSE(d.ended());
 
@@ -188,11 +187,6 @@ TEST_F(SettingsDialogTest, HostValuesAloneStayOnTheHost) {
     });
     EXPECT_EQ(Apply({}), 1);
     EXPECT_EQ(GetTimeOfDay(cfg), 45000);
-    // A half-hour time with the blank entry chosen, applied with another host change.
-    Operator([&](Dialog&, HWND h) { desk.SelectItem(h, IDC_START_TIME, 48); });
-    EXPECT_EQ(Apply({IDC_NO_FUN_PLAYERS}), 1);
-    EXPECT_EQ(GetTimeOfDay(cfg), 45000);
-    EXPECT_EQ(cfg.settings.NO_LOCK_OR_RADAR_PLAYERS, 0);
     EXPECT_EQ(engine.setDescCalls, 0);
 }
 
