@@ -10,7 +10,8 @@ import { IDC, cleanup, control, ctl, dialog, file, free, held, main, openConsole
 
 after(cleanup);
 
-const checked = (page, id) => page.waitForFunction((i) => document.querySelector(`[data-id="${i}"] input`)?.checked, id);
+const checked = (page, id) =>
+  page.waitForFunction((i) => document.querySelector(`[data-id="${i}"] input`)?.checked, id);
 
 test('Eject pilot: a modal dialog with one radio choice, onto the autoboot list or for this run', async () => {
   const host = await startHost();
