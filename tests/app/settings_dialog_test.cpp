@@ -58,9 +58,10 @@ protected:
                                   [this](const SessionDesc& d) { summaries.push_back(d); }};
         return SettingsDialog(desk, ctx);
     }
-    // The operator's clicks, then "Use new settings".
-    int Apply(std::initializer_list<int> clicks) {
-        Operator([this, ids = std::vector<int>(clicks)](Dialog&, HWND h) {
+    // The operator's choices in lists (control, index) and clicks, then "Use new settings".
+    int Apply(std::initializer_list<int> clicks, std::vector<std::pair<int, int>> choices = {}) {
+        Operator([this, ids = std::vector<int>(clicks), choices](Dialog&, HWND h) {
+            for (auto [id, index] : choices) desk.SelectItem(h, id, index);
             for (int id : ids) desk.Click(h, id);
             desk.Click(h, IDC_USE_NEW_SETTINGS);
         });
@@ -167,12 +168,9 @@ TEST_F(SettingsDialogTest, HostValuesAloneStayOnTheHost) {
     ASSERT_EQ(summaries.size(), 1u);
     EXPECT_EQ(summaries[0].dwUser2, kUser2);
 
-    // A new start time; the reopened dialog shows it.
-    Operator([&](Dialog& d, HWND h) {
-        EXPECT_EQ(d.IsDlgButtonChecked(IDC_NO_FUN_PLAYERS), BST_CHECKED);
-        desk.SelectItem(h, IDC_START_TIME, 15);
-    });
-    EXPECT_EQ(Apply({}), 1);
+    // A new start time; the reopened dialog shows the no-fun flag.
+    Operator([&](Dialog& d, HWND) { EXPECT_EQ(d.IsDlgButtonChecked(IDC_NO_FUN_PLAYERS), BST_CHECKED); });
+    EXPECT_EQ(Apply({}, {{IDC_START_TIME, 15}}), 1);
     EXPECT_EQ(GetTimeOfDay(cfg), 27000);
 
     // A start time off the list is kept unless a half hour is chosen.
@@ -181,11 +179,7 @@ TEST_F(SettingsDialogTest, HostValuesAloneStayOnTheHost) {
     EXPECT_EQ(Apply({IDC_NO_FUN_TARGETS}), 1);
     EXPECT_EQ(cfg.settings.NO_LOCK_OR_RADAR_TARGETS, 1);
     EXPECT_EQ(GetTimeOfDay(cfg), 44100);  // not 48 half hours
-    Operator([&](Dialog& d, HWND h) {
-        desk.SelectItem(h, IDC_START_TIME, 25);
-        EXPECT_TRUE(Enabled(d));
-    });
-    EXPECT_EQ(Apply({}), 1);
+    EXPECT_EQ(Apply({}, {{IDC_START_TIME, 25}}), 1);
     EXPECT_EQ(GetTimeOfDay(cfg), 45000);
     EXPECT_EQ(engine.setDescCalls, 0);
 }
@@ -193,12 +187,9 @@ TEST_F(SettingsDialogTest, HostValuesAloneStayOnTheHost) {
 // Session values go to the description (as it is at each message), then the census and
 // the summary.
 TEST_F(SettingsDialogTest, SessionValuesGoToTheDescriptionThenTheCensusAndSummary) {
-    Operator([&](Dialog&, HWND h) {
-        desk.SelectItem(h, IDC_FLIGHT_MODEL, 0);
-        desk.SelectItem(h, IDC_WEAPON_STRENGTH, 1);
-    });
     EXPECT_EQ(Apply({IDC_VICTORY_LAST_ALIVE, IDC_UNLIMITED_FUEL, IDC_UNLIMITED_AMMO, IDC_SUN_GLARE, IDC_G_EFFECTS,
-                     IDC_ALLOW_PAUSE}),
+                     IDC_ALLOW_PAUSE},
+                    {{IDC_FLIGHT_MODEL, 0}, {IDC_WEAPON_STRENGTH, 1}}),
               1);
     const uint32_t expected = 0x1 | 0x4 | 0x8 | (3u << 5) | (1u << 8) | kFuel | kAmmo | (1u << 22) | (1u << 24);
     EXPECT_EQ(User2(), expected);
