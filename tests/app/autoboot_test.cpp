@@ -20,15 +20,13 @@ TEST(Autoboot, FileLinesBecomeEntriesAsTheTextReaderCutsThem) {
     AutobootList list(wd.path());
     EXPECT_EQ(list.Entries(), (Names{"alice", "Bob", "\n", std::string(255, 'x'), std::string(45, 'x'), exact255,
                                      "\n", "ab", "nul"}));
-    EXPECT_TRUE(list.IsAutobooted("alice"));
-    EXPECT_TRUE(list.IsAutobooted("Bob"));
-    EXPECT_TRUE(list.IsAutobooted(exact255));
-    EXPECT_FALSE(list.IsAutobooted("ALICE"));   // letter case counts
-    EXPECT_FALSE(list.IsAutobooted("carol"));   // last line without a line end
-    EXPECT_FALSE(list.IsAutobooted(""));        // blank lines match nobody
-    EXPECT_FALSE(list.IsAutobooted(long300));   // came back in two pieces
-    EXPECT_TRUE(list.IsAutobooted(std::string("alice\0x", 7)));  // names end at NUL
-    EXPECT_TRUE(list.IsAutobooted("nul"));
+    // Letter case counts; the last line without a line end, blank lines and a name that
+    // came back in two pieces match nobody; names end at NUL.
+    const std::pair<std::string, bool> names[] = {
+        {"alice", true}, {"Bob", true}, {exact255, true}, {"ALICE", false}, {"carol", false}, {"", false},
+        {long300, false}, {std::string("alice\0x", 7), true}, {"nul", true},
+    };
+    for (const auto& [name, kept] : names) EXPECT_EQ(list.IsAutobooted(name), kept) << name;
 }
 
 TEST(Autoboot, ReadOnceThenGrowsInMemoryAndTheFileOnlyByRememberedNames) {

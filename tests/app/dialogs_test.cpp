@@ -9,66 +9,47 @@
 namespace qd {
 namespace {
 
-using test::WorkDir;
-
 class DialogsTest : public testing::DeskTest {
 protected:
-    WorkDir wd;
+    // Ejects name after the operator's clicks and OK.
+    int Eject(const std::string& name, std::initializer_list<int> clicks) {
+        Operator(IDD_EJECT, [this, ids = std::vector<int>(clicks)](Dialog& d, HWND h) {
+            EXPECT_EQ(testing::Checks(d, {IDC_ALLOW_REJOIN, IDC_AUTOBOOT}), "x.") << "every opening";
+            for (int id : ids) desk.Click(h, id);
+            desk.Click(h, IDC_EJECT_OK);
+        });
+        return EjectDialog(desk, kNoWindow, name, list);
+    }
+    test::WorkDir wd;
+    AutobootList list{wd.path()};
 };
 
 TEST_F(DialogsTest, EjectOptionsStartAtAllowRejoinOnEveryOpening) {
-    AutobootList list(wd.path());
     Operator(IDD_EJECT, [&](Dialog& d, HWND h) {
         EXPECT_EQ(d.GetDlgItemText(IDC_EJECT_NAME), "Bob");
-        EXPECT_EQ(d.IsDlgButtonChecked(IDC_ALLOW_REJOIN), BST_CHECKED);
         EXPECT_TRUE(desk.PressEnter(h));  // no default button: Enter does nothing
         EXPECT_FALSE(d.ended());
         EXPECT_FALSE(desk.TypeText(h, IDC_EJECT_NAME, "Alice"));  // read-only
-        desk.Click(h, IDC_AUTOBOOT);
-        desk.Click(h, IDC_EJECT_OK);
     });
-    EXPECT_EQ(EjectDialog(desk, kNoWindow, "Bob", list), 1);
+    EXPECT_EQ(Eject("Bob", {IDC_AUTOBOOT}), 1);
     EXPECT_EQ(wd.Read("quarneld/autoboot.txt"), "Bob\n");
-
-    // Second opening: OK without touching the buttons only lets the player go.
-    Operator(IDD_EJECT, [&](Dialog& d, HWND h) {
-        EXPECT_EQ(d.IsDlgButtonChecked(IDC_ALLOW_REJOIN), BST_CHECKED);
-        EXPECT_EQ(d.IsDlgButtonChecked(IDC_AUTOBOOT), BST_UNCHECKED);
-        desk.Click(h, IDC_EJECT_OK);
-    });
-    EXPECT_EQ(EjectDialog(desk, kNoWindow, "Carl", list), 1);
+    // OK without touching the buttons only lets the player go.
+    EXPECT_EQ(Eject("Carl", {}), 1);
     EXPECT_FALSE(list.IsAutobooted("Carl"));
-
     // No rejoin: kept out for this run, the file untouched.
-    Operator(IDD_EJECT, [&](Dialog&, HWND h) {
-        desk.Click(h, IDC_AUTOBOOT);
-        desk.Click(h, IDC_NO_REJOIN);
-        desk.Click(h, IDC_EJECT_OK);
-    });
-    EXPECT_EQ(EjectDialog(desk, kNoWindow, "Dave", list), 1);
+    EXPECT_EQ(Eject("Dave", {IDC_AUTOBOOT, IDC_NO_REJOIN}), 1);
     EXPECT_TRUE(list.IsAutobooted("Dave"));
     EXPECT_EQ(wd.Read("quarneld/autoboot.txt"), "Bob\n");
-
     // The same player ejected again for good is written again.
-    Operator(IDD_EJECT, [&](Dialog&, HWND h) {
-        desk.Click(h, IDC_AUTOBOOT);
-        desk.Click(h, IDC_EJECT_OK);
-    });
-    EXPECT_EQ(EjectDialog(desk, kNoWindow, "Bob", list), 1);
+    EXPECT_EQ(Eject("Bob", {IDC_AUTOBOOT}), 1);
     EXPECT_EQ(wd.Read("quarneld/autoboot.txt"), "Bob\nBob\n");
 }
 
 TEST_F(DialogsTest, EjectCancelledByButtonEscapeOrCloseBoxChangesNothing) {
-    AutobootList list(wd.path());
-    const std::function<void(HWND)> ways[] = {
-        [&](HWND h) { desk.Click(h, IDC_EJECT_CANCEL); },
-        [&](HWND h) { desk.PressEscape(h); },
-        [&](HWND h) { desk.CloseBox(h); },
-    };
-    for (const auto& cancel : ways) {
+    for (const int way : {0, 1, 2}) {
         Operator(IDD_EJECT, [&](Dialog&, HWND h) {
             desk.Click(h, IDC_AUTOBOOT);
-            cancel(h);
+            way == 0 ? desk.Click(h, IDC_EJECT_CANCEL) : way == 1 ? desk.PressEscape(h) : desk.CloseBox(h);
         });
         EXPECT_EQ(EjectDialog(desk, kNoWindow, "Eve", list), 0);
     }
@@ -80,8 +61,7 @@ TEST_F(DialogsTest, EjectCancelledByButtonEscapeOrCloseBoxChangesNothing) {
 }
 
 TEST_F(DialogsTest, CaptureDialogOpensSelectedAndCutsTheDescription) {
-    CaptureChoice choice;
-    choice.description = "stale";
+    CaptureChoice choice{"stale"};
     Operator(IDD_CAPTURE, [&](Dialog& d, HWND h) {
         EXPECT_EQ(choice.description, "");
         EXPECT_EQ(d.GetDlgItemText(IDC_CAPTURE_DESCRIPTION), "No description");
@@ -127,9 +107,8 @@ TEST_F(DialogsTest, CaptureLocationWritesWhatThePlayerIsWhenTheDialogCloses) {
     Operator(IDD_CAPTURE, [&](Dialog&, HWND h) { desk.Click(h, IDOK); });
     EXPECT_TRUE(CaptureLocation(desk, wd.path(), At(0), player));
     EXPECT_EQ(asked, 1);
-    std::string file = wd.Read("quarneld/capture.txt");
-    EXPECT_EQ(file, FormatCapture(At(4444444), "No description", kCaptureTarget, std::string("Zeppelin"),
-                                  std::nullopt));
+    const std::string file = wd.Read("quarneld/capture.txt");
+    EXPECT_EQ(file, FormatCapture(At(4444444), "No description", kCaptureTarget, "Zeppelin", std::nullopt));
 
     // The player left while the dialog was open: the position of the command's moment.
     Operator(IDD_CAPTURE, [&](Dialog&, HWND h) {

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <set>
+#include <algorithm>
 
 #include "app/host_session.h"
 #include "app/main_window.h"
@@ -26,17 +25,6 @@ public:
     bool hostName(HostNameInfo&) override { return false; }
 };
 
-struct Workdir {
-    testing::TempDir tmp;
-    std::filesystem::path path = tmp.path();
-    explicit Workdir(const std::string& cfg) {
-        std::filesystem::create_directories(path / "quarneld/configs");
-        std::ofstream(path / "quarneld/quarneld.ini") << "[QDL_USER_PREFS]\nCFS_VERSION=2\nAUTORUN_CFS=0\n";
-        std::ofstream(path / "quarneld/configs/Default.cfg") << cfg;
-        SetErrorLogPath(path / "quarneld/qdlerror.txt");
-    }
-};
-
 const char* kConfig =
     "[QDL_SETTINGS]\nSESSION_NAME=Test\nNO_LOCK_OR_RADAR_PLAYERS=0\n"
     "[QDL_TEAM.T0]\n[QDL_TEAM.T1]\n[QDL_TEAM.T2]\n[QDL_TEAM.A0]\nMAX_PLAYERS=2\n"
@@ -46,9 +34,9 @@ const char* kConfig =
 
 // A host as `quarneld run` builds it, with message boxes answered by the test.
 struct Host {
-    Workdir dir;
+    testing::TempDir dir;
     EmptyTables tables;
-    HostSetup setup;
+    HostSetup setup{dir.path(), tables};
     MessageQueue queue;
     Desktop desktop{queue};
     HostContext context;
@@ -66,7 +54,10 @@ struct Host {
     int settingsRuns = 0;
     std::unique_ptr<MainWindow> window;
 
-    explicit Host(const std::string& cfg = kConfig) : dir(cfg), setup(dir.path, tables) {
+    explicit Host(const std::string& cfg = kConfig) {
+        dir.write("quarneld/quarneld.ini", "[QDL_USER_PREFS]\nCFS_VERSION=2\nAUTORUN_CFS=0\n");
+        dir.write("quarneld/configs/Default.cfg", cfg);
+        SetErrorLogPath(dir.path() / "quarneld/qdlerror.txt");
         previous = SetMessageBoxHandler([this](const MessageBoxRequest& r) {
             boxes.push_back(r);
             if (Dialog* d = desktop.FindTemplate(ConnectionDialogTemplate().id); d && cancelConnectionOnBox)
@@ -82,14 +73,6 @@ struct Host {
         CloseHostSession(context);
         SetMessageBoxHandler(previous);
     }
-    ServiceFactory factory() {
-        return [this]() -> std::shared_ptr<DirectPlayService> {
-            if (noService) return nullptr;
-            engine = std::make_shared<Engine>(engineOptions);
-            network = ScriptedNetwork::Attach(*engine);
-            return engine;
-        };
-    }
     HRESULT open(std::optional<LobbySettings> lobby = std::nullopt, bool operatorPresent = true) {
         OperatorDialogs dialogs;
         dialogs.eject = [this](const std::string& name) {
@@ -98,8 +81,14 @@ struct Host {
         };
         dialogs.settings = [this] { ++settingsRuns; };
         window = std::make_unique<MainWindow>(desktop, setup, context, data, dialogs);
+        auto factory = [this]() -> std::shared_ptr<DirectPlayService> {
+            if (noService) return nullptr;
+            engine = std::make_shared<Engine>(engineOptions);
+            network = ScriptedNetwork::Attach(*engine);
+            return engine;
+        };
         HostSessionParams params{context, data, setup.config, setup.sideLink, setup.targets, desktop, lobby,
-                                 factory(), [this] { window->PostReceive(); }, operatorPresent};
+                                 factory, [this] { window->PostReceive(); }, operatorPresent};
         return OpenHostSession(params);
     }
     // Opens the main window modelessly and lets the queue settle.
@@ -115,9 +104,23 @@ struct Host {
         for (int i = 0; i < 10; ++i) queue.RunUntil([] { return false; }, std::chrono::milliseconds(5));
     }
     bool sawBox(const std::string& text) const {
-        for (const auto& b : boxes)
-            if (b.text == text) return true;
-        return false;
+        return std::any_of(boxes.begin(), boxes.end(), [&](const auto& b) { return b.text == text; });
+    }
+    ScriptedPeer& machine(const std::string& address) {
+        ScriptedPeer& peer = network->AddPeer(address);
+        EXPECT_EQ(peer.Join(), S_OK);
+        return peer;
+    }
+    DPID join(ScriptedPeer& peer, const std::u16string& name, const std::u16string& longName) {
+        DPID id = 0;
+        EXPECT_EQ(peer.CreatePlayer(name, longName, &id), S_OK);
+        settle();
+        return id;
+    }
+    std::string longName(DPID id) {
+        DpName name;
+        data.GetPlayerNames(id, name);
+        return NarrowCopy(name.longName.value_or(u""));
     }
 };
 
@@ -135,9 +138,9 @@ TEST(HostSession, ThreeTargetsBecomeLocalPlayersAndTheFirstIsTheHost) {
         EXPECT_EQ(record->kind, kKindHostObject);
         EXPECT_EQ(record->object, i + 1) << "the record points to its target";
         DpName name;
-        ASSERT_EQ(host.data.GetPlayerNames(t.playerId, name), S_OK);
+        host.data.GetPlayerNames(t.playerId, name);
         EXPECT_EQ(name.shortName, WideCopy(t.name));
-        EXPECT_EQ(name.longName, WideCopy("AJ[]" + t.aircraft));
+        EXPECT_EQ(host.longName(t.playerId), "AJ[]" + t.aircraft);
     }
     SessionDesc desc;
     ASSERT_EQ(host.context.directPlay->GetSessionDesc(desc), S_OK);
@@ -145,42 +148,30 @@ TEST(HostSession, ThreeTargetsBecomeLocalPlayersAndTheFirstIsTheHost) {
     EXPECT_NE(desc.guidInstance, kGuidCfs2) << "the session is named by DirectPlay, not by the description";
     EXPECT_EQ(CloseHostSession(host.context), S_OK);
     EXPECT_EQ(CloseHostSession(host.context), S_OK) << "twice is harmless";
+
+    // A lobby that creates the session keeps its name; the description is completed from the file.
+    Host lobbied;
+    ASSERT_EQ(lobbied.open(LobbySettings{LobbySettings::Mode::Create, u"Lobby game"}), S_OK);
+    EXPECT_TRUE(lobbied.boxes.empty());
+    ASSERT_EQ(lobbied.context.directPlay->GetSessionDesc(desc), S_OK);
+    EXPECT_EQ(NarrowCopy(desc.sessionName.value_or(u"")), "Lobby game[][]AAAAAAAAAAAA[]AAAAAAAAAAAA");
 }
 
-TEST(HostSession, LobbyOutcomes) {
-    {
-        Host host;
-        EXPECT_EQ(host.open(LobbySettings{LobbySettings::Mode::Join, u"Other"}), DPERR_UNAVAILABLE);
-        ASSERT_EQ(host.boxes.size(), 1u);
-        EXPECT_EQ(host.boxes[0].text, "QUARNELD must be host");
-        EXPECT_EQ(host.boxes[0].caption.value_or(""), "Error");
-        EXPECT_FALSE(host.context.receiveThread.joinable()) << "the receive thread is stopped";
-    }
-    {
-        Host host;
-        ASSERT_EQ(host.open(LobbySettings{LobbySettings::Mode::Create, u"Lobby game"}), S_OK);
-        EXPECT_TRUE(host.boxes.empty());
-        SessionDesc desc;
-        ASSERT_EQ(host.context.directPlay->GetSessionDesc(desc), S_OK);
-        EXPECT_EQ(NarrowCopy(desc.sessionName.value_or(u"")), "Lobby game[][]AAAAAAAAAAAA[]AAAAAAAAAAAA")
-            << "the lobby's name is kept; the description is completed from the file";
-    }
-}
-
-// The connection dialog's failures: with an operator the dialog waits for a retry or a
-// cancel; without one nobody could answer, so the failure ends it and start-up.
+// The session cannot be opened: with an operator the connection dialog waits for a retry
+// or a cancel; without one nobody could answer, so the failure ends it and start-up.
 TEST(HostSession, ConnectionDialogFailures) {
     const struct {
         const char* what;
-        bool offerTcpip, openFails, noService;
-        std::string box;
+        bool offerTcpip, openFails, noService, lobbyJoins;
+        std::string box, caption;
         HRESULT unattended;
     } cases[] = {
-        {"no TCP/IP provider", false, false, false, "Could not select service provider because of error 0x80004005",
-         E_FAIL},
-        {"ports taken", true, true, false, "Could not host session because of error 0x88770122",
+        {"no TCP/IP provider", false, false, false, false,
+         "Could not select service provider because of error 0x80004005", "Error", E_FAIL},
+        {"ports taken", true, true, false, false, "Could not host session because of error 0x88770122", "Error",
          DPERR_CANNOTCREATESERVER},
-        {"no DirectPlay", true, false, true, "This application requires DirectX 5 or later.", E_FAIL},
+        {"no DirectPlay", true, false, true, false, "This application requires DirectX 5 or later.", "(none)", E_FAIL},
+        {"a lobby asks to join", true, false, false, true, "QUARNELD must be host", "Error", DPERR_UNAVAILABLE},
     };
     for (const auto& c : cases) {
         for (const bool operatorPresent : {true, false}) {
@@ -190,10 +181,13 @@ TEST(HostSession, ConnectionDialogFailures) {
             if (c.openFails) host.engineOptions.onOpen = [](Engine&) { return DPERR_CANNOTCREATESERVER; };
             host.noService = c.noService;
             host.cancelConnectionOnBox = operatorPresent;
-            const HRESULT hr = host.open(std::nullopt, operatorPresent);
-            EXPECT_EQ(hr, operatorPresent && !c.noService ? DPERR_USERCANCEL : c.unattended);
+            std::optional<LobbySettings> lobby;
+            if (c.lobbyJoins) lobby = LobbySettings{LobbySettings::Mode::Join, u"Other"};
+            const bool waits = operatorPresent && !c.noService && !c.lobbyJoins;
+            EXPECT_EQ(host.open(lobby, operatorPresent), waits ? DPERR_USERCANCEL : c.unattended);
             ASSERT_EQ(host.boxes.size(), 1u);
             EXPECT_EQ(host.boxes[0].text, c.box);
+            EXPECT_EQ(host.boxes[0].caption.value_or("(none)"), c.caption);
             EXPECT_FALSE(host.context.receiveThread.joinable()) << "the receive thread is stopped";
             EXPECT_FALSE(host.context.directPlay);
         }
@@ -206,11 +200,8 @@ TEST(MainWindow, OpeningNamesObjectsCreatesTeamsAndFillsTargetTeams) {
     Dialog& dlg = host.show();
     EXPECT_EQ(dlg.GetDlgItemText(IDC_HOST_ADDRESS), "127.0.0.1");
     // Long names end in the Waiting letter of their group: G for the first object, C after.
-    DpName name;
-    host.data.GetPlayerNames(host.setup.targets[0].target->playerId, name);
-    EXPECT_EQ(NarrowCopy(*name.longName), "AJ[]Tank[]G");
-    host.data.GetPlayerNames(host.setup.targets[1].target->playerId, name);
-    EXPECT_EQ(NarrowCopy(*name.longName), "AJ[]Ship[]C");
+    EXPECT_EQ(host.longName(host.setup.targets[0].target->playerId), "AJ[]Tank[]G");
+    EXPECT_EQ(host.longName(host.setup.targets[1].target->playerId), "AJ[]Ship[]C");
     // "Target ", "Target2", "Target3": object with targetTeam 1 sits in "Target2".
     ASSERT_EQ(host.setup.teams.size(), 4u);
     const auto bravo = host.data.GetPlayerRecord(host.setup.targets[1].target->playerId);
@@ -227,10 +218,8 @@ TEST(MainWindow, OpeningNamesObjectsCreatesTeamsAndFillsTargetTeams) {
     EXPECT_NE(dlg.GetDlgItemText(IDC_OPTIONS_SUMMARY).find("Max. teams: 4\r\n"), std::string::npos);
     EXPECT_FALSE(dlg.IsWindowEnabled(IDC_NF_LAUNCH));
     // Every player is listed, each row carrying its DPID.
-    std::set<LPARAM> rows, players;
-    for (int i = 0; i < dlg.GetCount(IDC_PLAYER_LIST); ++i) rows.insert(dlg.GetItemData(IDC_PLAYER_LIST, i));
-    for (const auto& t : host.setup.targets) players.insert(t.target->playerId);
-    EXPECT_EQ(rows, players);
+    EXPECT_EQ(dlg.GetCount(IDC_PLAYER_LIST), 3);
+    for (const auto& t : host.setup.targets) EXPECT_GE(dlg.FindItemData(IDC_PLAYER_LIST, t.target->playerId), 0);
 }
 
 TEST(MainWindow, NoTeamsAsksToExit) {
@@ -252,22 +241,18 @@ TEST(MainWindow, NoFunLaunchAnswers) {
     Host host(cfg);
     ASSERT_EQ(host.open(), S_OK);
     Dialog& dlg = host.show();
-    const HWND h = dlg.hwnd();
     ASSERT_TRUE(dlg.IsWindowEnabled(IDC_NF_LAUNCH));
     auto answer = [&] {
         host.boxes.clear();
-        host.desktop.Click(h, IDC_NF_LAUNCH);
+        host.desktop.Click(dlg.hwnd(), IDC_NF_LAUNCH);
         host.settle();
         return host.boxes.empty() ? std::string() : host.boxes.back().text;
     };
     EXPECT_EQ(answer(), "No-fun launch requires non-target players");
     EXPECT_EQ(host.boxes.back().caption, " ");
 
-    auto& peer = host.network->AddPeer("10.1.2.5");
-    ASSERT_EQ(peer.Join(), S_OK);
-    DPID client = 0;
-    ASSERT_EQ(peer.CreatePlayer(u"Ace", u"xQ[]Spitfire[]C", &client), S_OK);
-    host.settle();
+    auto& peer = host.machine("10.1.2.5");
+    const DPID client = host.join(peer, u"Ace", u"xQ[]Spitfire[]C");
     EXPECT_EQ(answer(), "All players must be on a team first");
     ASSERT_EQ(peer.JoinGroup(host.setup.teams[3]->groupId, client), S_OK);
     ASSERT_EQ(peer.SetStatusLetter(client, u'D'), S_OK);  // Ready: everybody is, the no-fun game holds
@@ -282,10 +267,10 @@ TEST(MainWindow, NoFunLaunchAnswers) {
     peer.ClearLog();
     EXPECT_EQ(answer(), "");
     EXPECT_NE(host.window->game().state.gameState, kGameIdle) << "launched";
-    bool launched = false;
-    for (const auto& n : peer.Log())
-        launched |= n.kind == OutboundNotice::Kind::Message && PeekNetType(n.data) == NET_LAUNCH && n.to == client;
-    EXPECT_TRUE(launched);
+    const auto log = peer.Log();
+    EXPECT_TRUE(std::any_of(log.begin(), log.end(), [&](const auto& n) {
+        return n.kind == OutboundNotice::Kind::Message && PeekNetType(n.data) == NET_LAUNCH && n.to == client;
+    }));
 }
 
 TEST(MainWindow, OperatorCommandsCheckTheirPreconditions) {
@@ -293,121 +278,104 @@ TEST(MainWindow, OperatorCommandsCheckTheirPreconditions) {
     ASSERT_EQ(host.open(), S_OK);
     Dialog& dlg = host.show();
     const HWND h = dlg.hwnd();
-
-    host.desktop.Click(h, IDC_EJECT);
-    EXPECT_TRUE(host.sawBox("You need to select a player to eject"));
-    host.desktop.Click(h, IDC_CAPTURE);
-    EXPECT_TRUE(host.sawBox("Please select a player to capture first"));
-    const int objectRow = dlg.FindItemData(IDC_PLAYER_LIST, host.context.hostPlayerId);
-    ASSERT_GE(objectRow, 0);
-    host.desktop.SelectItem(h, IDC_PLAYER_LIST, objectRow);
-    host.desktop.Click(h, IDC_EJECT);
-    EXPECT_TRUE(host.sawBox("QUARNELD objects cannot be ejected"));
+    auto click = [&](int id, const char* box) {
+        host.desktop.Click(h, id);
+        EXPECT_TRUE(!box || host.sawBox(box)) << box;
+    };
+    click(IDC_EJECT, "You need to select a player to eject");
+    click(IDC_CAPTURE, "Please select a player to capture first");
+    host.desktop.SelectItem(h, IDC_PLAYER_LIST, dlg.FindItemData(IDC_PLAYER_LIST, host.context.hostPlayerId));
+    click(IDC_EJECT, "QUARNELD objects cannot be ejected");
     EXPECT_TRUE(host.ejectAsked.empty()) << "no dialog for a host object";
-    host.desktop.Click(h, IDC_CAPTURE);
-    EXPECT_TRUE(host.sawBox("Please select a NON-TARGET player to capture"));
+    click(IDC_CAPTURE, "Please select a NON-TARGET player to capture");
 
     // A client joins; Waiting clients cannot be captured; ejecting asks the dialog.
-    auto& peer = host.network->AddPeer("10.1.2.3");
-    ASSERT_EQ(peer.Join(), S_OK);
-    DPID client = 0;
-    ASSERT_EQ(peer.CreatePlayer(u"A very long pilot name here", u"xQ[]Spitfire[]G", &client), S_OK);
-    host.settle();
+    auto& peer = host.machine("10.1.2.3");
+    const DPID client = host.join(peer, u"A very long pilot name here", u"xQ[]Spitfire[]G");
     const int row = dlg.FindItemData(IDC_PLAYER_LIST, client);
     ASSERT_GE(row, 0);
-    const std::string rowText = *dlg.GetItemText(IDC_PLAYER_LIST, row);
-    EXPECT_EQ(rowText, "\tQ\tWaiting\tA very long pilot ...\t \tSpitfire") << "18 characters and ...";
+    EXPECT_EQ(*dlg.GetItemText(IDC_PLAYER_LIST, row), "\tQ\tWaiting\tA very long pilot ...\t \tSpitfire")
+        << "18 characters and ...";
     host.desktop.SelectItem(h, IDC_PLAYER_LIST, row);
-    host.desktop.Click(h, IDC_CAPTURE);
-    EXPECT_TRUE(host.sawBox("Player must be 'In game' to capture location"));
+    click(IDC_CAPTURE, "Player must be 'In game' to capture location");
     host.ejectAnswer = 1;
-    host.desktop.Click(h, IDC_EJECT);
-    ASSERT_EQ(host.ejectAsked.size(), 1u);
-    EXPECT_EQ(host.ejectAsked[0], "A very long pilot name here");
+    click(IDC_EJECT, nullptr);
+    EXPECT_EQ(host.ejectAsked, std::vector<std::string>{"A very long pilot name here"});
     host.settle();
     EXPECT_LT(dlg.FindItemData(IDC_PLAYER_LIST, client), 0) << "the ejected player is gone";
     // A player whose name reads as nothing gets no dialog (nor an empty autoboot line).
-    DPID nameless = 0;
-    ASSERT_EQ(peer.CreatePlayer(u"", u"xQ[]Spitfire[]G", &nameless), S_OK);
-    host.settle();
+    const DPID nameless = host.join(peer, u"", u"xQ[]Spitfire[]G");
     host.desktop.SelectItem(h, IDC_PLAYER_LIST, dlg.FindItemData(IDC_PLAYER_LIST, nameless));
-    host.desktop.Click(h, IDC_EJECT);
+    click(IDC_EJECT, nullptr);
     EXPECT_EQ(host.ejectAsked.size(), 1u);
 
     // Change options: held while somebody flies, else the dialog runs and NF follows the setting.
     host.window->game().state.flyingCount = 1;
-    host.desktop.Click(h, IDC_CHANGE_OPTIONS);
-    EXPECT_TRUE(host.sawBox("Only allowed to change settings with all players in the Ready Room"));
+    click(IDC_CHANGE_OPTIONS, "Only allowed to change settings with all players in the Ready Room");
     EXPECT_FALSE(host.boxes.back().caption.has_value()) << "the platform's default title";
     EXPECT_EQ(host.settingsRuns, 0);
     host.window->game().state.flyingCount = 0;
     host.setup.config.settings.NO_LOCK_OR_RADAR_PLAYERS = 1;
-    host.desktop.Click(h, IDC_CHANGE_OPTIONS);
+    click(IDC_CHANGE_OPTIONS, nullptr);
     EXPECT_EQ(host.settingsRuns, 1);
     EXPECT_TRUE(dlg.IsWindowEnabled(IDC_NF_LAUNCH));
     EXPECT_EQ(host.window->game().state.gameState & 256u, 0u) << "the hold is released";
 }
 
-TEST(MainWindow, EnterSendsOnlyFromTheChatEntryAndExitAsks) {
+// Enter sends only from the chat entry; the pane keeps at most 1,500 characters by whole
+// lines; Escape asks before the exit.
+TEST(MainWindow, ChatEntryPaneAndExit) {
     Host host;
     ASSERT_EQ(host.open(), S_OK);
     Dialog& dlg = host.show();
     const HWND h = dlg.hwnd();
-    auto& peer = host.network->AddPeer("10.1.2.4");
-    ASSERT_EQ(peer.Join(), S_OK);
+    auto& peer = host.machine("10.1.2.4");
     host.settle();
     peer.ClearLog();
-
+    auto enterFrom = [&](int control) {
+        host.desktop.Focus(h, control);
+        host.desktop.PressEnter(h);
+        host.settle();
+    };
     host.desktop.TypeText(h, IDC_CHAT_ENTRY, "hi");
-    host.desktop.Focus(h, IDC_PLAYER_LIST);
-    host.desktop.PressEnter(h);
-    host.settle();
+    enterFrom(IDC_PLAYER_LIST);
     EXPECT_EQ(dlg.GetDlgItemText(IDC_CHAT_ENTRY), "hi") << "Enter on the player list does nothing";
-    host.desktop.Focus(h, IDC_CHAT_ENTRY);
-    host.desktop.PressEnter(h);
-    host.settle();
+    enterFrom(IDC_CHAT_ENTRY);
     EXPECT_EQ(dlg.GetDlgItemText(IDC_CHAT_ENTRY), "");
     EXPECT_NE(dlg.GetDlgItemText(IDC_CHAT_PANE).find("Alpha:  hi\r\n"), std::string::npos);
-    bool sent = false;
-    for (const auto& n : peer.Log())
-        if (n.kind == OutboundNotice::Kind::Message && n.data.size() == 15) sent = true;
-    EXPECT_TRUE(sent) << "NET_TEXT of 15 bytes to all";
+    const auto log = peer.Log();
+    EXPECT_TRUE(std::any_of(log.begin(), log.end(), [](const auto& n) {
+        return n.kind == OutboundNotice::Kind::Message && n.data.size() == 15;
+    })) << "NET_TEXT of 15 bytes to all";
 
-    // The exit question: No keeps the window.
-    host.answer = IDNO;
-    host.desktop.PressEscape(h);
-    host.settle();
-    EXPECT_TRUE(host.sawBox("Are you sure you want to exit Quarneld?"));
-    EXPECT_NE(host.desktop.Find(h), nullptr);
-}
-
-TEST(MainWindow, ChatPaneKeepsAtMost1500CharactersByWholeLines) {
-    Host host;
-    ASSERT_EQ(host.open(), S_OK);
-    Dialog& dlg = host.show();
     const std::string line(98, 'x');  // 100 characters with CR LF
+    dlg.SetDlgItemText(IDC_CHAT_PANE, "");
     for (int i = 0; i < 16; ++i) host.window->PostChatText(line + "\r\n");
     host.settle();
     EXPECT_EQ(dlg.GetWindowTextLength(IDC_CHAT_PANE), 1600) << "trimmed only before the next append";
-    host.window->PostStatusText("last\r\n");
-    host.settle();
-    const std::string pane = dlg.GetDlgItemText(IDC_CHAT_PANE);
+    auto append = [&](const std::string& pane, const std::string& text) {
+        if (!pane.empty()) dlg.SetDlgItemText(IDC_CHAT_PANE, pane);
+        host.window->PostStatusText(text);
+        host.settle();
+        return dlg.GetDlgItemText(IDC_CHAT_PANE);
+    };
+    std::string pane = append("", "last\r\n");
     EXPECT_EQ(pane.size(), 1500u + 6u);
     EXPECT_EQ(pane.substr(pane.size() - 6), "last\r\n");
     EXPECT_EQ(pane.substr(0, 100), line + "\r\n") << "whole lines left the top";
-
-    // One long text without a line end leaves whole; the trim always ends.
-    dlg.SetDlgItemText(IDC_CHAT_PANE, std::string(2000, 'x'));
-    host.window->PostStatusText("y\r\n");
-    host.settle();
-    EXPECT_EQ(dlg.GetDlgItemText(IDC_CHAT_PANE), "y\r\n");
+    // One long text without a line end leaves whole; the trim always ends; 1,501 is over.
+    EXPECT_EQ(append(std::string(2000, 'x'), "y\r\n"), "y\r\n");
+    EXPECT_EQ(append(std::string(1499, 'x') + "\r\n", "y\r\n"), "y\r\n");
     // Thousands of empty lines go in one step, down to the last 1,500 characters.
     std::string flood;
     for (int i = 0; i < 32700; ++i) flood += "\r\n";
-    dlg.SetDlgItemText(IDC_CHAT_PANE, flood);
-    host.window->PostStatusText("z\r\n");
+    EXPECT_EQ(append(flood, "z\r\n"), flood.substr(0, 1500) + "z\r\n");
+
+    // Escape asks before the exit; No keeps the window.
+    host.desktop.PressEscape(h);
     host.settle();
-    EXPECT_EQ(dlg.GetDlgItemText(IDC_CHAT_PANE), flood.substr(0, 1500) + "z\r\n");
+    EXPECT_EQ(host.boxes.back().text, "Are you sure you want to exit Quarneld?");
+    EXPECT_NE(host.desktop.Find(h), nullptr);
 }
 
 }  // namespace

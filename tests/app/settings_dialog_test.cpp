@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <memory>
 #include <vector>
 
 #include "app/settings_dialog.h"
@@ -18,7 +17,6 @@ using testing::Checks;
 // lost session would.
 class CountingEngine final : public Engine {
 public:
-    using Engine::Engine;
     int setDescCalls = 0;
     HRESULT failSetDesc = S_OK;
     HRESULT SetSessionDesc(const SessionDesc& desc, uint32_t flags) override {
@@ -27,15 +25,10 @@ public:
     }
 };
 
-EngineOptions KeyedOptions() {
-    EngineOptions o;
-    o.idKey = 0x5A5A0000;
-    return o;
-}
-
 // Default settings: squadron, restrict aircraft, Hard, sun glare and G effects; plus
 // skill Veteran (bits 5-7) and bit 24, which the dialog must leave alone.
 constexpr uint32_t kUser2 = 0x60409 | (3u << 5) | (1u << 24);
+constexpr uint32_t kFuel = 1u << 13, kAmmo = 1u << 14;
 
 class SettingsDialogTest : public testing::DeskTest {
 protected:
@@ -44,8 +37,7 @@ protected:
         EXPECT_TRUE(SUCCEEDED(engine.InitializeConnection(BuildTcpipAddress("127.0.0.1"), 0)));
         SessionDesc d;
         d.dwFlags = DPSESSION_MIGRATEHOST;
-        d.guidInstance = kGuidCfs2;
-        d.guidApplication = kGuidCfs2;
+        d.guidInstance = d.guidApplication = kGuidCfs2;
         d.dwMaxPlayers = 16;
         d.sessionName = u"Dogfight[]notes[]AAAAAAAAAAAA[]AAAAAAAAAAAA";
         d.dwUser1 = 0x0A050310;
@@ -56,18 +48,24 @@ protected:
     }
     ~SettingsDialogTest() override { SetMessageBoxHandler(previousBoxes); }
 
-    SettingsDialogContext Context() {
-        return SettingsDialogContext{engine, cfg, unrestrict,
-                                     [this](uint32_t mode) {
-                                         censuses.push_back(mode);
-                                         censusSaw.push_back({cfg.settings.WIN_CRITERIA, unrestrict});
-                                     },
-                                     [this](const SessionDesc& d) { summaries.push_back(d); }};
-    }
     void Operator(std::function<void(Dialog&, HWND)> act) { DeskTest::Operator(IDD_SETTINGS, std::move(act)); }
     int Run() {
-        auto ctx = Context();
+        SettingsDialogContext ctx{engine, cfg, unrestrict,
+                                  [this](uint32_t mode) {
+                                      censuses.push_back(mode);
+                                      censusSaw.push_back({cfg.settings.WIN_CRITERIA, unrestrict});
+                                  },
+                                  [this](const SessionDesc& d) { summaries.push_back(d); }};
         return SettingsDialog(desk, ctx);
+    }
+    // The operator's choices in lists (control, index) and clicks, then "Use new settings".
+    int Apply(std::initializer_list<int> clicks, std::vector<std::pair<int, int>> choices = {}) {
+        Operator([this, ids = std::vector<int>(clicks), choices](Dialog&, HWND h) {
+            for (auto [id, index] : choices) desk.SelectItem(h, id, index);
+            for (int id : ids) desk.Click(h, id);
+            desk.Click(h, IDC_USE_NEW_SETTINGS);
+        });
+        return Run();
     }
     uint32_t User2() {
         SessionDesc d;
@@ -81,10 +79,13 @@ protected:
         ASSERT_TRUE(SUCCEEDED(engine.Engine::SetSessionDesc(d, 0)));
     }
     bool Enabled(Dialog& d) { return d.IsWindowEnabled(IDC_USE_NEW_SETTINGS); }
-    const Desktop::Box* LastBox() { return desk.Boxes().empty() ? nullptr : &desk.Boxes().back(); }
+    const MessageBoxRequest& LastBox() { return desk.Boxes().back().request; }
+    void Answer(int button) {
+        Operator([this, button](Dialog&, HWND) { desk.AnswerBox(desk.Boxes().back().id, button); });
+    }
 
     MessageBoxHandler previousBoxes;
-    CountingEngine engine{KeyedOptions()};
+    CountingEngine engine;
     ConfigContext cfg;
     uint32_t unrestrict = 0;
     std::vector<uint32_t> censuses;
@@ -95,19 +96,13 @@ protected:
 TEST_F(SettingsDialogTest, TemplateNamesEveryControl) {
     const DialogTemplate& t = SettingsDialogTemplate();
     EXPECT_EQ(t.title, "Settings for current session");
-    const std::pair<int, const char*> expected[] = {
-        {1120, "Unlimited fuel"}, {1121, "Unlimited ammo"}, {1122, "Sun glare"}, {1123, "G effects"},
-        {1118, "None"},           {1119, "Last alive"},     {1133, "Players"},   {1134, "Targets"},
-        {1117, "Allow pause"},    {1116, "Unrestrict all teams"}, {1136, "Use new settings"}, {1137, "Cancel"},
-    };
-    for (auto [id, text] : expected) {
-        const auto it = std::find_if(t.controls.begin(), t.controls.end(), [id](auto& c) { return c.id == id; });
-        ASSERT_NE(it, t.controls.end()) << id;
-        EXPECT_EQ(it->text, text);
-        if (id == IDC_USE_NEW_SETTINGS) {
-            EXPECT_TRUE(it->style & CS_DISABLED);
-        }
-    }
+    std::string texts;
+    for (const auto& c : t.controls)
+        if (c.id >= IDC_UNRESTRICT_TEAMS && c.id <= IDC_SETTINGS_CANCEL && !c.text.empty())
+            texts += std::to_string(c.id) + "=" + c.text + (c.style & CS_DISABLED ? " (disabled)" : "") + ";";
+    EXPECT_EQ(texts, "1120=Unlimited fuel;1121=Unlimited ammo;1122=Sun glare;1123=G effects;1118=None;"
+                     "1119=Last alive;1117=Allow pause;1133=Players;1134=Targets;1116=Unrestrict all teams;"
+                     "1136=Use new settings (disabled);1137=Cancel;");
 }
 
 TEST_F(SettingsDialogTest, OpensFromTheSessionAndEnablesApplyOnlyWhileSomethingDiffers) {
@@ -117,7 +112,6 @@ TEST_F(SettingsDialogTest, OpensFromTheSessionAndEnablesApplyOnlyWhileSomethingD
                   "..xx.x.");
         EXPECT_EQ(d.GetCount(IDC_FLIGHT_MODEL), 3);
         EXPECT_EQ(d.GetDlgItemText(IDC_FLIGHT_MODEL), "Hard");
-        EXPECT_EQ(d.GetItemText(IDC_WEAPON_STRENGTH, 1), "Strong");
         EXPECT_EQ(d.GetDlgItemText(IDC_WEAPON_STRENGTH), "Normal");
         EXPECT_EQ(d.GetCount(IDC_START_TIME), 49);
         EXPECT_EQ(d.GetItemText(IDC_START_TIME, 0), "00:00");
@@ -125,7 +119,6 @@ TEST_F(SettingsDialogTest, OpensFromTheSessionAndEnablesApplyOnlyWhileSomethingD
         EXPECT_EQ(d.GetItemText(IDC_START_TIME, 48), " ");
         EXPECT_EQ(d.GetCurSel(IDC_START_TIME), 24);
         EXPECT_FALSE(Enabled(d));
-        EXPECT_FALSE(desk.Click(h, IDC_USE_NEW_SETTINGS));
         EXPECT_TRUE(desk.PressEnter(h));  // no default button: IDOK, ignored
         EXPECT_FALSE(d.ended());
 
@@ -150,103 +143,55 @@ TEST_F(SettingsDialogTest, OpensFromTheSessionAndEnablesApplyOnlyWhileSomethingD
         desk.Click(h, IDC_SETTINGS_CANCEL);
     });
     EXPECT_EQ(Run(), 0);
+    // Escape and the close box cancel too.
+    for (const bool escape : {true, false}) {
+        Operator([&](Dialog&, HWND h) {
+            desk.Click(h, IDC_UNLIMITED_AMMO);
+            escape ? desk.PressEscape(h) : desk.CloseBox(h);
+        });
+        EXPECT_EQ(Run(), 0);
+    }
     EXPECT_EQ(User2(), kUser2);
     EXPECT_EQ(engine.setDescCalls, 0);
     EXPECT_TRUE(censuses.empty());
     EXPECT_TRUE(summaries.empty());
     EXPECT_EQ(GetTimeOfDay(cfg), 43200);
-
-    // Escape and the close box cancel too.
-    Operator([&](Dialog&, HWND h) {
-        desk.Click(h, IDC_UNLIMITED_AMMO);
-        desk.PressEscape(h);
-    });
-    EXPECT_EQ(Run(), 0);
-    Operator([&](Dialog&, HWND h) { desk.CloseBox(h); });
-    EXPECT_EQ(Run(), 0);
-    EXPECT_EQ(User2(), kUser2);
 }
 
+// Host values (no-fun flags, start time) stay on the host: no description write, no census.
 TEST_F(SettingsDialogTest, HostValuesAloneStayOnTheHost) {
-    Operator([&](Dialog& d, HWND h) {
-        desk.Click(h, IDC_NO_FUN_PLAYERS);
-        EXPECT_TRUE(Enabled(d));
-        desk.Click(h, IDC_USE_NEW_SETTINGS);
-    });
-    EXPECT_EQ(Run(), 1);
+    EXPECT_EQ(Apply({IDC_NO_FUN_PLAYERS}), 1);
     EXPECT_EQ(cfg.settings.NO_LOCK_OR_RADAR_PLAYERS, 1);
     EXPECT_EQ(cfg.settings.NO_LOCK_OR_RADAR_TARGETS, 0);
     EXPECT_EQ(GetTimeOfDay(cfg), 43200);
-    EXPECT_EQ(engine.setDescCalls, 0);
     EXPECT_TRUE(censuses.empty());
     ASSERT_EQ(summaries.size(), 1u);
     EXPECT_EQ(summaries[0].dwUser2, kUser2);
 
-    // A new start time; the reopened dialog shows it.
-    Operator([&](Dialog& d, HWND h) {
-        EXPECT_EQ(d.IsDlgButtonChecked(IDC_NO_FUN_PLAYERS), BST_CHECKED);
-        desk.SelectItem(h, IDC_START_TIME, 15);
-        desk.Click(h, IDC_USE_NEW_SETTINGS);
-    });
-    EXPECT_EQ(Run(), 1);
+    // A new start time; the reopened dialog shows the no-fun flag.
+    Operator([&](Dialog& d, HWND) { EXPECT_EQ(d.IsDlgButtonChecked(IDC_NO_FUN_PLAYERS), BST_CHECKED); });
+    EXPECT_EQ(Apply({}, {{IDC_START_TIME, 15}}), 1);
     EXPECT_EQ(GetTimeOfDay(cfg), 27000);
-    Operator([&](Dialog& d, HWND h) {
-        EXPECT_EQ(d.GetDlgItemText(IDC_START_TIME), "07:30");
-        desk.Click(h, IDC_SETTINGS_CANCEL);
-    });
-    EXPECT_EQ(Run(), 0);
-    EXPECT_EQ(engine.setDescCalls, 0);
-}
 
-TEST_F(SettingsDialogTest, StartTimeOffTheListIsKeptUnlessAHalfHourIsChosen) {
+    // A start time off the list is kept unless a half hour is chosen.
     SetTimeOfDay(cfg, 12 * 3600 + 15 * 60);
-    Operator([&](Dialog& d, HWND h) {
-        EXPECT_EQ(d.GetCurSel(IDC_START_TIME), 48);
-        EXPECT_EQ(d.GetDlgItemText(IDC_START_TIME), " ");
-        desk.Click(h, IDC_NO_FUN_TARGETS);
-        desk.Click(h, IDC_NO_FUN_TARGETS);
-        EXPECT_FALSE(Enabled(d));
-        desk.Click(h, IDC_NO_FUN_TARGETS);
-        desk.Click(h, IDC_USE_NEW_SETTINGS);
-    });
-    EXPECT_EQ(Run(), 1);
+    Operator([&](Dialog& d, HWND) { EXPECT_EQ(d.GetCurSel(IDC_START_TIME), 48); });
+    EXPECT_EQ(Apply({IDC_NO_FUN_TARGETS}), 1);
     EXPECT_EQ(cfg.settings.NO_LOCK_OR_RADAR_TARGETS, 1);
     EXPECT_EQ(GetTimeOfDay(cfg), 44100);  // not 48 half hours
-
-    Operator([&](Dialog& d, HWND h) {
-        desk.SelectItem(h, IDC_START_TIME, 25);
-        EXPECT_TRUE(Enabled(d));
-        desk.Click(h, IDC_USE_NEW_SETTINGS);
-    });
-    EXPECT_EQ(Run(), 1);
+    EXPECT_EQ(Apply({}, {{IDC_START_TIME, 25}}), 1);
     EXPECT_EQ(GetTimeOfDay(cfg), 45000);
-
-    // A half-hour time with the blank entry chosen, applied with another host change.
-    Operator([&](Dialog&, HWND h) {
-        desk.SelectItem(h, IDC_START_TIME, 48);
-        desk.Click(h, IDC_NO_FUN_PLAYERS);
-        desk.Click(h, IDC_USE_NEW_SETTINGS);
-    });
-    EXPECT_EQ(Run(), 1);
-    EXPECT_EQ(GetTimeOfDay(cfg), 45000);
-    EXPECT_EQ(cfg.settings.NO_LOCK_OR_RADAR_PLAYERS, 1);
     EXPECT_EQ(engine.setDescCalls, 0);
 }
 
+// Session values go to the description (as it is at each message), then the census and
+// the summary.
 TEST_F(SettingsDialogTest, SessionValuesGoToTheDescriptionThenTheCensusAndSummary) {
-    Operator([&](Dialog&, HWND h) {
-        desk.Click(h, IDC_VICTORY_LAST_ALIVE);
-        desk.Click(h, IDC_UNLIMITED_FUEL);
-        desk.Click(h, IDC_UNLIMITED_AMMO);
-        desk.Click(h, IDC_SUN_GLARE);
-        desk.Click(h, IDC_G_EFFECTS);
-        desk.Click(h, IDC_ALLOW_PAUSE);
-        desk.SelectItem(h, IDC_FLIGHT_MODEL, 0);
-        desk.SelectItem(h, IDC_WEAPON_STRENGTH, 1);
-        desk.Click(h, IDC_USE_NEW_SETTINGS);
-    });
-    EXPECT_EQ(Run(), 1);
-    const uint32_t expected = 0x1 | 0x4 | 0x8 | (3u << 5) | (1u << 8) | (1u << 13) | (1u << 14) | (1u << 22) | (1u << 24);
+    EXPECT_EQ(Apply({IDC_VICTORY_LAST_ALIVE, IDC_UNLIMITED_FUEL, IDC_UNLIMITED_AMMO, IDC_SUN_GLARE, IDC_G_EFFECTS,
+                     IDC_ALLOW_PAUSE},
+                    {{IDC_FLIGHT_MODEL, 0}, {IDC_WEAPON_STRENGTH, 1}}),
+              1);
+    const uint32_t expected = 0x1 | 0x4 | 0x8 | (3u << 5) | (1u << 8) | kFuel | kAmmo | (1u << 22) | (1u << 24);
     EXPECT_EQ(User2(), expected);
     EXPECT_EQ(cfg.settings.WIN_CRITERIA, 2u);
     EXPECT_EQ(engine.setDescCalls, 1);
@@ -256,70 +201,53 @@ TEST_F(SettingsDialogTest, SessionValuesGoToTheDescriptionThenTheCensusAndSummar
     EXPECT_EQ(summaries[0].dwUser2, expected);
     EXPECT_EQ(summaries[0].sessionName, std::u16string(u"Dogfight[]notes[]AAAAAAAAAAAA[]AAAAAAAAAAAA"));
     EXPECT_EQ(cfg.settings.NO_LOCK_OR_RADAR_PLAYERS, 0);
-
-    Operator([&](Dialog& d, HWND h) {
+    Operator([&](Dialog& d, HWND) {
         EXPECT_EQ(d.IsDlgButtonChecked(IDC_VICTORY_LAST_ALIVE), BST_CHECKED);
         EXPECT_EQ(d.GetDlgItemText(IDC_WEAPON_STRENGTH), "Strong");
-        desk.Click(h, IDC_VICTORY_NONE);
-        desk.Click(h, IDC_USE_NEW_SETTINGS);
     });
-    EXPECT_EQ(Run(), 1);
+    EXPECT_EQ(Apply({IDC_VICTORY_NONE}), 1);
     EXPECT_EQ(User2(), expected & ~0x4u);
     EXPECT_EQ(cfg.settings.WIN_CRITERIA, 0u);
-}
 
-TEST_F(SettingsDialogTest, FirstToDestroyOpensWithoutARadioAndAnySessionChangeClearsIt) {
+    // First to destroy (1) opens without a radio, and any session change clears it.
     SetUser2(kUser2 | 0x2);
-    Operator([&](Dialog& d, HWND h) {
-        EXPECT_EQ(Checks(d, {IDC_VICTORY_NONE, IDC_VICTORY_LAST_ALIVE}), "..");
-        desk.Click(h, IDC_UNLIMITED_FUEL);
-        desk.Click(h, IDC_USE_NEW_SETTINGS);
-    });
-    EXPECT_EQ(Run(), 1);
-    EXPECT_EQ(User2(), kUser2 | (1u << 13));
+    Operator([&](Dialog& d, HWND) { EXPECT_EQ(Checks(d, {IDC_VICTORY_NONE, IDC_VICTORY_LAST_ALIVE}), ".."); });
+    EXPECT_EQ(Apply({IDC_UNLIMITED_FUEL}), 1);
+    EXPECT_EQ(User2(), kUser2 | kFuel);
     EXPECT_EQ(cfg.settings.WIN_CRITERIA, 0u);
-}
 
-TEST_F(SettingsDialogTest, EveryMessageWorksOnTheDescriptionAsItIsNow) {
+    // Another part marks the game running while the dialog is open.
+    SetUser2(kUser2);
     Operator([&](Dialog& d, HWND h) {
-        // Another part marks the game running while the dialog is open.
-        SetUser2(kUser2 | (1u << 13));
+        SetUser2(kUser2 | kFuel);
         desk.Click(h, IDC_NO_FUN_TARGETS);
         desk.Click(h, IDC_NO_FUN_TARGETS);
         EXPECT_TRUE(Enabled(d));  // the unchecked fuel box now differs
         desk.Click(h, IDC_UNLIMITED_FUEL);
         EXPECT_FALSE(Enabled(d));
-        SetUser2(kUser2 | (1u << 13) | 0x10u);  // a bit the dialog does not own
-        desk.Click(h, IDC_UNLIMITED_AMMO);
-        desk.Click(h, IDC_USE_NEW_SETTINGS);
+        SetUser2(kUser2 | kFuel | 0x10u);  // a bit the dialog does not own
     });
-    EXPECT_EQ(Run(), 1);
-    EXPECT_EQ(User2(), kUser2 | (1u << 13) | (1u << 14) | 0x10u);
+    EXPECT_EQ(Apply({IDC_UNLIMITED_AMMO}), 1);
+    EXPECT_EQ(User2(), kUser2 | kFuel | kAmmo | 0x10u);
 }
 
 TEST_F(SettingsDialogTest, UnrestrictAllTeamsAsksFirst) {
-    Operator([&](Dialog&, HWND h) { desk.Click(h, IDC_UNRESTRICT_TEAMS); });
+    // With another change pending, No unchecks the box and keeps only that change.
+    Operator([&](Dialog&, HWND h) {
+        desk.Click(h, IDC_SUN_GLARE);
+        desk.Click(h, IDC_UNRESTRICT_TEAMS);
+    });
     Operator([&](Dialog& d, HWND) {
-        const Desktop::Box* box = LastBox();
-        ASSERT_NE(box, nullptr);
-        EXPECT_EQ(box->request.text,
+        EXPECT_EQ(LastBox().text,
                   "Note: Aircraft are always restricted until players join a team.\n\n"
                   "Are you sure you want to unrestrict all teams?");
-        EXPECT_EQ(box->request.caption, std::optional<std::string>("Confirm"));
-        EXPECT_EQ(box->request.buttons, MbButtons::YesNo);
-        EXPECT_EQ(box->request.icon, MbIcon::Question);
-        EXPECT_EQ(box->request.defaultButton, IDNO);
+        EXPECT_EQ(LastBox().caption, std::optional<std::string>("Confirm"));
+        EXPECT_EQ(LastBox().buttons, MbButtons::YesNo);
+        EXPECT_EQ(LastBox().icon, MbIcon::Question);
+        EXPECT_EQ(LastBox().defaultButton, IDNO);
         EXPECT_FALSE(desk.AcceptsInput(d.hwnd()));
-        desk.AnswerBox(box->id, IDNO);
     });
-    Operator([&](Dialog& d, HWND h) {
-        EXPECT_EQ(d.IsDlgButtonChecked(IDC_UNRESTRICT_TEAMS), BST_UNCHECKED);
-        EXPECT_FALSE(Enabled(d));
-        // With another change pending the answer No keeps the button available.
-        desk.Click(h, IDC_SUN_GLARE);
-        desk.Click(h, IDC_UNRESTRICT_TEAMS);
-    });
-    Operator([&](Dialog&, HWND) { desk.AnswerBox(LastBox()->id, IDNO); });
+    Answer(IDNO);
     Operator([&](Dialog& d, HWND h) {
         EXPECT_EQ(d.IsDlgButtonChecked(IDC_UNRESTRICT_TEAMS), BST_UNCHECKED);
         EXPECT_TRUE(Enabled(d));
@@ -327,13 +255,12 @@ TEST_F(SettingsDialogTest, UnrestrictAllTeamsAsksFirst) {
         EXPECT_FALSE(Enabled(d));
         desk.Click(h, IDC_UNRESTRICT_TEAMS);
     });
-    Operator([&](Dialog&, HWND) { desk.AnswerBox(LastBox()->id, IDYES); });
-    Operator([&](Dialog& d, HWND h) {
+    Answer(IDYES);
+    Operator([&](Dialog& d, HWND) {
         EXPECT_EQ(d.IsDlgButtonChecked(IDC_UNRESTRICT_TEAMS), BST_CHECKED);
         EXPECT_TRUE(Enabled(d));
-        desk.Click(h, IDC_USE_NEW_SETTINGS);
     });
-    EXPECT_EQ(Run(), 1);
+    EXPECT_EQ(Apply({}), 1);
     EXPECT_EQ(unrestrict, 1u);
     EXPECT_EQ(engine.setDescCalls, 1);
     EXPECT_EQ(User2(), kUser2);
@@ -341,31 +268,25 @@ TEST_F(SettingsDialogTest, UnrestrictAllTeamsAsksFirst) {
     EXPECT_EQ(censusSaw[0].second, 1u);
 
     // Unchecking needs no confirmation.
-    Operator([&](Dialog& d, HWND h) {
-        EXPECT_EQ(d.IsDlgButtonChecked(IDC_UNRESTRICT_TEAMS), BST_CHECKED);
-        const std::size_t boxes = desk.Boxes().size();
-        desk.Click(h, IDC_UNRESTRICT_TEAMS);
-        EXPECT_EQ(desk.Boxes().size(), boxes);
-        desk.Click(h, IDC_USE_NEW_SETTINGS);
-    });
-    EXPECT_EQ(Run(), 1);
+    const std::size_t boxes = desk.Boxes().size();
+    EXPECT_EQ(Apply({IDC_UNRESTRICT_TEAMS}), 1);
+    EXPECT_EQ(desk.Boxes().size(), boxes);
     EXPECT_EQ(unrestrict, 0u);
 }
 
-TEST_F(SettingsDialogTest, FailedDescriptionWriteIsShownAndTheDialogStillCloses) {
+// A lost session: a failed write is shown and the dialog still closes; a description that
+// cannot be read leaves the dialog inert but Cancel and Escape work.
+TEST_F(SettingsDialogTest, FailedDescriptionWriteOrReadLetsTheOperatorOut) {
     engine.failSetDesc = DPERR_NOCONNECTION;
     Operator([&](Dialog&, HWND h) {
         desk.Click(h, IDC_VICTORY_LAST_ALIVE);
         desk.Click(h, IDC_NO_FUN_PLAYERS);
         desk.Click(h, IDC_UNRESTRICT_TEAMS);
     });
-    Operator([&](Dialog&, HWND) { desk.AnswerBox(LastBox()->id, IDYES); });
-    Operator([&](Dialog&, HWND h) { desk.Click(h, IDC_USE_NEW_SETTINGS); });
-    EXPECT_EQ(Run(), 1);
-    const Desktop::Box* box = LastBox();
-    ASSERT_NE(box, nullptr);
-    EXPECT_EQ(box->request.text, "Error 0x887700AA");
-    EXPECT_EQ(box->request.caption, std::optional<std::string>("Error"));
+    Answer(IDYES);
+    EXPECT_EQ(Apply({}), 1);
+    EXPECT_EQ(LastBox().text, "Error 0x887700AA");
+    EXPECT_EQ(LastBox().caption, std::optional<std::string>("Error"));
     EXPECT_EQ(engine.setDescCalls, 1);
     EXPECT_EQ(censuses, std::vector<uint32_t>{1});
     // The host value of the same apply is set; the session group is not half applied.
@@ -375,9 +296,7 @@ TEST_F(SettingsDialogTest, FailedDescriptionWriteIsShownAndTheDialogStillCloses)
     EXPECT_EQ(User2(), kUser2);
     ASSERT_EQ(summaries.size(), 1u);
     EXPECT_EQ(summaries[0].dwUser2, kUser2);
-}
 
-TEST_F(SettingsDialogTest, UnreadableDescriptionLeavesTheDialogInertButCancelWorks) {
     SetTimeOfDay(cfg, 0);
     ASSERT_TRUE(SUCCEEDED(engine.Close()));
     Operator([&](Dialog& d, HWND h) {
@@ -389,11 +308,10 @@ TEST_F(SettingsDialogTest, UnreadableDescriptionLeavesTheDialogInertButCancelWor
         desk.Click(h, IDC_SETTINGS_CANCEL);
     });
     EXPECT_EQ(Run(), 0);
-    EXPECT_EQ(cfg.settings.NO_LOCK_OR_RADAR_PLAYERS, 0);
-    EXPECT_EQ(engine.setDescCalls, 0);
-    // Escape as well.
     Operator([&](Dialog&, HWND h) { desk.PressEscape(h); });
     EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(cfg.settings.NO_LOCK_OR_RADAR_PLAYERS, 1);
+    EXPECT_EQ(engine.setDescCalls, 1);
 }
 
 }  // namespace

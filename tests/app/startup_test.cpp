@@ -37,36 +37,27 @@ TEST(Startup, EndsWithAStatusThatSaysWhy) {
     ASSERT_TRUE(first.start(args(instance, console)));
     ASSERT_TRUE(first.waitFor("quarneld: session open", 15s)) << first.output();
 
+    // A host that must end at once with `status`, having said `box` on its output.
+    auto ends = [&](const std::vector<std::string>& a, int status, const std::string& box) {
+        HostProcess p;
+        EXPECT_TRUE(p.start(a));
+        EXPECT_EQ(p.wait(10s), status) << p.output();
+        EXPECT_NE(p.output().find("[Error] " + box), std::string::npos) << p.output();
+        return p.output();
+    };
     // A second copy stops at the instance check, before its console would meet the first's.
-    HostProcess second;
-    ASSERT_TRUE(second.start(args(instance, console)));
-    EXPECT_EQ(second.wait(10s), kExitAnotherInstance) << second.output();
-    EXPECT_NE(second.output().find("[Error] Previous instance of QUARNELD running.\n\tShut it down an try again."),
-              std::string::npos)
-        << second.output();
-    EXPECT_EQ(second.output().find("console cannot start"), std::string::npos) << second.output();
-
+    EXPECT_EQ(ends(args(instance, console), kExitAnotherInstance,
+                   "Previous instance of QUARNELD running.\n\tShut it down an try again.")
+                  .find("console cannot start"),
+              std::string::npos);
     // The marker cannot be made at all (a name longer than the platform allows).
-    HostProcess unchecked;
-    ASSERT_TRUE(unchecked.start(args(std::string(200, 'n'), 0)));
-    EXPECT_EQ(unchecked.wait(10s), kExitStartFailed) << unchecked.output();
-    EXPECT_NE(unchecked.output().find("[Error] Error checking for previous instance of QUARNELD"), std::string::npos)
-        << unchecked.output();
-
+    ends(args(std::string(200, 'n'), 0), kExitStartFailed, "Error checking for previous instance of QUARNELD");
     // A lobby that asks to join: the box goes to stderr even with a console.
-    HostProcess joiner;
-    ASSERT_TRUE(joiner.start(args(instance + "-join", freePort(), {"--lobby", "join"})));
-    EXPECT_EQ(joiner.wait(10s), kExitSessionNotOpened) << joiner.output();
-    EXPECT_NE(joiner.output().find("[Error] QUARNELD must be host"), std::string::npos) << joiner.output();
+    ends(args(instance + "-join", freePort(), {"--lobby", "join"}), kExitSessionNotOpened, "QUARNELD must be host");
 
     // The first host holds the DirectPlay port. Without an operator the failure ends the
     // program; with one the dialog waits, and a signal still ends the program in order.
-    HostProcess headless;
-    ASSERT_TRUE(headless.start(args(instance + "-headless", 0)));
-    EXPECT_EQ(headless.wait(10s), kExitSessionNotOpened) << headless.output();
-    EXPECT_NE(headless.output().find("[Error] Could not host session because of error 0x88770122"),
-              std::string::npos)
-        << headless.output();
+    ends(args(instance + "-headless", 0), kExitSessionNotOpened, "Could not host session because of error 0x88770122");
     EXPECT_NE(dir.read("quarneld/qdlerror.txt").find("[Error] Could not host session because of error 0x88770122"),
               std::string::npos);
     HostProcess waiting;

@@ -1,40 +1,26 @@
-// The real host for the console's browser tests: `quarneld run` as RunHost assembles it
-// (start-up, session, main window, operator dialogs, console), with the session engine
-// on a scripted network instead of sockets. Scripted client machines are driven by lines
-// on stdin, each answered by one line on stdout, "ok [VALUE]" or "error TEXT":
-//
-//   join NAME [AIRCRAFT]         a machine joins and creates player NAME (Waiting): ok DPID
-//   status NAME LETTER           the player's status letter (E-H: no-fun flying, flying,
-//                                waiting, ready)
-//   team NAME TEAM NAME...       NET_JOIN_TEAM for the team of that name, to the host player
-//   motion NAME LAT LON ALT ALTFRACTION HEADING
-//                                NET_MOTION to the host player: whole metres, longitude
-//                                units, metres, 1/65536 of a metre, the 10-bit heading field
-//   leave NAME                   the player leaves the session
-//   players                      ok NAME|NAME|... (every player the engine holds)
-//   desc                         ok DWUSER2 (the session description's dwUser2)
-//
-// Commands run on the window thread, between its messages, as the transport's would.
+// The real host for the console's browser tests: `quarneld run` as RunHost assembles it,
+// with the session engine on scripted client machines driven by lines on stdin, each run
+// on the window thread (as the transport's would) and answered "ok [VALUE]" or "error TEXT":
+//   join NAME [AIRCRAFT]     a machine joins with player NAME (Waiting): ok DPID
+//   status NAME LETTER       its status letter (E-H: no-fun flying, flying, waiting, ready)
+//   team NAME TEAM NAME...   NET_JOIN_TEAM for the team of that name, to the host player
+//   motion NAME LAT LON ALT ALTFRACTION HEADING   NET_MOTION to the host player: metres,
+//                            longitude units, metres, 1/65536 m, the 10-bit heading field
+//   leave NAME               the player leaves the session
 // End of input shuts the host down as SIGTERM does.
 //
 //   console_real_host --workdir DIR --console 127.0.0.1:0 --console-token-file FILE
 #include <signal.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <cstdio>
 #include <future>
 #include <iostream>
 #include <map>
 #include <mutex>
 #include <sstream>
-#include <string>
-#include <thread>
-#include <vector>
 
 #include "app/main_window.h"
 #include "app/run.h"
-#include "platform/window.h"
 #include "protocol/messages.h"
 #include "session/engine.h"
 #include "session/scripted_peer.h"
@@ -43,11 +29,6 @@ namespace {
 
 using namespace qd;
 
-struct Client {
-    ScriptedPeer* peer = nullptr;
-    DPID id = 0;
-};
-
 // Owned by the window thread; the queue pointer is guarded for the stdin thread.
 struct Harness {
     std::mutex mutex;
@@ -55,67 +36,37 @@ struct Harness {
     MainWindow* window = nullptr;
     std::shared_ptr<Engine> engine;
     std::shared_ptr<ScriptedNetwork> network;
-    std::map<std::string, Client> clients;
+    std::map<std::string, std::pair<ScriptedPeer*, DPID>> clients;
     int nextAddress = 10;
 } g;
-
-std::vector<std::string> Words(const std::string& line) {
-    std::istringstream in(line);
-    std::vector<std::string> words;
-    for (std::string w; in >> w;) words.push_back(w);
-    return words;
-}
 
 std::string Run(const std::vector<std::string>& w) {
     if (!g.window || !g.window->dialog() || !g.network) return "error not ready";
     GameHost& game = g.window->game();
-    const std::string& cmd = w[0];
-    if (cmd == "desc") {
-        SessionDesc desc;
-        if (FAILED(game.dp().GetSessionDesc(desc))) return "error no session";
-        return "ok " + std::to_string(desc.dwUser2);
-    }
-    if (cmd == "players") {
-        std::string names;
-        game.dp().EnumPlayers(
-            nullptr,
-            [&](DPID, uint32_t, const DpName& n, uint32_t) {
-                if (!names.empty()) names += '|';
-                names += NarrowCopy(n.shortName.value_or(u""));
-                return true;
-            },
-            0);
-        return "ok " + names;
-    }
     if (w.size() < 2) return "error missing name";
-    const std::string& name = w[1];
-    if (cmd == "join") {
-        const std::string aircraft = w.size() > 2 ? w[2] : "Spitfire";
+    if (w[0] == "join") {
         ScriptedPeer& peer = g.network->AddPeer("10.0.0." + std::to_string(g.nextAddress++));
-        if (FAILED(peer.Join())) return "error join";
+        const std::string aircraft = w.size() > 2 ? w[2] : "Spitfire";
         DPID id = 0;
-        if (FAILED(peer.CreatePlayer(WideCopy(name), WideCopy("BJ[]" + aircraft + "[]G"), &id)))
-            return "error create player";
-        g.clients[name] = Client{&peer, id};
+        if (FAILED(peer.Join()) || FAILED(peer.CreatePlayer(WideCopy(w[1]), WideCopy("BJ[]" + aircraft + "[]G"), &id)))
+            return "error join";
+        g.clients[w[1]] = {&peer, id};
         return "ok " + std::to_string(id);
     }
-    const auto it = g.clients.find(name);
-    if (it == g.clients.end()) return "error no client " + name;
-    const Client& c = it->second;
-    if (cmd == "status" && w.size() == 3 && w[2].size() == 1) {
-        return SUCCEEDED(c.peer->SetStatusLetter(c.id, static_cast<char16_t>(w[2][0]))) ? "ok" : "error status";
-    }
-    if (cmd == "team" && w.size() >= 3) {
+    const auto it = g.clients.find(w[1]);
+    if (it == g.clients.end()) return "error no client " + w[1];
+    auto [peer, id] = it->second;
+    HRESULT hr = E_INVALIDARG;
+    if (w[0] == "status" && w.size() == 3 && w[2].size() == 1) {
+        hr = peer->SetStatusLetter(id, static_cast<char16_t>(w[2][0]));
+    } else if (w[0] == "team" && w.size() >= 3) {
         std::string team = w[2];
         for (std::size_t i = 3; i < w.size(); ++i) team += " " + w[i];
+        hr = DPERR_INVALIDGROUP;
         for (const TeamDefinition* t : game.teams)
-            if (t && t->name && *t->name == team) {
-                const auto bytes = NetJoinTeam{t->groupId}.encode();
-                return SUCCEEDED(c.peer->SendTo(c.id, game.hostPlayerId(), bytes)) ? "ok" : "error send";
-            }
-        return "error no team " + team;
-    }
-    if (cmd == "motion" && w.size() == 7) {
+            if (t && t->name && *t->name == team)
+                hr = peer->SendTo(id, game.hostPlayerId(), NetJoinTeam{t->groupId}.encode());
+    } else if (w[0] == "motion" && w.size() == 7) {
         NetMotion m;
         m.sequence = 1;
         m.tick = 1000;
@@ -123,38 +74,36 @@ std::string Run(const std::vector<std::string>& w) {
         m.position.longitude = {static_cast<int32_t>(std::stol(w[3])), 0};
         m.position.altitude = {static_cast<int32_t>(std::stol(w[4])), static_cast<uint16_t>(std::stoul(w[5]))};
         m.position.attitude = (static_cast<uint32_t>(std::stoul(w[6])) & 0x3FF) << 2;
-        return SUCCEEDED(c.peer->SendTo(c.id, game.hostPlayerId(), m.encode())) ? "ok" : "error send";
-    }
-    if (cmd == "leave") {
-        const HRESULT hr = c.peer->DestroyPlayer(c.id);
+        hr = peer->SendTo(id, game.hostPlayerId(), m.encode());
+    } else if (w[0] == "leave") {
+        hr = peer->DestroyPlayer(id);
         g.clients.erase(it);
-        return SUCCEEDED(hr) ? "ok" : "error leave";
     }
-    return "error bad command";
+    return SUCCEEDED(hr) ? "ok" : "error " + w[0] + " " + std::to_string(static_cast<uint32_t>(hr));
 }
 
 // Reads commands until the end of input; each is answered once it ran on the window thread.
 void ControlLoop() {
     for (std::string line; std::getline(std::cin, line);) {
-        const auto w = Words(line);
+        std::istringstream in(line);
+        std::vector<std::string> w;
+        for (std::string word; in >> word;) w.push_back(word);
         if (w.empty()) continue;
         auto done = std::make_shared<std::promise<std::string>>();
         auto answer = done->get_future();
         bool posted = false;
         {
             std::lock_guard lock(g.mutex);
-            if (g.queue)
-                posted = g.queue->PostTask([w, done] {
-                    try {
-                        done->set_value(Run(w));
-                    } catch (const std::exception& e) {
-                        done->set_value(std::string("error ") + e.what());
-                    }
-                });
+            posted = g.queue && g.queue->PostTask([w, done] {
+                try {
+                    done->set_value(Run(w));
+                } catch (const std::exception& e) {
+                    done->set_value(std::string("error ") + e.what());
+                }
+            });
         }
-        std::string reply = "error not ready";
-        if (posted && answer.wait_for(std::chrono::seconds(5)) == std::future_status::ready) reply = answer.get();
-        std::cout << reply << std::endl;
+        const bool ran = posted && answer.wait_for(std::chrono::seconds(5)) == std::future_status::ready;
+        std::cout << (ran ? answer.get() : "error not ready") << std::endl;
     }
     ::kill(::getpid(), SIGTERM);
 }
@@ -195,8 +144,8 @@ int main(int argc, char** argv) {
     };
     std::thread(ControlLoop).detach();
     const int result = RunHost(options);
-    std::cout.flush();
-    std::fflush(nullptr);
-    // The control thread may still wait for input: leave without unwinding under it.
+    // The control thread may still wait for input, holding stdin's lock: flush only stdout,
+    // and leave without unwinding under it.
+    std::fflush(stdout);
     ::_exit(result);
 }
