@@ -14,38 +14,37 @@ namespace {
 
 using qd::testing::TempDir;
 
-TEST(ErrorLog, OneBannerPerRunAndAppendAcrossRuns) {
+TEST(ErrorLog, OneBannerPerRunAppendAcrossRunsAndErrorBoxes) {
     TempDir dir;
+    const std::string banner = "\n\n*** New run, v1.39 ***\n\n";
     std::filesystem::create_directories(dir.path() / "quarneld");
     SetErrorLogPath(dir.path() / "quarneld/qdlerror.txt");
     LogError("first");
     LogError("second");
-    EXPECT_EQ(dir.read("quarneld/qdlerror.txt"), "\n\n*** New run, v1.39 ***\n\nfirst\nsecond\n");
+    EXPECT_EQ(dir.read("quarneld/qdlerror.txt"), banner + "first\nsecond\n");
     SetErrorLogPath(dir.path() / "quarneld/qdlerror.txt");  // a new run
     LogError("third");
-    EXPECT_EQ(dir.read("quarneld/qdlerror.txt"),
-              "\n\n*** New run, v1.39 ***\n\nfirst\nsecond\n\n\n*** New run, v1.39 ***\n\nthird\n");
+    EXPECT_EQ(dir.read("quarneld/qdlerror.txt"), banner + "first\nsecond\n" + banner + "third\n");
 
     // A log that cannot be opened loses the line; the banner goes before the next one written.
     SetErrorLogPath(dir.path() / "missing-folder/qdlerror.txt");
     LogError("lost");
     SetErrorLogPath(dir.path() / "quarneld/other.txt");
     LogError("kept");
-    EXPECT_EQ(dir.read("quarneld/other.txt"), "\n\n*** New run, v1.39 ***\n\nkept\n");
+    EXPECT_EQ(dir.read("quarneld/other.txt"), banner + "kept\n");
     SetErrorLogPath("quarneld/qdlerror.txt");
-}
 
-TEST(ErrorLog, ReportErrorFormatsTheCodeIntoAnErrorBox) {
+    // ReportError formats the code into an error box.
     MessageBoxRequest seen;
     auto previous = SetMessageBoxHandler([&](const MessageBoxRequest& r) {
         seen = r;
         return IDOK;
     });
     ReportError("Could not host session because of error 0x%08X", 0x88770118u);
+    SetMessageBoxHandler(previous);
     EXPECT_EQ(seen.text, "Could not host session because of error 0x88770118");
     EXPECT_EQ(seen.caption.value_or(""), "Error");
     EXPECT_EQ(seen.buttons, MbButtons::Ok);
-    SetMessageBoxHandler(previous);
 }
 
 TEST(Journal, LevelsOnEachLineOnlyForTheJournalsOwnStream) {
@@ -81,14 +80,12 @@ TEST(Journal, LevelsOnEachLineOnlyForTheJournalsOwnStream) {
     ::close(fds[0]);
     ::close(fds[1]);
 
-    MessageBoxRequest box;
-    EXPECT_EQ(BoxLogLevel(box), LogLevel::Error);  // the default caption is "Error"
-    box.caption = "Note";
-    EXPECT_EQ(BoxLogLevel(box), LogLevel::Notice);
-    box.icon = MbIcon::Warning;
-    EXPECT_EQ(BoxLogLevel(box), LogLevel::Warning);
-    box.icon = MbIcon::Error;
-    EXPECT_EQ(BoxLogLevel(box), LogLevel::Error);
+    // A box is logged as an error by default (the default caption is "Error"), else by its icon.
+    for (auto [caption, icon, level] : std::initializer_list<std::tuple<std::optional<std::string>, MbIcon, LogLevel>>{
+             {std::nullopt, MbIcon::None, LogLevel::Error}, {"Note", MbIcon::None, LogLevel::Notice},
+             {"Note", MbIcon::Warning, LogLevel::Warning}, {"Note", MbIcon::Error, LogLevel::Error}}) {
+        EXPECT_EQ(BoxLogLevel({"", caption, MbButtons::Ok, icon}), level) << caption.value_or("");
+    }
 }
 
 TEST(InstanceMarker, SecondHolderIsRefusedUntilTheFirstLetsGo) {

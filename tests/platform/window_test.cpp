@@ -4,6 +4,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/event.h"
 #include "platform/window.h"
 
 namespace qd {
@@ -16,57 +17,47 @@ struct Seen {
     HWND hwnd;
     UINT msg;
     WPARAM w;
-    LPARAM l;
+    bool operator==(const Seen&) const = default;
 };
 
 TEST(MessageQueue, PostedMessagesArriveInOrderAndDeadWindowsLoseTheirs) {
     MessageQueue q;
     std::vector<Seen> seen;
+    std::string text;
     auto record = [&](HWND h, UINT m, WPARAM w, LPARAM l) -> LRESULT {
-        if (m != WM_DESTROY) seen.push_back({h, m, w, l});
+        if (m == 1281) text = MessageText(l);
+        if (m != WM_DESTROY) seen.push_back({h, m, w});
         return 0;
     };
-    const HWND a = q.CreateWindow(record);
-    const HWND b = q.CreateWindow(record);
+    const HWND a = q.CreateWindow(record), b = q.CreateWindow(record);
     EXPECT_NE(a, b);
     EXPECT_TRUE(PostMessage(a, 1296, 0, 0));
     EXPECT_TRUE(PostMessage(b, 1285, 0, 0));
     EXPECT_TRUE(PostTextMessage(a, 1281, 0, "\"Bob\" has joined\r\n"));
-    EXPECT_TRUE(PostMessage(a, 1295, 7, 2));
-    std::string text;
-    auto withText = [&](HWND h, UINT m, WPARAM w, LPARAM l) -> LRESULT {
-        if (m == 1281) text = MessageText(l);
-        return record(h, m, w, l);
-    };
     q.DestroyWindow(a);
-    const HWND c = q.CreateWindow(withText);
-    EXPECT_TRUE(PostTextMessage(c, 1281, 0, "hello\r\n"));
+    const HWND c = q.CreateWindow(record);
+    EXPECT_TRUE(PostTextMessage(c, 1281, 3, "hello\r\n"));
     EXPECT_FALSE(PostMessage(a, 1296, 0, 0));  // destroyed: refused
     EXPECT_FALSE(IsWindow(a));
     EXPECT_EQ(q.DispatchPending(), 2);
-    ASSERT_EQ(seen.size(), 2u);
-    EXPECT_EQ(seen[0].hwnd, b);
-    EXPECT_EQ(seen[0].msg, 1285u);
-    EXPECT_EQ(seen[1].hwnd, c);
+    EXPECT_EQ(seen, (std::vector<Seen>{{b, 1285, 0}, {c, 1281, 3}}));
     EXPECT_EQ(text, "hello\r\n");
 
-    // Other threads post; order per thread is kept and nothing is lost.
+    // Other threads post and wake a waiting loop; order per thread is kept and nothing is lost.
     seen.clear();
-    std::thread t([&] {
+    std::thread poster([&] {
+        std::this_thread::sleep_for(20ms);
         for (WPARAM i = 0; i < 500; ++i) PostMessage(b, WM_USER + 1, i, 0);
     });
-    t.join();
-    q.DispatchPending();
+    EXPECT_EQ(q.RunUntil([&] { return seen.size() == 500; }, 5s), MessageQueue::LoopEnd::Done);
+    poster.join();
     ASSERT_EQ(seen.size(), 500u);
     for (WPARAM i = 0; i < 500; ++i) EXPECT_EQ(seen[i].w, i);
 
     // A handler that posts again (a retry) is served on the next call, not in a loop.
     int retries = 0;
     const HWND r = q.CreateWindow([&](HWND h, UINT m, WPARAM, LPARAM) -> LRESULT {
-        if (m == 1295) {
-            ++retries;
-            PostMessage(h, 1295, 0, 0);
-        }
+        if (m == 1295) retries += PostMessage(h, 1295, 0, 0);
         return 0;
     });
     PostMessage(r, 1295, 0, 0);
@@ -75,11 +66,11 @@ TEST(MessageQueue, PostedMessagesArriveInOrderAndDeadWindowsLoseTheirs) {
     EXPECT_EQ(retries, 2);
     q.DestroyWindow(r);
 
-    // A full queue refuses further posts rather than growing.
+    // A full queue refuses further posts rather than growing; a window destroyed with
+    // messages still queued gets none of them.
     for (std::size_t i = 0; i < kMaxPostedMessages; ++i) ASSERT_TRUE(PostMessage(b, WM_USER, 0, 0));
     EXPECT_FALSE(PostMessage(b, WM_USER, 0, 0));
     EXPECT_FALSE(q.PostTask([] {}));
-    // A window destroyed with messages still queued gets none of them.
     q.DestroyWindow(b);
     seen.clear();
     q.DispatchPending();
@@ -122,10 +113,8 @@ TEST(MessageQueue, TimersOneIdOneTimerKillAndRestart) {
     int procCalls = 0;
     SetTimer(w, 20, 10);
     SetTimer(w, 1297, 10, [&](HWND h, UINT id) {
-        EXPECT_EQ(h, w);
-        EXPECT_EQ(id, 1297u);
-        ++procCalls;
-        KillTimer(h, id);  // once, as the re-entry timer does
+        EXPECT_EQ(std::pair(h, id), std::pair(w, 1297u));
+        procCalls += KillTimer(h, id);  // once, as the re-entry timer does
     });
     q.RunUntil([&] { return fired.size() >= 3; }, 2s);
     EXPECT_EQ(procCalls, 1);
@@ -137,57 +126,12 @@ TEST(MessageQueue, TimersOneIdOneTimerKillAndRestart) {
     EXPECT_FALSE(SetTimer(w, 20, 10));
 }
 
-TEST(MessageQueue, NestedLoopKeepsTimersAndPostedMessagesFlowing) {
-    MessageQueue q;
-    std::vector<std::string> log;
-    bool innerDone = false;
-    int timerTicks = 0;
-    std::thread poster;
-    HWND w = kNoWindow;
-    w = q.CreateWindow([&](HWND h, UINT m, WPARAM wp, LPARAM) -> LRESULT {
-        if (m == WM_USER) {
-            log.push_back("modal in");
-            SetTimer(h, 5, 10);
-            // Another thread posts while the inner loop runs; the last post ends it.
-            poster = std::thread([h] {
-                for (WPARAM i = 1; i <= 3; ++i) PostMessage(h, WM_USER + 1, i, 0);
-                PostMessage(h, WM_USER + 2, 0, 0);
-            });
-            EXPECT_EQ(q.LoopDepth(), 1);
-            EXPECT_EQ(q.RunUntil([&] { return innerDone && timerTicks >= 2; }, 5s), MessageQueue::LoopEnd::Done);
-            log.push_back("modal out");
-        } else if (m == WM_USER + 1) {
-            EXPECT_EQ(q.LoopDepth(), 2);
-            log.push_back("post " + std::to_string(wp));
-        } else if (m == WM_USER + 2) {
-            innerDone = true;
-        } else if (m == WM_TIMER) {
-            ++timerTicks;
-        } else if (m == WM_USER + 3) {
-            log.push_back("after");
-        }
-        return 0;
-    });
-    PostMessage(w, WM_USER, 0, 0);
-    PostMessage(w, WM_USER + 3, 0, 0);
-    q.RunUntil([&] { return log.size() >= 6; }, 5s);
-    poster.join();
-    // The message queued before the nested loop started is served by the nested loop first.
-    ASSERT_EQ(log.size(), 6u);
-    EXPECT_EQ(log[0], "modal in");
-    EXPECT_EQ(log[1], "after");
-    EXPECT_EQ(log[2], "post 1");
-    EXPECT_EQ(log[4], "post 3");
-    EXPECT_EQ(log[5], "modal out");
-    EXPECT_GE(timerTicks, 2);
-}
-
 TEST(MessageQueue, QuitEndsEveryLoopAndShutdownSignalsWakeTheTarget) {
     {
         MessageQueue q;
         const HWND w = q.CreateWindow([&](HWND, UINT m, WPARAM, LPARAM) -> LRESULT {
+            // An inner loop that would never end on its own.
             if (m == WM_USER) {
-                // An inner loop that would never end on its own.
                 EXPECT_EQ(q.RunUntil([] { return false; }), MessageQueue::LoopEnd::Quit);
             }
             return 0;
@@ -202,32 +146,53 @@ TEST(MessageQueue, QuitEndsEveryLoopAndShutdownSignalsWakeTheTarget) {
         // A real SIGTERM, delivered on another thread, runs the handler on the window
         // thread inside the blocked loop.
         MessageQueue q;
-        std::thread::id ranOn;
-        bool stop = false;
-        q.BecomeSignalTarget([&] {
-            ranOn = std::this_thread::get_id();
-            stop = true;
-        });
+        std::optional<std::thread::id> ranOn;
+        q.BecomeSignalTarget([&] { ranOn = std::this_thread::get_id(); });
         InstallShutdownSignalHandlers();
         std::thread t([] {
             std::this_thread::sleep_for(20ms);
             std::raise(SIGTERM);
         });
-        EXPECT_EQ(q.RunUntil([&] { return stop; }, 5s), MessageQueue::LoopEnd::Done);
+        EXPECT_EQ(q.RunUntil([&] { return ranOn.has_value(); }, 5s), MessageQueue::LoopEnd::Done);
         t.join();
         EXPECT_EQ(ranOn, std::this_thread::get_id());
         std::signal(SIGTERM, SIG_DFL);
         std::signal(SIGINT, SIG_DFL);
     }
-    {
-        // Without a handler a signal quits the target's loops.
-        MessageQueue q;
-        q.BecomeSignalTarget({});
-        std::thread t([] { MessageQueue::NotifyShutdownSignal(); });
-        EXPECT_EQ(q.RunUntil([] { return false; }, 5s), MessageQueue::LoopEnd::Quit);
-        t.join();
-        EXPECT_EQ(q.ExitCode(), 0);
-    }
+    // Without a handler a signal quits the target's loops.
+    MessageQueue q;
+    q.BecomeSignalTarget({});
+    std::thread t([] { MessageQueue::NotifyShutdownSignal(); });
+    EXPECT_EQ(q.RunUntil([] { return false; }, 5s), MessageQueue::LoopEnd::Quit);
+    t.join();
+    EXPECT_EQ(q.ExitCode(), 0);
+}
+
+TEST(AutoResetEvent, WaitAnyTakesTheFirstSetEventResetsItAndWakesFromAnotherThread) {
+    AutoResetEvent a, b;
+    EXPECT_EQ(WaitForAny({&a, &b}, 0), kWaitTimeout);
+    b.set();
+    a.set();
+    EXPECT_EQ(WaitForAny({&a, &b}, 0), 0);  // list order decides, like WaitForMultipleObjects
+    EXPECT_FALSE(a.isSet());
+    EXPECT_EQ(WaitForAny({&a, &b}, 0), 1);
+    EXPECT_EQ(WaitForAny({&a, &b}, 10), kWaitTimeout);
+    EXPECT_EQ(WaitForAny({}, 0), kWaitFailed);
+    EXPECT_EQ(WaitForAny({&a, nullptr}, 0), kWaitFailed);
+
+    int woke = -3;
+    std::thread waiter([&] { woke = WaitForAny({&a, &b}); });  // an infinite wait
+    b.set();
+    waiter.join();
+    EXPECT_EQ(woke, 1);
+    EXPECT_FALSE(b.isSet());
+}
+
+TEST(TickCount, WrapsAtTwoToThe32) {
+    SetTickCountOffsetForTesting(0);
+    SetTickCountOffsetForTesting(0xFFFFFFFFu - GetTickCount() + 1);  // now reads near 0 after the wrap
+    EXPECT_LT(GetTickCount(), 1000u);
+    SetTickCountOffsetForTesting(0);
 }
 
 }  // namespace
