@@ -37,69 +37,55 @@ TEST(ConfigPaths, TooLongPathIsRefusedNotCut) {
     std::optional<SessionDesc> desc;
     LoadSessionSettings(w.ctx, desc);
     EXPECT_EQ(desc->dwMaxPlayers, 16u);
-    auto obj = LoadTargetObject(w.ctx, 0);
-    EXPECT_EQ(obj->name, "DefTarg");
-    EXPECT_EQ(obj->aircraft, "windsock");
+    EXPECT_EQ(LoadTargetObject(w.ctx, 0)->aircraft, "windsock");
     EXPECT_EQ(LoadTargetObject(w.ctx, 1), nullptr);
-    auto team = LoadTeamDefinition(w.ctx, 0);
-    EXPECT_EQ(team->name, "Target ");
+    EXPECT_EQ(LoadTeamDefinition(w.ctx, 0)->name, "Target ");
     EXPECT_EQ(LoadTeamDefinition(w.ctx, 1), nullptr);
 }
 
 TEST(UserPrefs, VersionAutorunAndName) {
     Workdir w;
+    const UserPrefs& p = w.ctx.prefs;
     EXPECT_EQ(LoadUserPrefs(w.ctx), 0);  // no file: defaults
-    EXPECT_EQ(w.ctx.prefs.simulatorVersion, 1);
-    EXPECT_EQ(w.ctx.prefs.autorunSimulator, 1);
-    EXPECT_EQ(w.ctx.prefs.sessionConfigName, "Default");
-
-    const std::pair<const char*, int> versions[] = {{"2", 2}, {"02", 1}, {"3", 1}, {"", 1}};
-    for (auto [text, version] : versions) {
-        w.prefs(std::string("[QDL_USER_PREFS]\nCFS_VERSION=") + text + "\nAUTORUN_CFS=no\nSESSION_CFG_NAME=Squad\n");
+    EXPECT_EQ(std::tie(p.simulatorVersion, p.autorunSimulator, p.sessionConfigName), std::tuple(1, 1, "Default"));
+    // Version 2 only for "2"; AUTORUN_CFS is off only for 0.
+    for (auto [text, version] : std::initializer_list<std::pair<std::string, int>>{{"2", 2}, {"02", 1}, {"3", 1}, {"", 1}}) {
+        w.prefs("[QDL_USER_PREFS]\nCFS_VERSION=" + text + "\nAUTORUN_CFS=no\nSESSION_CFG_NAME=Squad\n");
         LoadUserPrefs(w.ctx);
-        EXPECT_EQ(w.ctx.prefs.simulatorVersion, version) << text;
-        EXPECT_EQ(w.ctx.prefs.autorunSimulator, 1);
-        EXPECT_EQ(w.ctx.prefs.sessionConfigName, "Squad");
+        EXPECT_EQ(std::tie(p.simulatorVersion, p.autorunSimulator, p.sessionConfigName), std::tuple(version, 1, "Squad"))
+            << text;
     }
     EXPECT_TRUE(w.warned(2, "CFS_VERSION '3'"));
     w.prefs("[QDL_USER_PREFS]\nAUTORUN_CFS=0\n");
     LoadUserPrefs(w.ctx);
-    EXPECT_EQ(w.ctx.prefs.autorunSimulator, 0);
+    EXPECT_EQ(p.autorunSimulator, 0);
 }
 
 TEST(UserPrefs, IgnoredAdaptersMarkedByMac) {
     Workdir w;
-    auto adapter = [](std::array<uint8_t, 6> mac) {
-        AdapterEntry a;
-        a.macAddress = mac;
-        return a;
+    const std::array<uint8_t, 6> macs[] = {{0x00, 0xa0, 0xc9, 0x12, 0x34, 0x56}, {0x00, 0x50, 0x04, 0xab, 0xcd, 0xef},
+                                           {0x00, 0x50, 0x04, 0xab, 0xcd, 0xee}};
+    for (const auto& mac : macs) {
+        w.ctx.adapters.emplace_back();
+        w.ctx.adapters.back().macAddress = mac;
+    }
+    // Which adapters are marked ignored, 'x' for each, after loading the preferences.
+    auto load = [&](const std::string& prefs, int result) {
+        for (auto& a : w.ctx.adapters) a.ignored = 0;
+        w.prefs("[QDL_USER_PREFS]\n" + prefs);
+        EXPECT_EQ(LoadUserPrefs(w.ctx), result) << prefs;
+        std::string marks;
+        for (const auto& a : w.ctx.adapters) marks += a.ignored ? 'x' : '.';
+        return marks;
     };
-    w.ctx.adapters = {adapter({0x00, 0xa0, 0xc9, 0x12, 0x34, 0x56}), adapter({0x00, 0x50, 0x04, 0xab, 0xcd, 0xef}),
-                      adapter({0x00, 0x50, 0x04, 0xab, 0xcd, 0xee})};
-
-    // Without the count the list is not read.
-    w.prefs("[QDL_USER_PREFS]\nIGNORED_ADAPTERS=00-a0-c9-12-34-56,\n");
-    EXPECT_EQ(LoadUserPrefs(w.ctx), 0);
-    EXPECT_EQ(w.ctx.adapters[0].ignored, 0);
-
-    w.prefs("[QDL_USER_PREFS]\nNUM_IGNORED_ADAPTERS=2\nIGNORED_ADAPTERS=00-A0-C9-12-34-56,00-50-04-ab-cd-ef,\n");
-    EXPECT_EQ(LoadUserPrefs(w.ctx), 1);
+    // Without the count the list is not read; letter case does not matter.
+    EXPECT_EQ(load("IGNORED_ADAPTERS=00-a0-c9-12-34-56,\n", 0), "...");
+    EXPECT_EQ(load("NUM_IGNORED_ADAPTERS=2\nIGNORED_ADAPTERS=00-A0-C9-12-34-56,00-50-04-ab-cd-ef,\n", 1), "xx.");
     EXPECT_EQ(w.ctx.prefs.ignoredAdapterCount, 2u);
-    EXPECT_EQ(w.ctx.adapters[0].ignored, 1);
-    EXPECT_EQ(w.ctx.adapters[1].ignored, 1);
-    EXPECT_EQ(w.ctx.adapters[2].ignored, 0);
-
     // A count beyond the list stops at its end; a bad entry is skipped and reported.
-    w.ctx.adapters[0].ignored = w.ctx.adapters[1].ignored = 0;
-    w.prefs("[QDL_USER_PREFS]\nNUM_IGNORED_ADAPTERS=0x10\nIGNORED_ADAPTERS=zz-a0-c9-12-34-56,00-50-04-ab-cd-ee\n");
-    EXPECT_EQ(LoadUserPrefs(w.ctx), 1);
-    EXPECT_EQ(w.ctx.adapters[0].ignored, 0);
-    EXPECT_EQ(w.ctx.adapters[2].ignored, 1);
-    EXPECT_TRUE(w.warned(3, "not a MAC address"));
-    EXPECT_TRUE(w.warned(2, "holds 2 entries"));
-
-    w.prefs("[QDL_USER_PREFS]\nNUM_IGNORED_ADAPTERS=-1\n");
-    EXPECT_EQ(LoadUserPrefs(w.ctx), 0);
+    EXPECT_EQ(load("NUM_IGNORED_ADAPTERS=0x10\nIGNORED_ADAPTERS=zz-a0-c9-12-34-56,00-50-04-ab-cd-ee\n", 1), "..x");
+    EXPECT_TRUE(w.warnedAll({{3, "not a MAC address"}, {2, "holds 2 entries"}}));
+    EXPECT_EQ(load("NUM_IGNORED_ADAPTERS=-1\n", 0), "...");
     EXPECT_EQ(w.ctx.prefs.ignoredAdapterCount, 0u);
 }
 
