@@ -51,13 +51,10 @@ TEST_F(DialogTest, EnterEscapeCloseAndClicksFollowTheDialogManagersRules) {
     EXPECT_EQ(d.GetFocus(), IDC_PLAYER_LIST);  // the first control that takes the focus
     // Enter goes to the default push button "Send" wherever the focus is, unless a push
     // button has the focus; Escape and the close box both come as IDCANCEL.
-    EXPECT_TRUE(desk.PressEnter(main));
-    EXPECT_TRUE(desk.TypeText(main, IDC_CHAT_ENTRY, "hello all"));
-    EXPECT_TRUE(desk.PressEnter(main));
-    EXPECT_TRUE(desk.Focus(main, IDC_EJECT));
-    EXPECT_TRUE(desk.PressEnter(main));
-    EXPECT_TRUE(desk.PressEscape(main));
-    EXPECT_TRUE(desk.CloseBox(main));
+    EXPECT_EQ((std::vector<bool>{desk.PressEnter(main), desk.TypeText(main, IDC_CHAT_ENTRY, "hello all"),
+                                 desk.PressEnter(main), desk.Focus(main, IDC_EJECT), desk.PressEnter(main),
+                                 desk.PressEscape(main), desk.CloseBox(main)}),
+              std::vector<bool>(7, true));
     EXPECT_EQ(cmds, (Commands{{IDC_SEND, BN_CLICKED, IDC_PLAYER_LIST}, {IDC_CHAT_ENTRY, EN_CHANGE, IDC_CHAT_ENTRY},
                               {IDC_SEND, BN_CLICKED, IDC_CHAT_ENTRY}, {IDC_EJECT, BN_CLICKED, IDC_EJECT},
                               {IDCANCEL, BN_CLICKED, IDC_EJECT}, {IDCANCEL, BN_CLICKED, IDC_EJECT}}));
@@ -123,8 +120,8 @@ TEST_F(DialogTest, ListAndComboBoxesAnswerAsThePlatformDoes) {
     EXPECT_EQ((std::vector<int>{d.AddString(L, "zed"), d.AddString(L, "alpha"), d.InsertString(L, 3, "x"),
                                 d.InsertString(L, 2, "third"), d.SetItemData(L, 1, 0x5678), d.SetItemData(L, 3, 1)}),
               (std::vector<int>{0, 1, LB_ERR, 2, 0, LB_ERR}));
-    EXPECT_EQ(d.FindItemData(L, 0x5678), 1);
-    EXPECT_EQ(d.FindItemData(L, 99), LB_ERR);
+    EXPECT_EQ((std::vector<LPARAM>{d.FindItemData(L, 0x5678), d.FindItemData(L, 99), d.GetItemData(L, -1)}),
+              (std::vector<LPARAM>{1, LB_ERR, LB_ERR}));
 
     // A row refreshed in place (delete, insert at the same index) loses its selection; a
     // selection moves with the rows deleted or inserted above it.
@@ -149,6 +146,7 @@ TEST_F(DialogTest, ListAndComboBoxesAnswerAsThePlatformDoes) {
     // The operator's selection notifies (the list has the notify style).
     EXPECT_TRUE(desk.SelectItem(d.hwnd(), L, 1));
     EXPECT_FALSE(desk.SelectItem(d.hwnd(), L, 99));
+    EXPECT_EQ(Items(d, L), "top,*alpha,third,end,");
     EXPECT_EQ(cmds, (Commands{{L, LBN_SELCHANGE, L}}));
     EXPECT_EQ(d.ResetContent(L), 0);
     EXPECT_EQ(d.GetCount(L), 0);
@@ -194,13 +192,10 @@ TEST_F(DialogTest, EditSelectionAndLines) {
     EXPECT_EQ((std::vector<int>{d.EditLineIndex(P, 1), d.EditLineIndex(P, 2), d.EditLineIndex(P, 3)}),
               (std::vector<int>{7, 20, -1}));
     // Whole text; reversed, normalised; deselect keeps the caret; clamped to the text.
-    const struct {
-        int start, end;
-        std::pair<int, int> sel;
-    } sels[] = {{0, -1, {0, 24}}, {9, 3, {3, 9}}, {-1, 0, {9, 9}}, {500, 600, {24, 24}}};
-    for (const auto& s : sels) {
-        d.EditSetSel(P, s.start, s.end);
-        EXPECT_EQ(d.EditGetSel(P), s.sel) << s.start;
+    for (auto [start, end, sel] : std::initializer_list<std::tuple<int, int, std::pair<int, int>>>{
+             {0, -1, {0, 24}}, {9, 3, {3, 9}}, {-1, 0, {9, 9}}, {500, 600, {24, 24}}}) {
+        d.EditSetSel(P, start, end);
+        EXPECT_EQ(d.EditGetSel(P), sel) << start;
     }
     // Replacing the selection keeps the caret after the new text.
     d.EditSetSel(P, 0, 7);

@@ -48,20 +48,13 @@ TEST(ErrorLog, OneBannerPerRunAppendAcrossRunsAndErrorBoxes) {
 }
 
 TEST(Journal, LevelsOnEachLineOnlyForTheJournalsOwnStream) {
-    struct Case {
-        LogLevel level;
-        std::string_view text;
-        bool prefixed;
-        std::string_view lines;
-    };
-    for (const Case& c : std::initializer_list<Case>{
+    // Level, text, prefixed, the lines written.
+    for (auto [level, text, prefixed, lines] : std::initializer_list<std::tuple<LogLevel, const char*, bool, const char*>>{
              {LogLevel::Error, "[Error] Previous instance of QUARNELD running.\n\tShut it down an try again.", true,
               "<3>[Error] Previous instance of QUARNELD running.\n<3>\tShut it down an try again.\n"},
-             {LogLevel::Warning, "one\n", true, "<4>one\n"},
-             {LogLevel::Info, "", true, "<6>\n"},
-             {LogLevel::Notice, "a\nb", false, "a\nb\n"},
-         }) {
-        EXPECT_EQ(JournalLines(c.level, c.text, c.prefixed), c.lines) << c.text;
+             {LogLevel::Warning, "one\n", true, "<4>one\n"}, {LogLevel::Info, "", true, "<6>\n"},
+             {LogLevel::Notice, "a\nb", false, "a\nb\n"}}) {
+        EXPECT_EQ(JournalLines(level, text, prefixed), lines) << text;
     }
 
     // Only the very descriptor systemd named counts; a redirected one is plain again.

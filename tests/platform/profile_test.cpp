@@ -19,11 +19,8 @@ const char* const kWineFiles[] = {
 };
 
 TEST(Profile, LookupFollowsThePlatformsRules) {
-    const struct {
-        const char *section, *key, *dflt;
-        std::size_t size;
-        const char* answer;
-    } cases[] = {
+    // Section, key, default, buffer size, the answer.
+    const std::tuple<const char*, const char*, const char*, std::size_t, const char*> cases[] = {
         {"section1", "name1", "default", 260, "val1"},
         {"SECTION1", "NaMe1", "default", 260, "val1"},
         {"section1", "name2", "default", 260, "val2"},  // surrounding quotes are removed
@@ -35,15 +32,16 @@ TEST(Profile, LookupFollowsThePlatformsRules) {
     for (const char* content : kWineFiles) {
         TempDir dir;
         const auto file = dir.write("t.ini", content);
-        for (const auto& c : cases) {
+        for (auto [section, key, dflt, size, answer] : cases) {
             char buf[260] = "kumquat";
-            EXPECT_EQ(GetPrivateProfileString(c.section, c.key, c.dflt, buf, c.size, file), std::strlen(c.answer));
-            EXPECT_STREQ(buf, c.answer) << c.key;
-            EXPECT_EQ(GetPrivateProfileString(c.section, c.key, c.dflt, c.size, file), c.answer) << c.key;
+            EXPECT_EQ(GetPrivateProfileString(section, key, dflt, buf, size, file), std::strlen(answer));
+            EXPECT_STREQ(buf, answer) << key;
+            EXPECT_EQ(GetPrivateProfileString(section, key, dflt, size, file), answer) << key;
         }
         char buf[8] = "kumquat";
         EXPECT_EQ(GetPrivateProfileString("section1", "name1", "default", buf, 0, file), 0u);
         EXPECT_STREQ(buf, "kumquat") << "a zero-sized buffer is not touched";
+        EXPECT_EQ(GetPrivateProfileString("section1", "name1", "default", 0, file), "");
         EXPECT_EQ(ReadSections(file).at(0).name, "section1");
     }
     // UTF-16 is not read as 8-bit garbage: the file answers as a missing one would.

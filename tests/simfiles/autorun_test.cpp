@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
-#include <fstream>
 #include <string>
 #include <thread>
 
@@ -15,74 +14,45 @@
 namespace qd {
 namespace {
 
-std::string ReadWhenThere(const std::filesystem::path& p) {
-    // The simulator runs on its own: wait for its trace, bounded.
-    for (int i = 0; i < 500; ++i) {
-        std::ifstream in(p);
-        std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-        if (text.find("end") != std::string::npos) return text;
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
-    return {};
-}
-
-void Script(const test::WorkDir& dir, const std::string& rel, const std::string& body, mode_t mode) {
-    dir.Write(rel, "#!/bin/sh\n" + body);
-    ::chmod((dir.path() / rel).c_str(), mode);
-}
-
-bool NoChildLeft() { return ::waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD; }
-
-class PathGuard {
-public:
-    explicit PathGuard(const std::string& path) : old_(std::getenv("PATH") ? std::getenv("PATH") : "") {
-        ::setenv("PATH", path.c_str(), 1);
-    }
-    ~PathGuard() { ::setenv("PATH", old_.c_str(), 1); }
-
-private:
-    std::string old_;
-};
-
-TEST(Autorun, StartsTheSimulatorInTheWorkingDirectoryWithoutArguments) {
+TEST(Autorun, StartsTheSimulatorInTheWorkingDirectoryWithoutArgumentsOrThroughWine) {
     test::WorkDir dir;
-    Script(dir, "origcfs2.exe", "echo \"args=$# dir=$(pwd)\" > trace.txt\necho end >> trace.txt\n", 0755);
+    const std::string here = std::filesystem::canonical(dir.path()).string();
+    // The simulator runs on its own: its trace, once it ended (bounded wait).
+    auto trace = [&] {
+        for (int i = 0; i < 500 && dir.Read("trace.txt").find("end") == std::string::npos; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return dir.Read("trace.txt");
+    };
+    auto noChildLeft = [] { return ::waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD; };
+    dir.Write("origcfs2.exe", "#!/bin/sh\necho \"args=$# dir=$(pwd)\" > trace.txt\necho end >> trace.txt\n");
+    ::chmod((dir.path() / "origcfs2.exe").c_str(), 0755);
     ASSERT_TRUE(StartLocalSimulator(dir.path(), 2));
-    const std::string trace = ReadWhenThere(dir.path() / "trace.txt");
-    EXPECT_EQ(trace, "args=0 dir=" + std::filesystem::canonical(dir.path()).string() + "\nend\n");
-    EXPECT_TRUE(NoChildLeft());
+    EXPECT_EQ(trace(), "args=0 dir=" + here + "\nend\n");
+    EXPECT_TRUE(noChildLeft());
 
     // Version 1 runs the other program; a missing one is logged and ignored.
     EXPECT_FALSE(StartLocalSimulator(dir.path(), 1));
-    std::ifstream log(dir.path() / "quarneld/qdlerror.txt");
-    std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
-    EXPECT_NE(text.find("Could not start origcombatfs.exe: No such file or directory"), std::string::npos) << text;
-    EXPECT_TRUE(NoChildLeft());
-}
+    EXPECT_EQ(dir.LogLines(), std::vector<std::string>{"Could not start origcombatfs.exe: No such file or directory"});
+    EXPECT_TRUE(noChildLeft());
 
-TEST(Autorun, FallsBackToWine) {
-    test::WorkDir dir;
-    // Not runnable by the system: no executable bit.
+    // One the system cannot run (no executable bit) goes to wine on the path, if any.
+    auto startWithPath = [&](const std::string& path) {
+        const std::string old = std::getenv("PATH");
+        ::setenv("PATH", path.c_str(), 1);
+        const bool started = StartLocalSimulator(dir.path(), 1);
+        ::setenv("PATH", old.c_str(), 1);
+        return started;
+    };
+    std::filesystem::remove(dir.path() / "trace.txt");
     dir.Write("origcombatfs.exe", "MZ\x90");
-    Script(dir, "bin/wine", "echo \"wine $# $1 $(pwd)\" > trace.txt\necho end >> trace.txt\n", 0755);
-    {
-        PathGuard path((dir.path() / "bin").string());
-        ASSERT_TRUE(StartLocalSimulator(dir.path(), 1));
-    }
-    EXPECT_EQ(ReadWhenThere(dir.path() / "trace.txt"),
-              "wine 1 origcombatfs.exe " + std::filesystem::canonical(dir.path()).string() + "\nend\n");
-    EXPECT_TRUE(NoChildLeft());
-
-    // Without wine the failed start is logged.
-    {
-        PathGuard path((dir.path() / "nothing-here").string());
-        EXPECT_FALSE(StartLocalSimulator(dir.path(), 1));
-    }
-    std::ifstream log(dir.path() / "quarneld/qdlerror.txt");
-    std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
-    EXPECT_NE(text.find("Could not start origcombatfs.exe: the system cannot run it and wine is not on the path"),
-              std::string::npos)
-        << text;
+    dir.Write("bin/wine", "#!/bin/sh\necho \"wine $# $1 $(pwd)\" > trace.txt\necho end >> trace.txt\n");
+    ::chmod((dir.path() / "bin/wine").c_str(), 0755);
+    ASSERT_TRUE(startWithPath((dir.path() / "bin").string()));
+    EXPECT_EQ(trace(), "wine 1 origcombatfs.exe " + here + "\nend\n");
+    EXPECT_TRUE(noChildLeft());
+    EXPECT_FALSE(startWithPath((dir.path() / "nothing-here").string()));
+    EXPECT_EQ(dir.LogLines().back(),
+              "Could not start origcombatfs.exe: the system cannot run it and wine is not on the path");
 }
 
 TEST(Autorun, RemovesTheConfigurationCopy) {

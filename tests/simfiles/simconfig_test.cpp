@@ -29,10 +29,7 @@ TEST(SimulatorConfig, MultiplayerSectionIsPointedAtTheHost) {
     wd.Write("cfs2.cfg", " [MULTIPLAYER]\nSP_PROTOCOL_ADDRESS=1.2.3.4\n[MULTIPLAYE]\nend");
     ASSERT_EQ(WriteSimulatorConfig(wd.path(), 2, "10.0.0.1"), 0);
     EXPECT_EQ(wd.Read("origcfs2.cfg"), " [MULTIPLAYER]\nSP_PROTOCOL_ADDRESS=1.2.3.4\n[MULTIPLAYE]\n");
-}
 
-TEST(SimulatorConfig, LongLinesAreHandledAsPieces) {
-    WorkDir wd;
     // A 300-character address line after the section: its first 255-character piece
     // begins with the key and is dropped, the rest is copied as a line of its own.
     const std::string longLine = "SP_PROTOCOL_ADDRESS=" + std::string(280, '9');
