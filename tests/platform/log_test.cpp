@@ -2,6 +2,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <iostream>
+#include <sstream>
+
 #include "platform/instance.h"
 #include "platform/log.h"
 #include "platform/msgbox.h"
@@ -72,6 +75,19 @@ TEST(Journal, LevelsOnEachLineOnlyForTheJournalsOwnStream) {
     EXPECT_FALSE(IsJournalStream(fds[1]));
     ::close(fds[0]);
     ::close(fds[1]);
+
+    // Standard output on the journal: every line written through it carries the info level.
+    ::fstat(STDOUT_FILENO, &st);
+    ::setenv("JOURNAL_STREAM", (std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino)).c_str(), 1);
+    std::stringstream out, err;
+    auto* const cout = std::cout.rdbuf(out.rdbuf());
+    auto* const cerr = std::cerr.rdbuf(err.rdbuf());  // wrapped too when both are the same file
+    PrefixStandardStreamsForJournal();
+    std::cout << "a\nb" << 'c' << std::endl << "d\n";
+    std::cout.rdbuf(cout);
+    std::cerr.rdbuf(cerr);
+    ::unsetenv("JOURNAL_STREAM");
+    EXPECT_EQ(out.str(), "<6>a\n<6>bc\n<6>d\n");
 
     // A box is logged as an error by default (the default caption is "Error"), else by its icon.
     for (auto [caption, icon, level] : std::initializer_list<std::tuple<std::optional<std::string>, MbIcon, LogLevel>>{
