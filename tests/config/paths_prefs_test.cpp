@@ -28,8 +28,7 @@ TEST(ConfigPaths, TooLongPathIsRefusedNotCut) {
     Workdir w;
     w.cfg("[QDL_SETTINGS]\nMAX_PLAYERS=8\n[QDL_OBJECT.0]\nNAME=Tank\n[QDL_TEAM.B0]\n", std::string(250, 'x'));
     w.ctx.prefs.sessionConfigName = std::string(250, 'x');
-    EXPECT_TRUE(ConfigFilePath(w.ctx).empty());
-    EXPECT_TRUE(WelcomeTextPath(w.ctx).empty());
+    EXPECT_TRUE(ConfigFilePath(w.ctx).empty() && WelcomeTextPath(w.ctx).empty());
     EXPECT_TRUE(w.warned(0, "Path too long"));
     EXPECT_NE(w.dir.read("qdlerror.txt").find("Path too long"), std::string::npos);
 
@@ -37,10 +36,9 @@ TEST(ConfigPaths, TooLongPathIsRefusedNotCut) {
     std::optional<SessionDesc> desc;
     LoadSessionSettings(w.ctx, desc);
     EXPECT_EQ(desc->dwMaxPlayers, 16u);
-    EXPECT_EQ(LoadTargetObject(w.ctx, 0)->aircraft, "windsock");
-    EXPECT_EQ(LoadTargetObject(w.ctx, 1), nullptr);
-    EXPECT_EQ(LoadTeamDefinition(w.ctx, 0)->name, "Target ");
-    EXPECT_EQ(LoadTeamDefinition(w.ctx, 1), nullptr);
+    EXPECT_EQ(std::tuple(LoadTargetObject(w.ctx, 0)->aircraft, LoadTeamDefinition(w.ctx, 0)->name),
+              std::tuple("windsock", "Target "));
+    EXPECT_TRUE(!LoadTargetObject(w.ctx, 1) && !LoadTeamDefinition(w.ctx, 1));
 }
 
 TEST(UserPrefs, VersionAutorunAndName) {

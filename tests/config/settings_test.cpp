@@ -62,10 +62,9 @@ TEST(SessionSettings, NumbersAsLongWithPrefixesAndUnknownKeys) {
     Workdir w;
     SessionDesc d = Load(w, "MAX_PLAYERS=0x20\nMAX_PLAYERS_PER_TEAM=010\nNO_LOCK_OR_RADAR_PLAYERS= 7 players\n"
                             "BTEAMS_DESTROY_TARGETS=-2\nRECOMMENDED_LEVEL=lots\nMAX_TEAMS=many\n");
-    EXPECT_EQ(d.dwMaxPlayers, 32u);
-    EXPECT_EQ(w.ctx.settings.MAX_PLAYERS_PER_TEAM, 8u);
-    EXPECT_EQ(w.ctx.settings.NO_LOCK_OR_RADAR_PLAYERS, 1);
-    EXPECT_EQ(w.ctx.settings.BTEAMS_DESTROY_TARGETS, -2);
+    const HostSettings& s = w.ctx.settings;
+    EXPECT_EQ(std::tuple(d.dwMaxPlayers, s.MAX_PLAYERS_PER_TEAM, s.NO_LOCK_OR_RADAR_PLAYERS, s.BTEAMS_DESTROY_TARGETS),
+              std::tuple(32u, 8u, 1, -2));
     // Not a number: the key's default, reported with its line.
     EXPECT_EQ((d.dwUser2 >> 5) & 7, 0u);
     EXPECT_TRUE(w.warned(6, "RECOMMENDED_LEVEL 'lots' is not a number; using the default 0")) << w.dump();
@@ -116,16 +115,15 @@ TEST(SessionSettings, LobbyDescriptionKeepsNameAndGuids) {
     lobby.sessionName = u"Lobby \u00e9\u20ac";
     std::optional<SessionDesc> desc = lobby;
     LoadSessionSettings(w.ctx, desc);
-    EXPECT_EQ(std::tie(desc->guidInstance, desc->guidApplication), std::tie(lobby.guidInstance, kGuidCfs2));
     // Narrowed and widened again as every DirectPlay name is: low bytes, sign-extended.
-    EXPECT_EQ(desc->sessionName, u"Lobby \xFFE9\xFFAC[][]AAAAAAAAAAAA[]AAAAAAAAAAAA");
-    EXPECT_EQ(desc->dwUser1, 0x0A05FF10u);
+    EXPECT_EQ(std::tie(desc->guidInstance, desc->guidApplication, desc->sessionName, desc->dwUser1),
+              std::tuple(lobby.guidInstance, kGuidCfs2, u"Lobby \xFFE9\xFFAC[][]AAAAAAAAAAAA[]AAAAAAAAAAAA", 0x0A05FF10u));
 
     // A lobby description without a name takes the file's name and notes.
     desc = SessionDesc{};
     LoadSessionSettings(w.ctx, desc);
-    EXPECT_EQ(desc->sessionName, u"File name[]File notes[]AAAAAAAAAAAA[]AAAAAAAAAAAA");
-    EXPECT_TRUE(desc->guidApplication.isNull());
+    EXPECT_EQ(std::tuple(desc->sessionName, desc->guidApplication.isNull()),
+              std::tuple(u"File name[]File notes[]AAAAAAAAAAAA[]AAAAAAAAAAAA", true));
 }
 
 TEST(SessionSettings, LongNameAndNotesAreCutToFit) {
@@ -136,8 +134,7 @@ TEST(SessionSettings, LongNameAndNotesAreCutToFit) {
     EXPECT_TRUE(w.warned(0, "cut"));
 
     bool cut = false;
-    EXPECT_EQ(JoinSessionName(std::string(300, 'n'), "notes", &cut).size(), 256u);
-    EXPECT_TRUE(cut);
+    EXPECT_EQ((std::pair{JoinSessionName(std::string(300, 'n'), "notes", &cut).size(), cut}), std::pair(256ul, true));
     EXPECT_EQ(JoinSessionName("a", "b", &cut), "a[]b[]AAAAAAAAAAAA[]AAAAAAAAAAAA");
     EXPECT_FALSE(cut);
 }

@@ -19,9 +19,7 @@ TEST(OptionsSummary, DefaultsGiveNineteenLinesAndFullScoreAndVariantsTheirOwn) {
               "Aircraft flight model: Hard\r\nUnlimited fuel: No\r\nUnlimited ammo: No\r\nSun glare: On\r\n"
               "G effects: On\r\nWeapon effectiveness: Normal\r\nRestrict aircraft: Yes\r\nGame status: Waiting\r\n"
               "Time of day: 12:00\r\nNo lock/radar players: No\r\nNo lock/radar targets: No\r\n");
-    EXPECT_EQ(o.score, 100);
-    EXPECT_FALSE(o.pauseAllowed);
-    EXPECT_TRUE(o.teamSelectorEnabled);
+    EXPECT_EQ(std::tuple(o.score, o.pauseAllowed, o.teamSelectorEnabled), std::tuple(100, false, true));
 
     // Free for all, first to destroy, easy, unlimited fuel and ammo, no glare or G,
     // strongest weapons, pause allowed, flying, skill 7 (shown as the highest).
@@ -31,9 +29,7 @@ TEST(OptionsSummary, DefaultsGiveNineteenLinesAndFullScoreAndVariantsTheirOwn) {
     s.LA_WINDOW_SEC = 90000;
     s.NO_LOCK_OR_RADAR_TARGETS = 1;
     o = BuildOptionsSummary(d, s);
-    EXPECT_EQ(o.score, 40);
-    EXPECT_TRUE(o.pauseAllowed);
-    EXPECT_FALSE(o.teamSelectorEnabled);
+    EXPECT_EQ(std::tuple(o.score, o.pauseAllowed, o.teamSelectorEnabled), std::tuple(40, true, false));
     EXPECT_EQ(o.text,
               "Max. players: 16\r\nCombat type: Free for all\r\nVictory req.: First to destroy 10\r\nScore percent: 40\r\n"
               "Recommended skill: Ace\r\nAllow pause: Yes\r\nAircraft flight model: Easy\r\nUnlimited fuel: Yes\r\n"
@@ -54,17 +50,9 @@ TEST(OptionsSummary, DefaultsGiveNineteenLinesAndFullScoreAndVariantsTheirOwn) {
 TEST(ConfigReport, JsonNamesAndTexts) {
     TargetObject t;
     t.name = "Caf\xe9";  // Windows-1252
-    t.latitude = -3722873.6126;
     t.longitude = 10 * kLongitudeUnitsPerDegree;
-    t.simPath = "ships";
-    t.typeCode = 4;
-    nlohmann::json j = TargetToJson(t);
-    EXPECT_TRUE(testing::Fields(j, {{"name", "Caf\u00e9"}, {"airFilePath", nullptr}, {"simPath", "ships"}, {"typeCode", 4},
-                                    {"latitudeText", "S33* 30' 0.00\""}, {"longitudeText", "E10* 0' 0.00\""}}));
-    TeamDefinition team;
-    team.altitudeFraction = 52671;
-    j = TeamToJson(team);
-    EXPECT_TRUE(testing::Fields(j, {{"altitudeFraction", 52671}, {"maxPlayers", 5}}));
+    EXPECT_TRUE(testing::Fields(TargetToJson(t), {{"name", "Caf\u00e9"}, {"airFilePath", nullptr},
+                                                  {"longitudeText", "E10* 0' 0.00\""}}));
 
     SessionDesc d;
     d.dwUser1 = 0x0A05FF10;
