@@ -1,6 +1,12 @@
 #include <gtest/gtest.h>
 
+#include "config/paths.h"
+#include "config/prefs.h"
+#include "config/report.h"
 #include "config/settings.h"
+#include "config/summary.h"
+#include "config/targets.h"
+#include "config/teams.h"
 #include "fixture.h"
 
 namespace qd {
@@ -137,6 +143,136 @@ TEST(SessionSettings, LongNameAndNotesAreCutToFit) {
     EXPECT_EQ((std::pair{JoinSessionName(std::string(300, 'n'), "notes", &cut).size(), cut}), std::pair(256ul, true));
     EXPECT_EQ(JoinSessionName("a", "b", &cut), "a[]b[]AAAAAAAAAAAA[]AAAAAAAAAAAA");
     EXPECT_FALSE(cut);
+}
+
+TEST(ConfigPaths, BuiltOnceFromWorkDirAndName) {
+    Workdir w;
+    w.ctx.prefs.sessionConfigName = "Squad";
+    EXPECT_EQ(ConfigFilePath(w.ctx), w.dir.path().string() + "/quarneld/configs/Squad.cfg");
+    EXPECT_EQ(WelcomeTextPath(w.ctx), w.dir.path().string() + "/quarneld/configs/Squad.txt");
+    // Later changes of the working directory or the name do not move the files.
+    w.ctx.workDir = "/elsewhere";
+    w.ctx.prefs.sessionConfigName = "Other";
+    EXPECT_EQ(ConfigFilePath(w.ctx), w.dir.path().string() + "/quarneld/configs/Squad.cfg");
+    EXPECT_TRUE(w.diag.empty());
+}
+
+TEST(ConfigPaths, TooLongPathIsRefusedNotCut) {
+    Workdir w;
+    w.cfg("[QDL_SETTINGS]\nMAX_PLAYERS=8\n[QDL_OBJECT.0]\nNAME=Tank\n[QDL_TEAM.B0]\n", std::string(250, 'x'));
+    w.ctx.prefs.sessionConfigName = std::string(250, 'x');
+    EXPECT_TRUE(ConfigFilePath(w.ctx).empty() && WelcomeTextPath(w.ctx).empty());
+    EXPECT_TRUE(w.warned(0, "Path too long"));
+    EXPECT_NE(w.dir.read("qdlerror.txt").find("Path too long"), std::string::npos);
+
+    // Nothing is read: everything as with a missing file.
+    std::optional<SessionDesc> desc;
+    LoadSessionSettings(w.ctx, desc);
+    EXPECT_EQ(desc->dwMaxPlayers, 16u);
+    EXPECT_EQ(std::tuple(LoadTargetObject(w.ctx, 0)->aircraft, LoadTeamDefinition(w.ctx, 0)->name),
+              std::tuple("windsock", "Target "));
+    EXPECT_TRUE(!LoadTargetObject(w.ctx, 1) && !LoadTeamDefinition(w.ctx, 1));
+}
+
+TEST(UserPrefs, VersionAutorunAndName) {
+    Workdir w;
+    const UserPrefs& p = w.ctx.prefs;
+    EXPECT_EQ(LoadUserPrefs(w.ctx), 0);  // no file: defaults
+    EXPECT_EQ(std::tie(p.simulatorVersion, p.autorunSimulator, p.sessionConfigName), std::tuple(1, 1, "Default"));
+    // Version 2 only for "2"; AUTORUN_CFS is off only for 0.
+    for (auto [text, version] : std::initializer_list<std::pair<std::string, int>>{{"2", 2}, {"02", 1}, {"3", 1}, {"", 1}}) {
+        w.prefs("[QDL_USER_PREFS]\nCFS_VERSION=" + text + "\nAUTORUN_CFS=no\nSESSION_CFG_NAME=Squad\n");
+        LoadUserPrefs(w.ctx);
+        EXPECT_EQ(std::tie(p.simulatorVersion, p.autorunSimulator, p.sessionConfigName), std::tuple(version, 1, "Squad"))
+            << text;
+    }
+    EXPECT_TRUE(w.warned(2, "CFS_VERSION '3'"));
+    w.prefs("[QDL_USER_PREFS]\nAUTORUN_CFS=0\n");
+    LoadUserPrefs(w.ctx);
+    EXPECT_EQ(p.autorunSimulator, 0);
+}
+
+TEST(UserPrefs, IgnoredAdaptersMarkedByMac) {
+    Workdir w;
+    const std::array<uint8_t, 6> macs[] = {{0x00, 0xa0, 0xc9, 0x12, 0x34, 0x56}, {0x00, 0x50, 0x04, 0xab, 0xcd, 0xef},
+                                           {0x00, 0x50, 0x04, 0xab, 0xcd, 0xee}};
+    for (const auto& mac : macs) {
+        w.ctx.adapters.emplace_back();
+        w.ctx.adapters.back().macAddress = mac;
+    }
+    // Which adapters are marked ignored, 'x' for each, after loading the preferences.
+    auto load = [&](const std::string& prefs, int result) {
+        for (auto& a : w.ctx.adapters) a.ignored = 0;
+        w.prefs("[QDL_USER_PREFS]\n" + prefs);
+        EXPECT_EQ(LoadUserPrefs(w.ctx), result) << prefs;
+        std::string marks;
+        for (const auto& a : w.ctx.adapters) marks += a.ignored ? 'x' : '.';
+        return marks;
+    };
+    // Without the count the list is not read; letter case does not matter.
+    EXPECT_EQ(load("IGNORED_ADAPTERS=00-a0-c9-12-34-56,\n", 0), "...");
+    EXPECT_EQ(load("NUM_IGNORED_ADAPTERS=2\nIGNORED_ADAPTERS=00-A0-C9-12-34-56,00-50-04-ab-cd-ef,\n", 1), "xx.");
+    EXPECT_EQ(w.ctx.prefs.ignoredAdapterCount, 2u);
+    // A count beyond the list stops at its end; a bad entry is skipped and reported.
+    EXPECT_EQ(load("NUM_IGNORED_ADAPTERS=0x10\nIGNORED_ADAPTERS=zz-a0-c9-12-34-56,00-50-04-ab-cd-ee\n", 1), "..x");
+    EXPECT_TRUE(w.warnedAll({{3, "not a MAC address"}, {2, "holds 2 entries"}}));
+    EXPECT_EQ(load("NUM_IGNORED_ADAPTERS=-1\n", 0), "...");
+    EXPECT_EQ(w.ctx.prefs.ignoredAdapterCount, 0u);
+}
+
+TEST(OptionsSummary, DefaultsGiveNineteenLinesAndFullScoreAndVariantsTheirOwn) {
+    SessionDesc d;
+    d.dwUser1 = 0x0A050310;
+    d.dwUser2 = 0x60409;
+    HostSettings s;
+    OptionsSummary o = BuildOptionsSummary(d, s);
+    EXPECT_EQ(o.text,
+              "Max. players: 16\r\nMax. teams: 3\r\nMax. players per team: 5\r\nCombat type: Squadron\r\n"
+              "Victory req.: None\r\nScore percent: 100\r\nRecommended skill: All\r\nAllow pause: No\r\n"
+              "Aircraft flight model: Hard\r\nUnlimited fuel: No\r\nUnlimited ammo: No\r\nSun glare: On\r\n"
+              "G effects: On\r\nWeapon effectiveness: Normal\r\nRestrict aircraft: Yes\r\nGame status: Waiting\r\n"
+              "Time of day: 12:00\r\nNo lock/radar players: No\r\nNo lock/radar targets: No\r\n");
+    EXPECT_EQ(std::tuple(o.score, o.pauseAllowed, o.teamSelectorEnabled), std::tuple(100, false, true));
+
+    // Free for all, first to destroy, easy, unlimited fuel and ammo, no glare or G,
+    // strongest weapons, pause allowed, flying, skill 7 (shown as the highest).
+    d.dwUser2 = (1u << 1) | (7u << 5) | (1u << 8) | (1u << 13) | (1u << 14) | (1u << 23) | (1u << 24);
+    s.TIME_OF_DAY = 27000;
+    s.WIN_CRITERIA = 2;
+    s.LA_WINDOW_SEC = 90000;
+    s.NO_LOCK_OR_RADAR_TARGETS = 1;
+    o = BuildOptionsSummary(d, s);
+    EXPECT_EQ(std::tuple(o.score, o.pauseAllowed, o.teamSelectorEnabled), std::tuple(40, true, false));
+    EXPECT_EQ(o.text,
+              "Max. players: 16\r\nCombat type: Free for all\r\nVictory req.: First to destroy 10\r\nScore percent: 40\r\n"
+              "Recommended skill: Ace\r\nAllow pause: Yes\r\nAircraft flight model: Easy\r\nUnlimited fuel: Yes\r\n"
+              "Unlimited ammo: Yes\r\nSun glare: Off\r\nG effects: Off\r\nWeapon effectiveness: Strongest\r\n"
+              "Restrict aircraft: No\r\nGame status: Flying\r\nTime of day: 07:30\r\nNo lock/radar players: No\r\n"
+              "No lock/radar targets: Yes\r\nLast Alive Window: 90 seconds\r\n");
+
+    d.dwUser2 = (1u << 2) | (1u << 9) | (1u << 22);
+    s.WIN_CRITERIA = 0;
+    o = BuildOptionsSummary(d, s);
+    EXPECT_NE(o.text.find("Victory req.: Last alive\r\n"), std::string::npos);
+    EXPECT_NE(o.text.find("Aircraft flight model: Medium\r\n"), std::string::npos);
+    EXPECT_NE(o.text.find("Weapon effectiveness: Stronger\r\n"), std::string::npos);
+    EXPECT_EQ(o.score, 40 + 5 + 15 + 15 + 5);
+    EXPECT_EQ(o.text.find("Last Alive"), std::string::npos);
+}
+
+TEST(ConfigReport, JsonNamesAndTexts) {
+    TargetObject t;
+    t.name = "Caf\xe9";  // Windows-1252
+    t.longitude = 10 * kLongitudeUnitsPerDegree;
+    EXPECT_TRUE(testing::Fields(TargetToJson(t), {{"name", "Caf\u00e9"}, {"airFilePath", nullptr},
+                                                  {"longitudeText", "E10* 0' 0.00\""}}));
+
+    SessionDesc d;
+    d.dwUser1 = 0x0A05FF10;
+    d.sessionName = u"Caf\u00e9[]";
+    EXPECT_TRUE(testing::Fields(SessionToJson(d), {{"dwUser1", 0x0A05FF10}, {"sessionName", "Caf\u00e9[]"}}));
+    EXPECT_EQ(SettingsToJson(HostSettings{})["LA_WINDOW_SEC"], 60000);
+    EXPECT_EQ(PrefsToJson(UserPrefs{})["sessionConfigName"], "Default");
 }
 
 }  // namespace
