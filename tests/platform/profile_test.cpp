@@ -47,12 +47,11 @@ TEST(Profile, LookupFollowsThePlatformsRules) {
     // UTF-16 is not read as 8-bit garbage: the file answers as a missing one would.
     TempDir dir;
     const auto wide = dir.write("w.ini", std::string("\xFF\xFE[\0s\0]\0\r\0\n\0k\0=\0v\0", 18));
-    EXPECT_EQ(FileEncoding(wide), TextEncoding::Utf16);
     EXPECT_EQ(GetPrivateProfileString("s", "k", "default", 16, wide), "default");
     EXPECT_TRUE(ReadSections(wide).empty());
-    EXPECT_EQ(FileEncoding(dir.write("b.ini", kWineFiles[2])), TextEncoding::Utf8Bom);
-    EXPECT_EQ(FileEncoding(dir.write("a.ini", kWineFiles[0])), TextEncoding::Bytes);
-    EXPECT_EQ(FileEncoding(dir.path() / "missing.ini"), TextEncoding::Missing);
+    EXPECT_EQ((std::vector{FileEncoding(wide), FileEncoding(dir.write("b.ini", kWineFiles[2])),
+                           FileEncoding(dir.write("a.ini", kWineFiles[0])), FileEncoding(dir.path() / "missing.ini")}),
+              (std::vector{TextEncoding::Utf16, TextEncoding::Utf8Bom, TextEncoding::Bytes, TextEncoding::Missing}));
     char buf[8] = "kumquat";
     EXPECT_EQ(GetPrivateProfileString("section1", "name1", nullptr, buf, sizeof buf, dir.path() / "missing.ini"), 0u);
     EXPECT_STREQ(buf, "");
@@ -69,16 +68,13 @@ TEST(Profile, FirstSectionAndFirstKeyWinAndBlanksAreTrimmed) {
              {"; comment", "dflt"}, {"other", "dflt"}}) {
         EXPECT_EQ(GetPrivateProfileString("alpha", key, "dflt", 256, file), value) << key;
     }
-    EXPECT_EQ(FindKeyLine("ALPHA", "Key", file), 2);
-    EXPECT_EQ(FindKeyLine("alpha", "nothing", file), 0);
+    EXPECT_EQ(std::pair(FindKeyLine("ALPHA", "Key", file), FindKeyLine("alpha", "nothing", file)), std::pair(2, 0));
 
     const auto sections = ReadSections(file);
     ASSERT_EQ(sections.size(), 2u);
-    EXPECT_EQ(sections[0].name, "Alpha");
-    EXPECT_EQ(sections[0].line, 1);
     ASSERT_GE(sections[0].keys.size(), 2u);
-    EXPECT_EQ(sections[0].keys[1].key, "KEY");
-    EXPECT_EQ(sections[0].keys[1].line, 3);
+    EXPECT_EQ(std::tuple(sections[0].name, sections[0].line, sections[0].keys[1].key, sections[0].keys[1].line),
+              std::tuple("Alpha", 1, "KEY", 3));
     EXPECT_EQ(sections[1].keys.back().key, "after") << "a header without ']' does not start a section";
 }
 
