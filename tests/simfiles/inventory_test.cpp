@@ -29,6 +29,13 @@ TargetObject Named(const std::string& aircraft) {
     return t;
 }
 
+// A target for the aircraft once validated in the working directory, as the report shows it.
+nlohmann::json Validated(const WorkDir& wd, const std::string& aircraft, int result, Diagnostics* diag = nullptr) {
+    TargetObject t = Named(aircraft);
+    EXPECT_EQ(ValidateTargetAircraft(wd.path(), t, diag), result) << aircraft;
+    return TargetToJson(t);
+}
+
 TEST(AircraftCfg, LineRulesOfTheTitleAndSimSearch) {
     WorkDir wd;
     // The cfg, the title looked for, the result and the SIM name found ("-": none).
@@ -93,8 +100,7 @@ TEST(Inventory, FolderResultsAndLogLines) {
         EXPECT_EQ(FindInInventory(wd.path(), t), 1);
         EXPECT_EQ(wd.LogLines(), (std::vector<std::string>{kNoSim, kNotFound, "Tug"}));
         wd.Write("aircraft/c/aircraft.cfg", "[FLTSIM.0]\nTITLE=Tug\nNO SIM HERE\n");
-        TargetObject u = Named("Tug");
-        EXPECT_EQ(ValidateTargetAircraft(wd.path(), u), 2);
+        Validated(wd, "Tug", 2);
     }
     WorkDir wd;  // two folders with the same TITLE: name order decides
     wd.Write("aircraft/zeta/aircraft.cfg", "[FLTSIM.0]\nTITLE=Tug\nSIM=z\n");
@@ -108,25 +114,18 @@ TEST(Validate, CompletesAnAircraftOrStopsAtTheMissingFile) {
     WorkDir wd;
     const std::string cfgLine = "AIRCRAFT.CFG path=aircraft/tug/aircraft.cfg";
     wd.Write("aircraft/tug/aircraft.cfg", "[fltsim.0]\r\ntitle=Tug\r\nsim=qdtug\r\n");
-    TargetObject t = Named("Tug");
-    EXPECT_EQ(ValidateTargetAircraft(wd.path(), t), 3);
-    EXPECT_TRUE(Fields(TargetToJson(t), {{"simName", "QDTUG"}, {"damageProfilePath", nullptr}}));
+    EXPECT_TRUE(Fields(Validated(wd, "Tug", 3), {{"simName", "QDTUG"}, {"damageProfilePath", nullptr}}));
 
     // The upper-cased SIM name still finds lower-case files, as on the simulator's own disk.
     wd.Write("aircraft/tug/qdtug.dp", "profile");
-    TargetObject u = Named("Tug");
-    EXPECT_EQ(ValidateTargetAircraft(wd.path(), u), 4);
-    EXPECT_TRUE(Fields(TargetToJson(u), {{"damageProfilePath", "aircraft/tug/QDTUG.dp"}, {"airFilePath", nullptr}}));
+    EXPECT_TRUE(Fields(Validated(wd, "Tug", 4), {{"damageProfilePath", "aircraft/tug/QDTUG.dp"}, {"airFilePath", nullptr}}));
     EXPECT_EQ(wd.LogLines(), (std::vector<std::string>{"Aircraft error, could not locate Damage Profile.", cfgLine,
                                                        "Aircraft error, could not locate Air file.", cfgLine}));
 
     // 100000 / 1500 = 66, / 12 = 5 feet, in whole numbers.
     wd.Write("aircraft/tug/QdTug.AIR", AirFile(100000, -364));
-    TargetObject v = Named("Tug");
-    ASSERT_EQ(ValidateTargetAircraft(wd.path(), v), 0);
-    EXPECT_TRUE(Fields(TargetToJson(v), {{"airFilePath", "aircraft/tug/QDTUG.air"}, {"staticPitch", -2.0},
-                                         {"heightOffset", 5.0}, {"aircraft", "Tug"}}));
-    EXPECT_FALSE(v.typeGuid.has_value());
+    EXPECT_TRUE(Fields(Validated(wd, "Tug", 0), {{"airFilePath", "aircraft/tug/QDTUG.air"}, {"staticPitch", -2.0},
+                                                 {"heightOffset", 5.0}, {"aircraft", "Tug"}, {"typeCode", 0}}));
 }
 
 TEST(Validate, ObjectDatabaseComesFirst) {
@@ -144,9 +143,8 @@ TEST(Validate, ObjectDatabaseComesFirst) {
     ASSERT_EQ(ValidateTargetAircraft(wd.path(), t), 0);
     EXPECT_TRUE(Fields(TargetToJson(t), {{"aircraft", "Tug_04"}, {"damageProfilePath", "objects_dp/Tug.dp"},
                                          {"aircraftCfgPath", nullptr}, {"staticPitch", 0}}));
-    TargetObject s = Named("freighter");
-    ASSERT_EQ(ValidateTargetAircraft(wd.path(), s), 0);
-    EXPECT_TRUE(Fields(TargetToJson(s), {{"aircraft", "freighter_04"}, {"damageProfilePath", "ships/freighter/freighter.dp"}}));
+    EXPECT_TRUE(Fields(Validated(wd, "freighter", 0),
+                       {{"aircraft", "freighter_04"}, {"damageProfilePath", "ships/freighter/freighter.dp"}}));
     EXPECT_TRUE(wd.LogLines().empty());
 }
 
@@ -183,8 +181,7 @@ TEST(Paths, LongerThan255CharactersAreRefused) {
     const std::string longFolder(250, 'f');
     wd.Write("aircraft/" + longFolder + "/aircraft.cfg", "[FLTSIM.0]\nTITLE=Tug\nSIM=t\n");
     Diagnostics diag;
-    TargetObject t = Named("Tug");
-    EXPECT_EQ(ValidateTargetAircraft(wd.path(), t, &diag), 1);
+    Validated(wd, "Tug", 1, &diag);
     EXPECT_EQ(wd.LogLines(), (std::vector<std::string>{"Path error, longer than 255 characters: aircraft/" + longFolder +
                                                        "/aircraft.cfg", kNotFound, "Tug"}));
     ASSERT_EQ(diag.items().size(), 1u);
@@ -192,12 +189,12 @@ TEST(Paths, LongerThan255CharactersAreRefused) {
 
     // The cfg path fits, the path built from the SIM value does not; 255 exactly is still
     // fine (the .dp path then is 258 and refused).
-    for (auto [sim, result, simPath] : std::initializer_list<std::tuple<std::size_t, int, std::size_t>>{
-             {250, 2, 0}, {242, 3, 255}}) {
+    for (auto [sim, result, simPath] : std::initializer_list<std::tuple<std::size_t, int, bool>>{
+             {250, 2, false}, {242, 3, true}}) {
         WorkDir w;
         w.Write("aircraft/tug/aircraft.cfg", "[FLTSIM.0]\nTITLE=Tug\nSIM=" + std::string(sim, 's') + "\n");
-        TargetObject u = Named("Tug");
-        EXPECT_EQ((std::pair{ValidateTargetAircraft(w.path(), u), u.simPath.value_or("").size()}), std::pair(result, simPath));
+        const std::string fitting = "aircraft/tug/" + std::string(sim, 'S');
+        EXPECT_EQ(Validated(w, "Tug", result)["simPath"], simPath ? nlohmann::json(fitting) : nlohmann::json());
     }
 }
 
