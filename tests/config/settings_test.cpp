@@ -123,7 +123,8 @@ TEST(SessionSettings, LobbyDescriptionKeepsNameAndGuids) {
     LoadSessionSettings(w.ctx, desc);
     // Narrowed and widened again as every DirectPlay name is: low bytes, sign-extended.
     EXPECT_EQ(std::tie(desc->guidInstance, desc->guidApplication, desc->sessionName, desc->dwUser1),
-              std::tuple(lobby.guidInstance, kGuidCfs2, u"Lobby \xFFE9\xFFAC[][]AAAAAAAAAAAA[]AAAAAAAAAAAA", 0x0A05FF10u));
+              std::tuple(lobby.guidInstance, kGuidCfs2, u"Lobby \xFFE9\xFFAC[][]AAAAAAAAAAAA[]AAAAAAAAAAAA",
+                         0x0A05FF10u));
 
     // A lobby description without a name takes the file's name and notes.
     desc = SessionDesc{};
