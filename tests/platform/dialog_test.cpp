@@ -77,12 +77,10 @@ TEST_F(DialogTest, EnterEscapeCloseAndClicksFollowTheDialogManagersRules) {
     EXPECT_TRUE(desk.PressEnter(Open(EjectDialogTemplate(), main).hwnd()));
     const HWND c = Open(CaptureDialogTemplate()).hwnd();
     desk.Find(c)->EnableWindow(IDCANCEL, false);
-    EXPECT_FALSE(desk.PressEscape(c));
-    EXPECT_TRUE(desk.PressEnter(c));
+    EXPECT_EQ((std::vector<bool>{desk.PressEscape(c), desk.PressEnter(c)}), (std::vector<bool>{false, true}));
     EXPECT_EQ(cmds, (Commands{{IDOK, BN_CLICKED, IDC_EJECT_NAME}, {IDOK, BN_CLICKED, IDC_CAPTURE_DESCRIPTION}}));
     EXPECT_TRUE(DestroyWindow(c));
-    EXPECT_EQ(desk.Find(c), nullptr);
-    EXPECT_FALSE(EndDialog(c, 0));
+    EXPECT_FALSE(desk.Find(c) || EndDialog(c, 0));
 }
 
 TEST_F(DialogTest, AutomaticRadioButtonsKeepOneCheckedPerGroup) {
@@ -223,9 +221,8 @@ TEST_F(DialogTest, ModalDialogsAndQuestionsHoldEveryWindowBelowUntilTheyEnd) {
     // whichever loop is current then.
     q.PostTask([&] { EXPECT_TRUE(desk.Click(main, IDC_EJECT)); });  // opens the eject dialog
     q.PostTask([&] {
-        EXPECT_FALSE(desk.AcceptsInput(main));
-        EXPECT_FALSE(desk.Click(main, IDC_CAPTURE));  // held by the modal dialog
-        EXPECT_FALSE(desk.PressEscape(main));
+        // Held by the modal dialog.
+        EXPECT_FALSE(desk.AcceptsInput(main) || desk.Click(main, IDC_CAPTURE) || desk.PressEscape(main));
         EXPECT_EQ(desk.Find(eject)->GetDlgItemText(IDC_EJECT_NAME), "Bob");
         EXPECT_TRUE(desk.Click(eject, IDC_EJECT_OK));
     });
@@ -240,8 +237,8 @@ TEST_F(DialogTest, ModalDialogsAndQuestionsHoldEveryWindowBelowUntilTheyEnd) {
         EXPECT_FALSE(desk.Boxes()[0].question);
         EXPECT_EQ(desk.Snapshot().boxes[0].caption, "Error");  // the platform's default title
         q.PostTask([&] {
-            EXPECT_FALSE(desk.Click(main, IDC_EJECT));  // held by the question
-            EXPECT_FALSE(desk.TypeText(main, IDC_CHAT_ENTRY, "x"));
+            // Held by the question.
+            EXPECT_FALSE(desk.Click(main, IDC_EJECT) || desk.TypeText(main, IDC_CHAT_ENTRY, "x"));
             PostMessage(main, WM_USER, 0, 0);  // posted messages still reach the held window
             q.PostTask([&] {
                 ASSERT_EQ(desk.Boxes().size(), 3u);  // the notice and both questions
@@ -256,8 +253,7 @@ TEST_F(DialogTest, ModalDialogsAndQuestionsHoldEveryWindowBelowUntilTheyEnd) {
                 EXPECT_FALSE(desk.AnswerBox(inner, IDYES));  // not one of its buttons
                 EXPECT_TRUE(desk.AnswerBox(inner, IDCANCEL));
                 q.PostTask([&, outer] {
-                    EXPECT_FALSE(desk.AnswerBox(outer, IDOK));
-                    EXPECT_TRUE(desk.AnswerBox(outer, IDNO));
+                    EXPECT_TRUE(!desk.AnswerBox(outer, IDOK) && desk.AnswerBox(outer, IDNO));
                     q.PostTask([&] { EXPECT_TRUE(desk.PressEscape(main)); });
                 });
             });
