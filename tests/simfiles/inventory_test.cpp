@@ -118,7 +118,8 @@ TEST(Validate, CompletesAnAircraftOrStopsAtTheMissingFile) {
 
     // The upper-cased SIM name still finds lower-case files, as on the simulator's own disk.
     wd.Write("aircraft/tug/qdtug.dp", "profile");
-    EXPECT_TRUE(Fields(Validated(wd, "Tug", 4), {{"damageProfilePath", "aircraft/tug/QDTUG.dp"}, {"airFilePath", nullptr}}));
+    EXPECT_TRUE(Fields(Validated(wd, "Tug", 4),
+                       {{"damageProfilePath", "aircraft/tug/QDTUG.dp"}, {"airFilePath", nullptr}}));
     EXPECT_EQ(wd.LogLines(), (std::vector<std::string>{"Aircraft error, could not locate Damage Profile.", cfgLine,
                                                        "Aircraft error, could not locate Air file.", cfgLine}));
 
@@ -182,8 +183,8 @@ TEST(Paths, LongerThan255CharactersAreRefused) {
     wd.Write("aircraft/" + longFolder + "/aircraft.cfg", "[FLTSIM.0]\nTITLE=Tug\nSIM=t\n");
     Diagnostics diag;
     Validated(wd, "Tug", 1, &diag);
-    EXPECT_EQ(wd.LogLines(), (std::vector<std::string>{"Path error, longer than 255 characters: aircraft/" + longFolder +
-                                                       "/aircraft.cfg", kNotFound, "Tug"}));
+    const std::string refused = "Path error, longer than 255 characters: aircraft/" + longFolder + "/aircraft.cfg";
+    EXPECT_EQ(wd.LogLines(), (std::vector<std::string>{refused, kNotFound, "Tug"}));
     ASSERT_EQ(diag.items().size(), 1u);
     EXPECT_NE(diag.items()[0].message.find("272 characters"), std::string::npos);
 

@@ -42,7 +42,8 @@ TEST(Sample, EveryTargetValidatesAndTheTemplatePatchesFallInsideItsBody) {
     ASSERT_TRUE(in->ReadU32(a) && in->ReadU32(b) && in->ReadU32(p1) && in->ReadU32(p2));
     EXPECT_EQ(in->Remaining(), uint64_t{a} + b);
     // The fixed patches at 8, 26 and 36 and the two given ones lie inside.
-    EXPECT_TRUE(p1 + 16 <= a + b && p2 >= 2 && p2 + 4 <= a + b && a + b >= 40) << a << " " << b << " " << p1 << " " << p2;
+    EXPECT_TRUE(p1 + 16 <= a + b && p2 >= 2 && p2 + 4 <= a + b && a + b >= 40)
+        << a << " " << b << " " << p1 << " " << p2;
 }
 
 }  // namespace
