@@ -2,6 +2,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <iostream>
+#include <sstream>
+
 #include "platform/instance.h"
 #include "platform/log.h"
 #include "platform/msgbox.h"
@@ -14,55 +17,46 @@ namespace {
 
 using qd::testing::TempDir;
 
-TEST(ErrorLog, OneBannerPerRunAndAppendAcrossRuns) {
+TEST(ErrorLog, OneBannerPerRunAppendAcrossRunsAndErrorBoxes) {
     TempDir dir;
+    const std::string banner = "\n\n*** New run, v1.39 ***\n\n";
     std::filesystem::create_directories(dir.path() / "quarneld");
     SetErrorLogPath(dir.path() / "quarneld/qdlerror.txt");
     LogError("first");
     LogError("second");
-    EXPECT_EQ(dir.read("quarneld/qdlerror.txt"), "\n\n*** New run, v1.39 ***\n\nfirst\nsecond\n");
+    EXPECT_EQ(dir.read("quarneld/qdlerror.txt"), banner + "first\nsecond\n");
     SetErrorLogPath(dir.path() / "quarneld/qdlerror.txt");  // a new run
     LogError("third");
-    EXPECT_EQ(dir.read("quarneld/qdlerror.txt"),
-              "\n\n*** New run, v1.39 ***\n\nfirst\nsecond\n\n\n*** New run, v1.39 ***\n\nthird\n");
+    EXPECT_EQ(dir.read("quarneld/qdlerror.txt"), banner + "first\nsecond\n" + banner + "third\n");
 
     // A log that cannot be opened loses the line; the banner goes before the next one written.
     SetErrorLogPath(dir.path() / "missing-folder/qdlerror.txt");
     LogError("lost");
     SetErrorLogPath(dir.path() / "quarneld/other.txt");
     LogError("kept");
-    EXPECT_EQ(dir.read("quarneld/other.txt"), "\n\n*** New run, v1.39 ***\n\nkept\n");
+    EXPECT_EQ(dir.read("quarneld/other.txt"), banner + "kept\n");
     SetErrorLogPath("quarneld/qdlerror.txt");
-}
 
-TEST(ErrorLog, ReportErrorFormatsTheCodeIntoAnErrorBox) {
+    // ReportError formats the code into an error box.
     MessageBoxRequest seen;
     auto previous = SetMessageBoxHandler([&](const MessageBoxRequest& r) {
         seen = r;
         return IDOK;
     });
     ReportError("Could not host session because of error 0x%08X", 0x88770118u);
-    EXPECT_EQ(seen.text, "Could not host session because of error 0x88770118");
-    EXPECT_EQ(seen.caption.value_or(""), "Error");
-    EXPECT_EQ(seen.buttons, MbButtons::Ok);
     SetMessageBoxHandler(previous);
+    EXPECT_EQ(std::tuple(seen.text, seen.caption.value_or(""), seen.buttons),
+              std::tuple("Could not host session because of error 0x88770118", "Error", MbButtons::Ok));
 }
 
 TEST(Journal, LevelsOnEachLineOnlyForTheJournalsOwnStream) {
-    struct Case {
-        LogLevel level;
-        std::string_view text;
-        bool prefixed;
-        std::string_view lines;
-    };
-    for (const Case& c : std::initializer_list<Case>{
+    // Level, text, prefixed, the lines written.
+    for (auto [level, text, prefixed, lines] : std::initializer_list<std::tuple<LogLevel, const char*, bool, const char*>>{
              {LogLevel::Error, "[Error] Previous instance of QUARNELD running.\n\tShut it down an try again.", true,
               "<3>[Error] Previous instance of QUARNELD running.\n<3>\tShut it down an try again.\n"},
-             {LogLevel::Warning, "one\n", true, "<4>one\n"},
-             {LogLevel::Info, "", true, "<6>\n"},
-             {LogLevel::Notice, "a\nb", false, "a\nb\n"},
-         }) {
-        EXPECT_EQ(JournalLines(c.level, c.text, c.prefixed), c.lines) << c.text;
+             {LogLevel::Warning, "one\n", true, "<4>one\n"}, {LogLevel::Info, "", true, "<6>\n"},
+             {LogLevel::Notice, "a\nb", false, "a\nb\n"}}) {
+        EXPECT_EQ(JournalLines(level, text, prefixed), lines) << text;
     }
 
     // Only the very descriptor systemd named counts; a redirected one is plain again.
@@ -81,14 +75,25 @@ TEST(Journal, LevelsOnEachLineOnlyForTheJournalsOwnStream) {
     ::close(fds[0]);
     ::close(fds[1]);
 
-    MessageBoxRequest box;
-    EXPECT_EQ(BoxLogLevel(box), LogLevel::Error);  // the default caption is "Error"
-    box.caption = "Note";
-    EXPECT_EQ(BoxLogLevel(box), LogLevel::Notice);
-    box.icon = MbIcon::Warning;
-    EXPECT_EQ(BoxLogLevel(box), LogLevel::Warning);
-    box.icon = MbIcon::Error;
-    EXPECT_EQ(BoxLogLevel(box), LogLevel::Error);
+    // Standard output on the journal: every line written through it carries the info level
+    // (standard error is wrapped too when both are the same file).
+    ::fstat(STDOUT_FILENO, &st);
+    ::setenv("JOURNAL_STREAM", (std::to_string(st.st_dev) + ":" + std::to_string(st.st_ino)).c_str(), 1);
+    std::stringstream out, err;
+    auto *const cout = std::cout.rdbuf(out.rdbuf()), *const cerr = std::cerr.rdbuf(err.rdbuf());
+    PrefixStandardStreamsForJournal();
+    std::cout << "a\nb" << 'c' << std::endl << "d\n";
+    std::cout.rdbuf(cout);
+    std::cerr.rdbuf(cerr);
+    ::unsetenv("JOURNAL_STREAM");
+    EXPECT_EQ(out.str(), "<6>a\n<6>bc\n<6>d\n");
+
+    // A box is logged as an error by default (the default caption is "Error"), else by its icon.
+    for (auto [caption, icon, level] : std::initializer_list<std::tuple<std::optional<std::string>, MbIcon, LogLevel>>{
+             {std::nullopt, MbIcon::None, LogLevel::Error}, {"Note", MbIcon::None, LogLevel::Notice},
+             {"Note", MbIcon::Warning, LogLevel::Warning}, {"Note", MbIcon::Error, LogLevel::Error}}) {
+        EXPECT_EQ(BoxLogLevel({"", caption, MbButtons::Ok, icon}), level) << caption.value_or("");
+    }
 }
 
 TEST(InstanceMarker, SecondHolderIsRefusedUntilTheFirstLetsGo) {
@@ -103,8 +108,7 @@ TEST(InstanceMarker, SecondHolderIsRefusedUntilTheFirstLetsGo) {
 TEST(Text, Windows1252AndUtf8BothWays) {
     EXPECT_EQ(Win1252ToUtf8("caf\xE9 \x80"), "caf\xC3\xA9 \xE2\x82\xAC");
     EXPECT_EQ(Utf8ToWin1252("caf\xC3\xA9 \xE2\x82\xAC"), "caf\xE9 \x80");
-    EXPECT_EQ(Utf8ToWin1252("\xE6\x97\xA5"), "?") << "no Windows-1252 form";
-    EXPECT_EQ(Utf8ToWin1252("a\xC3"), "a?") << "cut sequence";
+    EXPECT_EQ(Utf8ToWin1252("\xE6\x97\xA5|a\xC3"), "?|a?");  // no Windows-1252 form; a cut sequence
     for (int c = 1; c < 256; ++c) {
         const std::string one(1, static_cast<char>(c));
         EXPECT_EQ(Utf8ToWin1252(Win1252ToUtf8(one)), one) << c;

@@ -1,10 +1,13 @@
 #include "simfiles/inventory.h"
 
+#include "config/fixture.h"
+#include "config/report.h"
 #include "workdir.h"
 
 namespace qd {
 namespace {
 
+using qd::testing::Fields;
 using test::Bytes;
 using test::WorkDir;
 
@@ -26,47 +29,52 @@ TargetObject Named(const std::string& aircraft) {
     return t;
 }
 
+// A target for the aircraft once validated in the working directory, as the report shows it.
+nlohmann::json Validated(const WorkDir& wd, const std::string& aircraft, int result, Diagnostics* diag = nullptr) {
+    TargetObject t = Named(aircraft);
+    EXPECT_EQ(ValidateTargetAircraft(wd.path(), t, diag), result) << aircraft;
+    return TargetToJson(t);
+}
+
 TEST(AircraftCfg, LineRulesOfTheTitleAndSimSearch) {
     WorkDir wd;
-    auto scan = [&](const std::string& cfg, const std::string& title, TargetObject* out = nullptr) {
+    // The cfg, the title looked for, the result and the SIM name found ("-": none).
+    const std::tuple<std::string, std::string, int, std::string> cases[] = {
+        // Lower-case header and key match; the SIM value is upper-cased.
+        {"[fltsim.0]\ntitle=Tug One\nsim=qdtug\n", "Tug One", 0, "QDTUG"},
+        // TITLE compares its value with letter case; spaces around '=' belong to key and value.
+        {"[FLTSIM.0]\nTITLE=Tug One\nSIM=x\n", "tug one", 1, "-"},
+        {"[FLTSIM.0]\nTITLE = Tug One\nSIM=x\n", "Tug One", 1, "-"},
+        {"[FLTSIM.0]\nTITLE= Tug One\nSIM=x\n", " Tug One", 0, "X"},
+        // Only a header whose text up to '.', CR or LF is "[FLTSIM" opens the search; CR
+        // is not part of a value.
+        {"[FLTSIM]\nTITLE=A\nSIM=x\n", "A", 1, "-"},
+        {" [FLTSIM.0]\nTITLE=A\nSIM=x\n", "A", 1, "-"},
+        {"[FLTSIM\r\nTITLE=A\r\nSIM=x\r\n", "A", 0, "X"},
+        // A title before the first [FLTSIM line is not seen; one in a later section is.
+        {"TITLE=A\n[FLTSIM.0]\nTITLE=B\nSIM=b\n", "A", 1, "-"},
+        {"[FLTSIM.0]\nTITLE=B\nSIM=b\n[GENERAL]\n[FLTSIM.1]\nTITLE=A\n[X]\nSIM=a\n", "A", 0, "A"},
+        // The last line without a line end is never examined.
+        {"[FLTSIM.0]\nTITLE=A", "A", 1, "-"},
+        {"[FLTSIM.0]\nTITLE=A\nSIM=a", "A", 2, "-"},
+        // A long line is read as pieces of 254 characters, each examined as a line.
+        {"[FLTSIM.0]\n" + std::string(254, 'x') + "TITLE=A\nSIM=a\n", "A", 0, "A"},
+        {"[FLTSIM.0]\n" + std::string(253, 'x') + "TITLE=A\nSIM=a\n", "A", 1, "-"},
+    };
+    for (const auto& [cfg, title, result, sim] : cases) {
         wd.Write("aircraft/f/aircraft.cfg", cfg);
         TargetObject t = Named(title);
-        int r = ScanAircraftCfg(wd.path(), "f", t);
-        if (out) *out = t;
-        return r;
-    };
-    TargetObject t;
-    // Lower-case header and key match; the SIM value is upper-cased.
-    EXPECT_EQ(scan("[fltsim.0]\ntitle=Tug One\nsim=qdtug\n", "Tug One", &t), 0);
-    EXPECT_EQ(t.aircraftCfgPath, "aircraft/f/aircraft.cfg");
-    EXPECT_EQ(t.simName, "QDTUG");
-    EXPECT_EQ(t.simPath, "aircraft/f/QDTUG");
-    // TITLE compares its value with letter case.
-    EXPECT_EQ(scan("[FLTSIM.0]\nTITLE=Tug One\nSIM=x\n", "tug one"), 1);
-    // Spaces around '=' belong to key and value.
-    EXPECT_EQ(scan("[FLTSIM.0]\nTITLE = Tug One\nSIM=x\n", "Tug One"), 1);
-    EXPECT_EQ(scan("[FLTSIM.0]\nTITLE= Tug One\nSIM=x\n", " Tug One"), 0);
-    // Only a header whose text up to '.', CR or LF is "[FLTSIM" opens the search.
-    EXPECT_EQ(scan("[FLTSIM]\nTITLE=A\nSIM=x\n", "A"), 1);
-    EXPECT_EQ(scan(" [FLTSIM.0]\nTITLE=A\nSIM=x\n", "A"), 1);
-    EXPECT_EQ(scan("[FLTSIM\r\nTITLE=A\r\nSIM=x\r\n", "A", &t), 0);
-    EXPECT_EQ(t.simName, "X");  // CR is not part of the value
-    // A title before the first [FLTSIM line is not seen; one in a later section is.
-    EXPECT_EQ(scan("TITLE=A\n[FLTSIM.0]\nTITLE=B\nSIM=b\n", "A"), 1);
-    EXPECT_EQ(scan("[FLTSIM.0]\nTITLE=B\nSIM=b\n[GENERAL]\n[FLTSIM.1]\nTITLE=A\n[X]\nSIM=a\n", "A", &t), 0);
-    EXPECT_EQ(t.simName, "A");
-    // The last line without a line end is never examined.
-    EXPECT_EQ(scan("[FLTSIM.0]\nTITLE=A", "A"), 1);
-    EXPECT_EQ(scan("[FLTSIM.0]\nTITLE=A\nSIM=a", "A", &t), 2);
-    EXPECT_EQ(t.aircraftCfgPath, "aircraft/f/aircraft.cfg");  // set before the SIM search
-    EXPECT_FALSE(t.simName.has_value());
-    // A long line is read as pieces of 254 characters, each examined as a line.
-    EXPECT_EQ(scan("[FLTSIM.0]\n" + std::string(254, 'x') + "TITLE=A\nSIM=a\n", "A"), 0);
-    EXPECT_EQ(scan("[FLTSIM.0]\n" + std::string(253, 'x') + "TITLE=A\nSIM=a\n", "A"), 1);
-    // An empty SIM value leaves simName unset and points simPath at the cfg itself.
-    EXPECT_EQ(scan("[FLTSIM.0]\nTITLE=A\nSIM=\n", "A", &t), 0);
-    EXPECT_FALSE(t.simName.has_value());
-    EXPECT_EQ(t.simPath, "aircraft/f/aircraft.cfg");
+        EXPECT_EQ(ScanAircraftCfg(wd.path(), "f", t), result) << cfg;
+        EXPECT_EQ(t.simName.value_or("-"), sim) << cfg;
+        EXPECT_EQ(t.simPath.value_or("-"), sim == "-" ? "-" : "aircraft/f/" + sim) << cfg;
+        // The cfg's path is set once the title matched, before the SIM search.
+        EXPECT_EQ(t.aircraftCfgPath.has_value(), result != 1) << cfg;
+    }
+    // An empty SIM value leaves the name unset and points at the cfg itself.
+    wd.Write("aircraft/f/aircraft.cfg", "[FLTSIM.0]\nTITLE=A\nSIM=\n");
+    TargetObject e = Named("A");
+    EXPECT_EQ(ScanAircraftCfg(wd.path(), "f", e), 0);
+    EXPECT_TRUE(Fields(TargetToJson(e), {{"simName", nullptr}, {"simPath", "aircraft/f/aircraft.cfg"}}));
     // Unreadable: no file, or a folder in its place.
     TargetObject none = Named("A");
     EXPECT_EQ(ScanAircraftCfg(wd.path(), "missing", none), 1);
@@ -76,18 +84,12 @@ TEST(AircraftCfg, LineRulesOfTheTitleAndSimSearch) {
 }
 
 TEST(Inventory, FolderResultsAndLogLines) {
-    {
-        WorkDir wd;  // no aircraft folder at all
+    // No aircraft folder at all; an empty one.
+    for (bool folder : {false, true}) {
+        WorkDir wd;
+        if (folder) wd.Write("aircraft/stray.txt", "not a folder");
         TargetObject t = Named("Tug");
-        EXPECT_EQ(FindInInventory(wd.path(), t), 1);
-        EXPECT_EQ(wd.LogLines(), (std::vector<std::string>{kNotFound, "Tug"}));
-    }
-    {
-        WorkDir wd;  // an empty one
-        wd.Mkdir("aircraft");
-        wd.Write("aircraft/stray.txt", "not a folder");
-        TargetObject t = Named("Tug");
-        EXPECT_EQ(ValidateTargetAircraft(wd.path(), t), 1);
+        EXPECT_EQ(folder ? ValidateTargetAircraft(wd.path(), t) : FindInInventory(wd.path(), t), 1);
         EXPECT_EQ(wd.LogLines(), (std::vector<std::string>{kNotFound, "Tug"}));
     }
     {
@@ -98,56 +100,41 @@ TEST(Inventory, FolderResultsAndLogLines) {
         EXPECT_EQ(FindInInventory(wd.path(), t), 1);
         EXPECT_EQ(wd.LogLines(), (std::vector<std::string>{kNoSim, kNotFound, "Tug"}));
         wd.Write("aircraft/c/aircraft.cfg", "[FLTSIM.0]\nTITLE=Tug\nNO SIM HERE\n");
-        TargetObject u = Named("Tug");
-        EXPECT_EQ(ValidateTargetAircraft(wd.path(), u), 2);
+        Validated(wd, "Tug", 2);
     }
-    {
-        WorkDir wd;  // two folders with the same TITLE: name order decides
-        wd.Write("aircraft/zeta/aircraft.cfg", "[FLTSIM.0]\nTITLE=Tug\nSIM=z\n");
-        wd.Write("aircraft/alpha/aircraft.cfg", "[FLTSIM.0]\nTITLE=Tug\nSIM=a\n");
-        TargetObject t = Named("Tug");
-        EXPECT_EQ(FindInInventory(wd.path(), t), 0);
-        EXPECT_EQ(t.simPath, "aircraft/alpha/A");
-        EXPECT_TRUE(wd.LogLines().empty());
-    }
+    WorkDir wd;  // two folders with the same TITLE: name order decides
+    wd.Write("aircraft/zeta/aircraft.cfg", "[FLTSIM.0]\nTITLE=Tug\nSIM=z\n");
+    wd.Write("aircraft/alpha/aircraft.cfg", "[FLTSIM.0]\nTITLE=Tug\nSIM=a\n");
+    TargetObject t = Named("Tug");
+    EXPECT_EQ(std::tuple(FindInInventory(wd.path(), t), t.simPath, wd.LogLines().size()),
+              std::tuple(0, "aircraft/alpha/A", 0u));
 }
 
 TEST(Validate, CompletesAnAircraftOrStopsAtTheMissingFile) {
     WorkDir wd;
+    const std::string cfgLine = "AIRCRAFT.CFG path=aircraft/tug/aircraft.cfg";
     wd.Write("aircraft/tug/aircraft.cfg", "[fltsim.0]\r\ntitle=Tug\r\nsim=qdtug\r\n");
-    TargetObject t = Named("Tug");
-    EXPECT_EQ(ValidateTargetAircraft(wd.path(), t), 3);
-    EXPECT_EQ(wd.LogLines(), (std::vector<std::string>{"Aircraft error, could not locate Damage Profile.",
-                                                       "AIRCRAFT.CFG path=aircraft/tug/aircraft.cfg"}));
-    EXPECT_EQ(t.simName, "QDTUG");
-    EXPECT_FALSE(t.damageProfilePath.has_value());
+    EXPECT_TRUE(Fields(Validated(wd, "Tug", 3), {{"simName", "QDTUG"}, {"damageProfilePath", nullptr}}));
 
     // The upper-cased SIM name still finds lower-case files, as on the simulator's own disk.
     wd.Write("aircraft/tug/qdtug.dp", "profile");
-    TargetObject u = Named("Tug");
-    EXPECT_EQ(ValidateTargetAircraft(wd.path(), u), 4);
-    EXPECT_EQ(wd.LogLines().at(2), "Aircraft error, could not locate Air file.");
-    EXPECT_EQ(wd.LogLines().at(3), "AIRCRAFT.CFG path=aircraft/tug/aircraft.cfg");
-    EXPECT_EQ(u.damageProfilePath, "aircraft/tug/QDTUG.dp");
-    EXPECT_FALSE(u.airFilePath.has_value());
+    EXPECT_TRUE(Fields(Validated(wd, "Tug", 4),
+                       {{"damageProfilePath", "aircraft/tug/QDTUG.dp"}, {"airFilePath", nullptr}}));
+    EXPECT_EQ(wd.LogLines(), (std::vector<std::string>{"Aircraft error, could not locate Damage Profile.", cfgLine,
+                                                       "Aircraft error, could not locate Air file.", cfgLine}));
 
+    // 100000 / 1500 = 66, / 12 = 5 feet, in whole numbers.
     wd.Write("aircraft/tug/QdTug.AIR", AirFile(100000, -364));
-    TargetObject v = Named("Tug");
-    ASSERT_EQ(ValidateTargetAircraft(wd.path(), v), 0);
-    EXPECT_EQ(v.airFilePath, "aircraft/tug/QDTUG.air");
-    EXPECT_DOUBLE_EQ(v.staticPitch, -2.0);
-    EXPECT_DOUBLE_EQ(v.heightOffset, 5.0);  // 100000 / 1500 = 66, / 12 = 5 in whole numbers
-    EXPECT_EQ(v.aircraft, "Tug");
-    EXPECT_FALSE(v.typeGuid.has_value());
+    EXPECT_TRUE(Fields(Validated(wd, "Tug", 0), {{"airFilePath", "aircraft/tug/QDTUG.air"}, {"staticPitch", -2.0},
+                                                 {"heightOffset", 5.0}, {"aircraft", "Tug"}, {"typeCode", 0}}));
 }
 
 TEST(Validate, ObjectDatabaseComesFirst) {
     WorkDir wd;
     Bytes db;
     db.u16(308).u16(0);
-    for (std::string name : {"Tug", "Freighter"}) {
+    for (std::string name : {"Tug", "Freighter"})
         db.u16(static_cast<uint16_t>(25 + name.size())).zeros(16).u32(1).u32(4).text(name).raw({0});
-    }
     wd.Write("quarneld/objdb.dat", db.b);
     wd.Write("aircraft/tug/aircraft.cfg", "[FLTSIM.0]\nTITLE=Tug\nSIM=t\n");
     wd.Mkdir("ships/FREIGHTER");
@@ -155,15 +142,10 @@ TEST(Validate, ObjectDatabaseComesFirst) {
     TargetObject t = Named("Tug");
     t.staticPitch = 3;
     ASSERT_EQ(ValidateTargetAircraft(wd.path(), t), 0);
-    EXPECT_EQ(t.aircraft, "Tug_04");
-    EXPECT_EQ(t.damageProfilePath, "objects_dp/Tug.dp");
-    EXPECT_FALSE(t.aircraftCfgPath.has_value());
-    EXPECT_EQ(t.staticPitch, 0);
-
-    TargetObject s = Named("freighter");
-    ASSERT_EQ(ValidateTargetAircraft(wd.path(), s), 0);
-    EXPECT_EQ(s.damageProfilePath, "ships/freighter/freighter.dp");
-    EXPECT_EQ(s.aircraft, "freighter_04");
+    EXPECT_TRUE(Fields(TargetToJson(t), {{"aircraft", "Tug_04"}, {"damageProfilePath", "objects_dp/Tug.dp"},
+                                         {"aircraftCfgPath", nullptr}, {"staticPitch", 0}}));
+    EXPECT_TRUE(Fields(Validated(wd, "freighter", 0),
+                       {{"aircraft", "freighter_04"}, {"damageProfilePath", "ships/freighter/freighter.dp"}}));
     EXPECT_TRUE(wd.LogLines().empty());
 }
 
@@ -185,15 +167,11 @@ TEST(AirFile, RecordWalkIsBounded) {
 
     std::vector<uint8_t> cut = AirFile(90000, 182);
     cut.resize(cut.size() - 1);  // record 769 claims one byte more than is there
-    EXPECT_EQ(both(cut), std::pair(0.0, 0.0));
-    Bytes hugeBefore;
+    Bytes hugeBefore, halfHeader, shortRecord;
     hugeBefore.u32(5).u32(0xFFFFFFF0).zeros(8);
-    EXPECT_EQ(both(hugeBefore.b), std::pair(0.0, 0.0));
-    Bytes halfHeader;
     halfHeader.u32(5).u32(0).raw({1, 3, 0});
-    EXPECT_EQ(both(halfHeader.b), std::pair(0.0, 0.0));
-    Bytes shortRecord;  // height fits in 10 bytes, pitch needs 12
-    shortRecord.u32(769).u32(10).zeros(6).u32(180000);
+    shortRecord.u32(769).u32(10).zeros(6).u32(180000);  // height fits in 10 bytes, pitch needs 12
+    for (const auto& bytes : {cut, hugeBefore.b, halfHeader.b}) EXPECT_EQ(both(bytes), std::pair(0.0, 0.0));
     EXPECT_EQ(both(shortRecord.b), std::pair(0.0, 10.0));
     EXPECT_EQ(diag.items().size(), 5u);
     EXPECT_EQ(ReadAirPitch(wd.path(), "absent.air"), 0.0);
@@ -204,26 +182,21 @@ TEST(Paths, LongerThan255CharactersAreRefused) {
     const std::string longFolder(250, 'f');
     wd.Write("aircraft/" + longFolder + "/aircraft.cfg", "[FLTSIM.0]\nTITLE=Tug\nSIM=t\n");
     Diagnostics diag;
-    TargetObject t = Named("Tug");
-    EXPECT_EQ(ValidateTargetAircraft(wd.path(), t, &diag), 1);
-    auto lines = wd.LogLines();
-    ASSERT_EQ(lines.size(), 3u);
-    EXPECT_EQ(lines[0], "Path error, longer than 255 characters: aircraft/" + longFolder + "/aircraft.cfg");
+    Validated(wd, "Tug", 1, &diag);
+    const std::string refused = "Path error, longer than 255 characters: aircraft/" + longFolder + "/aircraft.cfg";
+    EXPECT_EQ(wd.LogLines(), (std::vector<std::string>{refused, kNotFound, "Tug"}));
     ASSERT_EQ(diag.items().size(), 1u);
     EXPECT_NE(diag.items()[0].message.find("272 characters"), std::string::npos);
 
-    // The cfg path fits, the path built from the SIM value does not.
-    WorkDir wd2;
-    wd2.Write("aircraft/tug/aircraft.cfg", "[FLTSIM.0]\nTITLE=Tug\nSIM=" + std::string(250, 's') + "\n");
-    TargetObject u = Named("Tug");
-    EXPECT_EQ(ValidateTargetAircraft(wd2.path(), u), 2);
-    EXPECT_FALSE(u.simPath.has_value());
-    // 255 exactly is still fine: the .dp path then is 258 and refused.
-    WorkDir wd3;
-    wd3.Write("aircraft/tug/aircraft.cfg", "[FLTSIM.0]\nTITLE=Tug\nSIM=" + std::string(242, 's') + "\n");
-    TargetObject w = Named("Tug");
-    EXPECT_EQ(ValidateTargetAircraft(wd3.path(), w), 3);
-    EXPECT_EQ(w.simPath->size(), 255u);
+    // The cfg path fits, the path built from the SIM value does not; 255 exactly is still
+    // fine (the .dp path then is 258 and refused).
+    for (auto [sim, result, simPath] : std::initializer_list<std::tuple<std::size_t, int, bool>>{
+             {250, 2, false}, {242, 3, true}}) {
+        WorkDir w;
+        w.Write("aircraft/tug/aircraft.cfg", "[FLTSIM.0]\nTITLE=Tug\nSIM=" + std::string(sim, 's') + "\n");
+        const std::string fitting = "aircraft/tug/" + std::string(sim, 'S');
+        EXPECT_EQ(Validated(w, "Tug", result)["simPath"], simPath ? nlohmann::json(fitting) : nlohmann::json());
+    }
 }
 
 }  // namespace

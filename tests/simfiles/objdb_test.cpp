@@ -1,10 +1,13 @@
 #include "simfiles/objdb.h"
 
+#include "config/fixture.h"
+#include "config/report.h"
 #include "workdir.h"
 
 namespace qd {
 namespace {
 
+using qd::testing::Fields;
 using test::Bytes;
 using test::WorkDir;
 
@@ -15,12 +18,19 @@ void Record(Bytes& out, uint8_t guidSeed, uint32_t count, uint32_t typeCode, con
     out.u32(count).u32(typeCode).text(name).raw({0});
 }
 
+// The lookup's result and the target it filled.
+std::pair<int, TargetObject> Lookup(const WorkDir& wd, const std::string& aircraft, Diagnostics* diag = nullptr) {
+    TargetObject t;
+    t.aircraft = aircraft;
+    const int r = LookupObjectDatabase(wd.path(), t, diag);
+    return {r, t};
+}
+
 TEST(ObjectDatabase, FindsRecordsIgnoringCaseAndFillsTheTarget) {
     WorkDir wd;
-    // Byte-exact layout of the first record, then two built ones.
+    // Byte-exact layout of the first record (a body of 37 bytes), then two built ones.
     Bytes db;
-    db.raw({0x34, 0x01, 0x00, 0x00});
-    db.raw({0x25, 0x00});  // body of 37 bytes
+    db.raw({0x34, 0x01, 0x00, 0x00, 0x25, 0x00});
     db.raw({0x00, 0x01, 0x02, 0x03, 0x04, 0x05, 0x06, 0x07, 0x08, 0x09, 0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F});
     db.raw({0x03, 0x00, 0x00, 0x00, 0x04, 0x00, 0x00, 0x00});
     db.text("AirFld_North").raw({0x00});
@@ -28,63 +38,44 @@ TEST(ObjectDatabase, FindsRecordsIgnoringCaseAndFillsTheTarget) {
     Record(db, 0x80, 0xFFFFFFFF, 1, "Freighter");
     wd.Write("quarneld/objdb.dat", db.b);
 
-    TargetObject t;
-    t.aircraft = "AIRFLD_NORTH";
-    ASSERT_EQ(LookupObjectDatabase(wd.path(), t), 0);
+    // Type codes 3 and 4 are airfields without collisions; the instance number is the
+    // count times 65536 / type code, the division first, in 32 bits. The lookup itself
+    // does not rename.
+    auto [r, t] = Lookup(wd, "AIRFLD_NORTH");
+    ASSERT_EQ(r, 0);
+    EXPECT_TRUE(Fields(TargetToJson(t), {{"typeCode", 4}, {"instanceNumber", 3 * 16384}, {"isAirfield", 1},
+                                         {"disableCollisions", 1}, {"aircraft", "AIRFLD_NORTH"}}));
     ASSERT_TRUE(t.typeGuid.has_value());
-    EXPECT_EQ((*t.typeGuid)[0], 0x00);
-    EXPECT_EQ((*t.typeGuid)[15], 0x0F);
-    EXPECT_EQ(t.typeCode, 4u);
-    EXPECT_EQ(t.instanceNumber, 3u * 16384u);
-    EXPECT_EQ(t.isAirfield, 1);
-    EXPECT_EQ(t.disableCollisions, 1);
-    EXPECT_EQ(t.aircraft, "AIRFLD_NORTH");  // the lookup itself does not rename
-
-    TargetObject rw;
-    rw.aircraft = "RUNWAY_GRASS";
-    ASSERT_EQ(LookupObjectDatabase(wd.path(), rw), 0);
-    EXPECT_EQ(rw.instanceNumber, 2u * (65536u / 3u));  // whole division first: 43690
-    EXPECT_EQ(rw.isAirfield, 1);
-    EXPECT_EQ((*rw.typeGuid)[0], 0x40);
-
-    TargetObject ship;
-    ship.aircraft = "freighter";
-    ASSERT_EQ(LookupObjectDatabase(wd.path(), ship), 0);
-    EXPECT_EQ(ship.instanceNumber, 0xFFFF0000u);  // 32-bit product
-    EXPECT_EQ(ship.isAirfield, 0);
-    EXPECT_EQ(ship.disableCollisions, 0);
-
-    TargetObject other;
-    other.aircraft = "Freighte";  // a prefix is not a match
-    EXPECT_EQ(LookupObjectDatabase(wd.path(), other), 1);
-    EXPECT_FALSE(other.typeGuid.has_value());
+    EXPECT_EQ(std::pair((*t.typeGuid)[0], (*t.typeGuid)[15]), std::pair(uint8_t{0x00}, uint8_t{0x0F}));
+    std::tie(r, t) = Lookup(wd, "RUNWAY_GRASS");
+    ASSERT_EQ(r, 0);
+    EXPECT_TRUE(Fields(TargetToJson(t), {{"instanceNumber", 2 * 21845}, {"isAirfield", 1}}));
+    EXPECT_EQ((*t.typeGuid)[0], 0x40);
+    std::tie(r, t) = Lookup(wd, "freighter");
+    ASSERT_EQ(r, 0);
+    EXPECT_TRUE(Fields(TargetToJson(t), {{"instanceNumber", 0xFFFF0000u}, {"isAirfield", 0}, {"disableCollisions", 0}}));
+    std::tie(r, t) = Lookup(wd, "Freighte");  // a prefix is not a match
+    EXPECT_EQ(std::pair(r, t.typeGuid.has_value()), std::pair(1, false));
 
     auto all = ReadObjectDatabase(wd.path());
-    ASSERT_TRUE(all.has_value());
-    ASSERT_EQ(all->size(), 3u);
-    EXPECT_EQ((*all)[1].name, "runway_grass");
-    EXPECT_EQ((*all)[1].offset, 4u + 39u);
+    ASSERT_TRUE(all.has_value() && all->size() == 3u);
+    EXPECT_EQ(std::tuple((*all)[1].name, (*all)[1].offset), std::tuple("runway_grass", 4u + 39u));
 }
 
 TEST(ObjectDatabase, WrongHeaderOrMissingFileIsAbsent) {
     WorkDir wd;
-    TargetObject t;
-    t.aircraft = "Freighter";
-    EXPECT_EQ(LookupObjectDatabase(wd.path(), t), 1);  // no file
-
+    EXPECT_EQ(Lookup(wd, "Freighter").first, 1);  // no file
     for (auto header : {std::vector<uint8_t>{0x34, 0x01, 0x01, 0x00}, std::vector<uint8_t>{0x33, 0x01, 0x00, 0x00},
                         std::vector<uint8_t>{0x34, 0x01, 0x00}, std::vector<uint8_t>{}}) {
-        Bytes db;
-        db.b = header;
+        Bytes db{header};
         if (header.size() == 4) Record(db, 0, 1, 1, "Freighter");
         wd.Write("quarneld/objdb.dat", db.b);
-        EXPECT_EQ(LookupObjectDatabase(wd.path(), t), 1);
+        EXPECT_EQ(Lookup(wd, "Freighter").first, 1);
         EXPECT_FALSE(ReadObjectDatabase(wd.path()).has_value());
     }
-    wd.Mkdir("quarneld/objdb.dat.d");
     std::filesystem::remove(wd.path() / "quarneld/objdb.dat");
-    std::filesystem::rename(wd.path() / "quarneld/objdb.dat.d", wd.path() / "quarneld/objdb.dat");
-    EXPECT_EQ(LookupObjectDatabase(wd.path(), t), 1);  // a folder in its place
+    wd.Mkdir("quarneld/objdb.dat");
+    EXPECT_EQ(Lookup(wd, "Freighter").first, 1);  // a folder in its place
 }
 
 TEST(ObjectDatabase, BadRecordsAreSkippedAndReportedOnce) {
@@ -101,29 +92,21 @@ TEST(ObjectDatabase, BadRecordsAreSkippedAndReportedOnce) {
     wd.Write("quarneld/objdb.dat", db.b);
 
     Diagnostics diag;
-    TargetObject t;
-    t.aircraft = "bunker";
-    ASSERT_EQ(LookupObjectDatabase(wd.path(), t, &diag), 0);
-    EXPECT_EQ(t.typeCode, 2u);
-    EXPECT_EQ(t.instanceNumber, 5u * 32768u);
-    ASSERT_EQ(diag.items().size(), 3u);
-    EXPECT_EQ(diag.items()[0].file, "quarneld/objdb.dat");
-    EXPECT_NE(diag.items()[0].message.find("record 1 at offset 4"), std::string::npos);
-    EXPECT_NE(diag.items()[0].message.find("74 bytes"), std::string::npos);
-    EXPECT_NE(diag.items()[1].message.find("record 2"), std::string::npos);
-    EXPECT_NE(diag.items()[2].message.find("type code 0"), std::string::npos);
-
-    TargetObject tail;
-    tail.aircraft = "Tail";
-    EXPECT_EQ(LookupObjectDatabase(wd.path(), tail, &diag), 0);
-    TargetObject missing;
-    missing.aircraft = "Nothing";
-    EXPECT_EQ(LookupObjectDatabase(wd.path(), missing, &diag), 1);
-    LookupObjectDatabase(wd.path(), missing, &diag);
+    auto [r, t] = Lookup(wd, "bunker", &diag);
+    ASSERT_EQ(r, 0);
+    EXPECT_EQ(std::pair(t.typeCode, t.instanceNumber), std::pair(2u, 5u * 32768u));
+    EXPECT_EQ(Lookup(wd, "Tail", &diag).first, 0);
+    EXPECT_EQ(Lookup(wd, "Nothing", &diag).first, 1);
+    Lookup(wd, "Nothing", &diag);
     // Records 1-3, the record without room for its NUL (5), the truncated one (7): each once.
-    ASSERT_EQ(diag.items().size(), 5u);
-    EXPECT_NE(diag.items()[3].message.find("record 5"), std::string::npos);
-    EXPECT_NE(diag.items()[4].message.find("ends inside record 7"), std::string::npos);
+    std::vector<std::string> found;
+    for (const auto& w : diag.items()) found.push_back(w.file + " " + w.message);
+    ASSERT_EQ(found.size(), 5u);
+    for (auto [i, part] : std::initializer_list<std::pair<int, const char*>>{
+             {0, "quarneld/objdb.dat record 1 at offset 4"}, {0, "74 bytes"}, {1, "record 2"}, {2, "type code 0"},
+             {3, "record 5"}, {4, "ends inside record 7"}}) {
+        EXPECT_NE(found[i].find(part), std::string::npos) << found[i];
+    }
 
     // A truncated last record ends the search, even for its own name.
     Bytes cut;
@@ -132,12 +115,7 @@ TEST(ObjectDatabase, BadRecordsAreSkippedAndReportedOnce) {
     Record(cut, 0, 1, 1, "Second");
     cut.b.resize(cut.b.size() - 3);
     wd.Write("quarneld/objdb.dat", cut.b);
-    TargetObject second;
-    second.aircraft = "Second";
-    EXPECT_EQ(LookupObjectDatabase(wd.path(), second), 1);
-    TargetObject first;
-    first.aircraft = "first";
-    EXPECT_EQ(LookupObjectDatabase(wd.path(), first), 0);
+    EXPECT_EQ(std::pair(Lookup(wd, "Second").first, Lookup(wd, "first").first), std::pair(1, 0));
 }
 
 }  // namespace

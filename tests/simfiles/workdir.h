@@ -13,19 +13,16 @@
 
 namespace qd::test {
 
-class WorkDir {
+class WorkDir : public testing::TempDir {
 public:
     WorkDir() {
-        std::filesystem::create_directories(root_ / "quarneld");
-        SetErrorLogPath(root_ / "quarneld/qdlerror.txt");
+        std::filesystem::create_directories(path() / "quarneld");
+        SetErrorLogPath(path() / "quarneld/qdlerror.txt");
     }
-    const std::filesystem::path& path() const { return root_; }
-    void Write(const std::string& rel, const std::string& bytes) const { tmp_.write(rel, bytes); }
-    void Write(const std::string& rel, const std::vector<uint8_t>& bytes) const {
-        Write(rel, std::string(bytes.begin(), bytes.end()));
-    }
-    void Mkdir(const std::string& rel) const { std::filesystem::create_directories(root_ / rel); }
-    std::string Read(const std::string& rel) const { return tmp_.read(rel); }
+    void Write(const std::string& rel, const std::string& bytes) const { write(rel, bytes); }
+    void Write(const std::string& rel, const std::vector<uint8_t>& b) const { write(rel, std::string(b.begin(), b.end())); }
+    void Mkdir(const std::string& rel) const { std::filesystem::create_directories(path() / rel); }
+    std::string Read(const std::string& rel) const { return read(rel); }
     // The error log's lines after the run banner.
     std::vector<std::string> LogLines() const {
         std::vector<std::string> lines;
@@ -34,10 +31,6 @@ public:
             if (!line.empty() && line.rfind("*** New run", 0) != 0) lines.push_back(line);
         return lines;
     }
-
-private:
-    testing::TempDir tmp_;
-    std::filesystem::path root_ = tmp_.path();
 };
 
 // Little-endian byte builder for binary fixtures.

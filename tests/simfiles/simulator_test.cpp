@@ -1,11 +1,62 @@
-#include "simfiles/simconfig.h"
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <string>
+#include <thread>
+
+#include "simfiles/autorun.h"
+#include "simfiles/simconfig.h"
 #include "workdir.h"
 
 namespace qd {
 namespace {
 
 using test::WorkDir;
+
+TEST(Autorun, StartsTheSimulatorInTheWorkingDirectoryWithoutArgumentsOrThroughWine) {
+    WorkDir dir;
+    const std::string here = std::filesystem::canonical(dir.path()).string();
+    // The simulator runs on its own: its trace, once it ended (bounded wait).
+    auto trace = [&] {
+        for (int i = 0; i < 500 && dir.Read("trace.txt").find("end") == std::string::npos; ++i)
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return dir.Read("trace.txt");
+    };
+    auto noChildLeft = [] { return ::waitpid(-1, nullptr, WNOHANG) == -1 && errno == ECHILD; };
+    dir.Write("origcfs2.exe", "#!/bin/sh\necho \"args=$# dir=$(pwd)\" > trace.txt\necho end >> trace.txt\n");
+    ::chmod((dir.path() / "origcfs2.exe").c_str(), 0755);
+    ASSERT_TRUE(StartLocalSimulator(dir.path(), 2));
+    EXPECT_EQ(trace(), "args=0 dir=" + here + "\nend\n");
+    EXPECT_TRUE(noChildLeft());
+
+    // Version 1 runs the other program; a missing one is logged and ignored.
+    EXPECT_FALSE(StartLocalSimulator(dir.path(), 1));
+    EXPECT_EQ(dir.LogLines(), std::vector<std::string>{"Could not start origcombatfs.exe: No such file or directory"});
+    EXPECT_TRUE(noChildLeft());
+
+    // One the system cannot run (no executable bit) goes to wine on the path, if any.
+    auto startWithPath = [&](const std::string& path) {
+        const std::string old = std::getenv("PATH");
+        ::setenv("PATH", path.c_str(), 1);
+        const bool started = StartLocalSimulator(dir.path(), 1);
+        ::setenv("PATH", old.c_str(), 1);
+        return started;
+    };
+    std::filesystem::remove(dir.path() / "trace.txt");
+    dir.Write("origcombatfs.exe", "MZ\x90");
+    dir.Write("bin/wine", "#!/bin/sh\necho \"wine $# $1 $(pwd)\" > trace.txt\necho end >> trace.txt\n");
+    ::chmod((dir.path() / "bin/wine").c_str(), 0755);
+    ASSERT_TRUE(startWithPath((dir.path() / "bin").string()));
+    EXPECT_EQ(trace(), "wine 1 origcombatfs.exe " + here + "\nend\n");
+    EXPECT_TRUE(noChildLeft());
+    EXPECT_FALSE(startWithPath((dir.path() / "nothing-here").string()));
+    EXPECT_EQ(dir.LogLines().back(),
+              "Could not start origcombatfs.exe: the system cannot run it and wine is not on the path");
+}
 
 TEST(SimulatorConfig, MultiplayerSectionIsPointedAtTheHost) {
     WorkDir wd;
@@ -29,10 +80,7 @@ TEST(SimulatorConfig, MultiplayerSectionIsPointedAtTheHost) {
     wd.Write("cfs2.cfg", " [MULTIPLAYER]\nSP_PROTOCOL_ADDRESS=1.2.3.4\n[MULTIPLAYE]\nend");
     ASSERT_EQ(WriteSimulatorConfig(wd.path(), 2, "10.0.0.1"), 0);
     EXPECT_EQ(wd.Read("origcfs2.cfg"), " [MULTIPLAYER]\nSP_PROTOCOL_ADDRESS=1.2.3.4\n[MULTIPLAYE]\n");
-}
 
-TEST(SimulatorConfig, LongLinesAreHandledAsPieces) {
-    WorkDir wd;
     // A 300-character address line after the section: its first 255-character piece
     // begins with the key and is dropped, the rest is copied as a line of its own.
     const std::string longLine = "SP_PROTOCOL_ADDRESS=" + std::string(280, '9');
@@ -40,6 +88,14 @@ TEST(SimulatorConfig, LongLinesAreHandledAsPieces) {
     ASSERT_EQ(WriteSimulatorConfig(wd.path(), 1, "10.0.0.2"), 0);
     EXPECT_EQ(wd.Read("origcombatfs.cfg"),
               "[MULTIPLAYER]\nSP_PROTOCOL_ADDRESS=10.0.0.2\nSKIP_DUN_WARNING=1\n" + std::string(45, '9') + "\nZ=1\n");
+
+    // The copy goes once the simulator has read it; one already gone is ignored.
+    RemoveSimulatorConfigCopy(wd.path(), 2);
+    EXPECT_FALSE(std::filesystem::exists(wd.path() / "origcfs2.cfg"));
+    EXPECT_TRUE(std::filesystem::exists(wd.path() / "origcombatfs.cfg"));
+    RemoveSimulatorConfigCopy(wd.path(), 2);
+    RemoveSimulatorConfigCopy(wd.path(), 1);
+    EXPECT_FALSE(std::filesystem::exists(wd.path() / "origcombatfs.cfg"));
 }
 
 TEST(SimulatorConfig, FileChoiceAndFailures) {
