@@ -127,8 +127,8 @@ protected:
         for (std::size_t i = 0; i < targets.size(); ++i) {
             TargetObject& t = targets[i];
             const std::u16string longName = WideCopy("AJ[]" + t.aircraft + (i == 0 ? "[]G" : "[]C"));
-            ASSERT_EQ(engine->CreatePlayer(&t.playerId, Name(WideCopy(t.name), longName), ctx.receiveEvent.get(), {}, 0),
-                      S_OK);
+            const DpName name = Name(WideCopy(t.name), longName);
+            ASSERT_EQ(engine->CreatePlayer(&t.playerId, name, ctx.receiveEvent.get(), {}, 0), S_OK);
             if (i == 0) ctx.hostPlayerId = t.playerId;
             data.InitPlayerRecord(t.playerId);
             Update(t.playerId, [&](PlayerRecord& r) { r.kind = kKindHostObject, r.object = uint32_t(i + 1); });
@@ -340,7 +340,8 @@ TEST_F(GameTest, NoFunGameHoldsUntilEveryoneWaitsThenLaunchesNfReadyPlayers) {
     window.entry = "half typed";
     Letter({&alice, &bob}, u'D');
     EXPECT_EQ(host.state.gameState, kGameNoFunHold);
-    EXPECT_EQ(NetText::decode(alice.got(NET_TEXT).back().data), (NetText{kTextChat, "Please switch back to Waiting now"}));
+    EXPECT_EQ(NetText::decode(alice.got(NET_TEXT).back().data),
+              (NetText{kTextChat, "Please switch back to Waiting now"}));
     EXPECT_EQ(window.entry, "");
     EXPECT_EQ(Rec(tank.playerId).status, kStatusNfReady);  // back to Waiting, counted as NFRdy
     EXPECT_TRUE(alice.got(NET_LAUNCH).empty());

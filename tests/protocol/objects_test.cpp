@@ -38,7 +38,7 @@ TEST(ObjectDescription, PatchesTheTemplateBodyInOrder) {
     for (int i = 0; i < 16; ++i) expected[44 + i] = uint8_t(i + 1);
     const std::pair<std::size_t, Bytes> patches[] = {
         {16, {0xD4, 0xC3, 0xB2, 0xA1}}, {14, {0x88, 0x77}}, {8, {0x88, 0x77}}, {36, {0x88, 0x77}}, {26, {2, 0, 2, 0}}};
-    for (const auto& [at, bytes] : patches) std::copy(bytes.begin(), bytes.end(), expected.begin() + std::ptrdiff_t(at));
+    for (const auto& [at, bytes] : patches) std::copy(bytes.begin(), bytes.end(), expected.begin() + long(at));
     EXPECT_EQ(d->body.body, expected);
 
     // A later patch wins where two meet: the instance at 36 over the type code's low half.

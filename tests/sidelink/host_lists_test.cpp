@@ -17,8 +17,9 @@ class HostListsTest : public ::testing::Test {
 protected:
     void SetUp() override {
         std::filesystem::create_directories(tmp.path() / "quarneld");
+        const std::array<uint8_t, 6> mac{0x52, 0x54, 0, 0x12, 0x34, 0x56};
         s.adapterList = {{1, "lo", 24, {}, kLo, MakeAddress(255, 0, 0, 0), 1, 0, 1},
-                         {2, "eth0", 6, {0x52, 0x54, 0, 0x12, 0x34, 0x56}, kMe, MakeAddress(255, 255, 255, 0), 0, 0, 1}};
+                         {2, "eth0", 6, mac, kMe, MakeAddress(255, 255, 255, 0), 0, 0, 1}};
     }
     std::string File() { return tmp.read("quarneld/xconnect.txt"); }
     void Table(std::vector<NetEntry> rows) { source.tcpTables.emplace_back(std::move(rows)); }

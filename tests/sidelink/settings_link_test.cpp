@@ -20,6 +20,7 @@ constexpr FormationStepBasis kSteps{{7999, 65439}, {857385, 23527}};
 constexpr DPID kPlayer = 0x0C00001F, kGroup = 0x0C000005;
 constexpr uint32_t kLoopback = 0x0100007F;  // 127.0.0.1 in memory order
 const std::string kNoPort = "Port not yet available for: 127.0.0.1";
+const std::string kAttempting = "QDL attempting to create connection...", kRetry = "Connect failed, trying again...";
 
 // A DirectPlay address with the INet text, of another service provider if given.
 std::vector<uint8_t> Address(const std::string& text, const Guid& sp = kDpspGuidTcpip) {
@@ -130,7 +131,8 @@ struct Host {
         return lines;
     }
     std::vector<uint8_t> Built(uint32_t winCriterion, bool running, uint16_t hostPort1) const {
-        const auto m = BuildSettingsMessage({session, team, 2, 0x11, winCriterion, running, false, 1, hostPort1, kSteps});
+        const auto m =
+            BuildSettingsMessage({session, team, 2, 0x11, winCriterion, running, false, 1, hostPort1, kSteps});
         return {m.begin(), m.end()};
     }
 };
@@ -199,7 +201,7 @@ TEST(SettingsLink, FindsTheClientPortInTheLiveConnectionTableAndSendsItsSettings
     link.SendPlayerSettings(kPlayer, 2);  // a census before the connect finished: no second attempt
     host.Pump(link);
     EXPECT_EQ(client.Read(264), host.Built(2, false, lists.hostPort1()));
-    EXPECT_EQ(host.texts, (std::vector<std::string>{"QDL attempting to create connection...", "Connect successful!!!"}));
+    EXPECT_EQ(host.texts, (std::vector<std::string>{kAttempting, "Connect successful!!!"}));
     EXPECT_EQ(host.records[kPlayer].linkConnected, 1u);
     EXPECT_EQ(host.records[kPlayer].linkRetries, 0u);
 
@@ -232,8 +234,8 @@ TEST(SettingsLink, GivesUpAfterTheSixthAttemptAndALateListenerGetsTheMessage) {
     SettingsLink link(host.Hooks(), sockets, kSteps);
     link.SendPlayerSettings(kPlayer, 0);
     host.Pump(link);
-    std::vector<std::string> want{"QDL attempting to create connection..."};
-    want.insert(want.end(), 5, "Connect failed, trying again...");
+    std::vector<std::string> want{kAttempting};
+    want.insert(want.end(), 5, kRetry);
     want.push_back("Connect failed, giving up...");
     EXPECT_EQ(host.texts, want);
     EXPECT_EQ(host.Logged(), std::vector<std::string>(6, kNoPort));
@@ -254,9 +256,7 @@ TEST(SettingsLink, GivesUpAfterTheSixthAttemptAndALateListenerGetsTheMessage) {
     link.SendPlayerSettings(kPlayer, 2);
     host.Pump(link);
     EXPECT_EQ(client.Read(264), host.Built(2, false, 2350));
-    EXPECT_EQ(host.texts, (std::vector<std::string>{"QDL attempting to create connection...",
-                                                   "Connect failed, trying again...", "Connect failed, trying again...",
-                                                   "Connect successful!!!"}));
+    EXPECT_EQ(host.texts, (std::vector<std::string>{kAttempting, kRetry, kRetry, "Connect successful!!!"}));
     EXPECT_EQ(host.Logged(), std::vector<std::string>(2, kNoPort));
     EXPECT_EQ(host.records[kPlayer].linkRetries, 2u);
     EXPECT_EQ(host.records[kPlayer].linkConnected, 1u);
@@ -335,7 +335,7 @@ TEST_F(ScriptedLink, NothingIsSentToWhomItDoesNotConcern) {
     host.records[kPlayer].teamGroup = kGroup;
     host.address = Address("127.0.0.1", kGuidCfs2);
     link.SendPlayerSettings(kPlayer, 0);
-    EXPECT_EQ(host.texts, std::vector<std::string>{"QDL attempting to create connection..."});
+    EXPECT_EQ(host.texts, std::vector<std::string>{kAttempting});
     EXPECT_TRUE(host.Logged().empty());
 
     // GetPlayerAddress failures are logged by their code; an empty address is 0.0.0.0,
