@@ -264,6 +264,7 @@ TEST_F(GameTest, ScriptedGameFromJoinToLandingWithObjectDataHitsAndRespawn) {
     EXPECT_EQ(bob.got(NET_POSITION).size(), 3u);  // two at launch, one to the destroyer
     EXPECT_EQ(window.timers[20], 4000u);
     EXPECT_EQ(alice.got(NET_EFFECT).size(), 6u);
+    EXPECT_EQ(tank.effectLevel, 80u);
     EXPECT_TRUE(alice.got(NET_KILL).empty());
     Fire(20);
     ASSERT_EQ(alice.got(NET_KILL).size(), 1u);
@@ -418,6 +419,7 @@ TEST_F(GameEdges, TeamSlotsRecountAndNoticesThatDoNotBlock) {
     EXPECT_EQ(Rec(carol.id).teamSlot, 0u);
     alice.peer->LeaveGroup(red->groupId, alice.id);
     Pump();
+    EXPECT_EQ(Rec(alice.id).teamSlot, 0u);
     EXPECT_EQ(Rec(carol.id).teamSlot, 1u);
     EXPECT_EQ(data.GetTeamGroupRecord(red->groupId)->memberCount, 2u);
 
@@ -439,10 +441,11 @@ TEST_F(GameEdges, TeamSlotsRecountAndNoticesThatDoNotBlock) {
     host.teams.push_back(&blue);
     ASSERT_EQ(engine->CreateGroup(&blue.groupId, Name(u"Blue", u""), {}, 0), S_OK);
     Pump();
+    dave.peer->JoinGroup(blue.groupId, dave.id);
     bob.peer->JoinGroup(blue.groupId, bob.id);
     Pump();
     EXPECT_EQ(Rec(bob.id).teamGroup, blue.groupId);
-    EXPECT_EQ(Rec(bob.id).teamSlot, 1u);
+    EXPECT_EQ(Rec(bob.id).teamSlot, 2u);  // after Dave, and not the slot Bob had in Red
     EXPECT_EQ(data.GetTeamGroupRecord(red->groupId)->memberCount, 1u);
     EXPECT_EQ(window.notices.size(), 4u) << "shown once per player and pass; a client's own moves are judged";
     EXPECT_NE(Log().find("Player on team, but NOT"), std::string::npos);
@@ -562,6 +565,8 @@ TEST_F(GameEdges, LaunchDetailsStatusRulesAndChat) {
     EXPECT_EQ(Rec(bob.id).status, kStatusReady);
     Letter({&bob}, u'C');
     EXPECT_EQ(Rec(bob.id).status, kStatusNfReady);
+    Letter({&alice}, u'C');  // the game ends with the window open: the window closes with it
+    EXPECT_EQ(host.state.reentryOpen, 0u);
 
     // Chat: an empty line, then "hi"; the operator's echo carries the host's name.
     window.entry = "";

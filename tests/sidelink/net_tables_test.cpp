@@ -59,7 +59,7 @@ TEST(ProcNetTcp, MalformedLinesAreRefusedAndTheRestKept) {
         "   4: 0100007F:CEA 00000000:0000 0A 0 0\n"           // short port
         "   5: 100007F:0CEA 00000000:0000 0A 0 0\n"           // short address
         "   6: 0100007G:0CEA 00000000:0000 0A 0 0\n"          // not hexadecimal
-        "   7 0100007F:0CEA 00000000:0000 0A 0 0\n"           // slot without colon
+        "  77 0100007F:0CEA 00000000:0000 0A 0 0\n"           // slot without colon
         "   8: 0100007F-0CEA 00000000:0000 0A 0 0\n"          // no separator
         "   9: 0100007F:0CEA 00000000:0000\n"                 // no state
         "  sl  local_address rem_address   st tx_queue\n"     // a header only heads the table
@@ -78,6 +78,7 @@ TEST(ProcNetTcp, MalformedLinesAreRefusedAndTheRestKept) {
     // An IPv4 line is malformed in the IPv6 table and the other way round.
     const std::string zeros(32, '0');
     EXPECT_EQ(ParseProcNetTcp6("   0: " + zeros + ":08FC 0000:0000 0A\n").rejectedLines, 1u);
+    EXPECT_EQ(ParseProcNetTcp6("   0: " + zeros + "-08FC " + zeros + ":0000 0A\n").rejectedLines, 1u);
     EXPECT_EQ(ParseProcNetTcp6("   0: 0100007F:0CEA 00000000:0000 0A\n").rejectedLines, 1u);
     EXPECT_EQ(ParseProcNetTcp("   0: " + zeros + ":08FC " + zeros + ":0000 0A\n").rejectedLines, 1u);
 }
@@ -123,7 +124,7 @@ TEST(RecordedTables, InterfacesInIndexOrderAndAddressesByAddress) {
     ASSERT_EQ(placed.size(), 1u);
     EXPECT_EQ(placed[0].ifIndex, 7);
     for (const char* bad : {"2: eth0 inet 192.168.1.300/24\n", "2: eth0 inet 192.168.1.3/33\n",
-                            "x: eth0 inet 192.168.1.3/24\n"})
+                            "x: eth0 inet 192.168.1.3/24\n", "12 eth0 inet 192.168.1.3/24\n"})
         EXPECT_FALSE(ParseIpAddrShow(bad, records)) << bad;
     EXPECT_TRUE(ParseIpAddrShow("2: eth0 inet6 fe80::1/64 scope link\n", records));
     EXPECT_TRUE(records.empty());
