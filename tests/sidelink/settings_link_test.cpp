@@ -193,7 +193,13 @@ TEST(SettingsLink, FindsTheClientPortInTheLiveConnectionTableAndSendsItsSettings
     const int accepted = ::accept4(client.fd, nullptr, nullptr, SOCK_CLOEXEC);
     ASSERT_GE(accepted, 0);
 
-    host.ports = [&lists] { return RefreshLinkPorts(lists); };
+    // Other programs on this shared machine may have loopback streams in the client
+    // port range too; the host would try them first.
+    host.ports = [&] {
+        auto found = RefreshLinkPorts(lists);
+        std::erase_if(found, [&](const LinkPortEntry& e) { return e.remotePort != client.port; });
+        return found;
+    };
     host.state.hostPort1 = lists.hostPort1();
     PosixLinkSockets sockets(host.Sink());
     SettingsLink link(host.Hooks(), sockets, TeamParserStepBasis());
