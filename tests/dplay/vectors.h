@@ -1,12 +1,7 @@
 #pragma once
-// Byte vectors of DirectPlay 4 messages.
-//
-// "4.1 DirectPlay4EnumSessionsRequest" and "4.2 DirectPlay4 EnumSessionsReply" are
-// the protocol examples of [MC-DPL4CS]; the document lists their fields and values
-// (not a hex dump), and the bytes below are those fields laid out in wire order.
-// The "wine:" vectors follow the message layouts that Wine's dplayx conformance
-// tests exchange with Windows' DirectPlay (offsets, flags, sizes, ports checked
-// there against the real runtime).
+// Byte vectors of DirectPlay 4 messages. "4.1" and "4.2" are the protocol examples of
+// [MC-DPL4CS] (fields and values listed there, laid out here in wire order); the "wine:"
+// ones follow the layouts Wine's dplayx conformance tests exchange with Windows' DirectPlay.
 #include <cctype>
 #include <cstdint>
 #include <string>
@@ -15,18 +10,12 @@
 namespace qd::dplay::testvec {
 
 inline std::vector<uint8_t> hex(const std::string& text) {
+    std::string digits;
+    for (char c : text)
+        if (std::isxdigit(static_cast<unsigned char>(c))) digits += c;
     std::vector<uint8_t> out;
-    int hi = -1;
-    for (char c : text) {
-        if (!std::isxdigit(static_cast<unsigned char>(c))) continue;
-        int v = std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : (std::tolower(c) - 'a' + 10);
-        if (hi < 0) {
-            hi = v;
-        } else {
-            out.push_back(static_cast<uint8_t>(hi << 4 | v));
-            hi = -1;
-        }
-    }
+    for (std::size_t i = 0; i + 1 < digits.size(); i += 2)
+        out.push_back(static_cast<uint8_t>(std::stoul(digits.substr(i, 2), nullptr, 16)));
     return out;
 }
 

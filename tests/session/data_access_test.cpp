@@ -7,132 +7,103 @@ namespace qd {
 using namespace qd::test;
 
 namespace {
-struct Fixture {
+struct Access : EngineRig {
     HostContext ctx;
-    std::shared_ptr<Engine> engine = OpenEngine();
-    AutoResetEvent ev;
-    Fixture() { ctx.directPlay = engine; }
-    DPID Local(std::u16string name) {
-        DPID id = 0;
-        engine->CreatePlayer(&id, Name(name, u"AJ[]F4F[]G"), &ev, {}, 0);
-        return id;
-    }
+    DataAccess da;
+    explicit Access(std::size_t maxMotionBuffers = 4096) : da(ctx, maxMotionBuffers) { ctx.directPlay = e; }
 };
 }  // namespace
 
 TEST(DataAccess, PlayerRecordsReadAsZerosNoRecordOrWhatWasStored) {
-    Fixture f;
-    DataAccess da(f.ctx);
-    const DPID a = f.Local(u"a"), b = f.Local(u"b");
+    Access t;
+    const DPID a = t.Local(u"a"), b = t.Local(u"b");
+    EXPECT_EQ(t.da.GetPlayerRecord(a), PlayerRecord{});  // never stored: zeros, kind 0
+    EXPECT_FALSE(t.da.GetPlayerRecord(0x99));            // unknown player: no record
 
-    const auto fresh = da.GetPlayerRecord(a);
-    ASSERT_TRUE(fresh);
-    EXPECT_EQ(*fresh, PlayerRecord{});  // never stored: zeros, kind 0
-    EXPECT_FALSE(da.GetPlayerRecord(0x99));  // unknown player: no record
-
-    PlayerRecord ra;
-    ra.kind = kKindHostObject;
-    ra.object = 1;
-    PlayerRecord rb;
-    rb.kind = kKindClient;
-    rb.teamSlot = 3;
-    ASSERT_EQ(da.PutPlayerRecord(a, ra), S_OK);
-    ASSERT_EQ(da.PutPlayerRecord(b, rb), S_OK);
+    const PlayerRecord ra{.kind = kKindHostObject, .object = 1}, rb{.kind = kKindClient, .teamSlot = 3};
+    ASSERT_EQ(t.da.PutPlayerRecord(a, ra), S_OK);
+    ASSERT_EQ(t.da.PutPlayerRecord(b, rb), S_OK);
     // Two reads in a row each give their own player's record.
-    const auto first = da.GetPlayerRecord(a);
-    const auto second = da.GetPlayerRecord(b);
+    const auto first = t.da.GetPlayerRecord(a);
+    EXPECT_EQ(t.da.GetPlayerRecord(b), rb);
     EXPECT_EQ(first, ra);
-    EXPECT_EQ(second, rb);
 
     // Stored as 52 bytes of local data, fields in order.
     uint8_t raw[52];
     uint32_t size = sizeof raw;
-    ASSERT_EQ(f.engine->GetPlayerData(b, raw, &size, DPGET_LOCAL), S_OK);
-    EXPECT_EQ(size, 52u);
-    EXPECT_EQ(raw[0], 2);
-    EXPECT_EQ(raw[32], 3);  // teamSlot, the ninth field
+    ASSERT_EQ(t.e->GetPlayerData(b, raw, &size, DPGET_LOCAL), S_OK);
+    EXPECT_EQ(std::tuple(size, raw[0], raw[32]), std::tuple(52u, 2, 3));  // teamSlot is the ninth field
 
     // Data larger than a record is no record.
-    f.engine->SetPlayerData(b, std::vector<uint8_t>(53, 1), DPSET_LOCAL);
-    EXPECT_FALSE(da.GetPlayerRecord(b));
+    t.e->SetPlayerData(b, std::vector<uint8_t>(53, 1), DPSET_LOCAL);
+    EXPECT_FALSE(t.da.GetPlayerRecord(b));
 }
 
 TEST(DataAccess, InitPlayerRecordMakesAWaitingClientOnlyOnce) {
-    Fixture f;
-    DataAccess da(f.ctx, 2);
-    const DPID a = f.Local(u"a"), b = f.Local(u"b"), c = f.Local(u"c");
+    Access t(2);
+    const DPID a = t.Local(u"a"), b = t.Local(u"b"), c = t.Local(u"c");
 
-    ASSERT_EQ(da.InitPlayerRecord(a), S_OK);
-    const auto r = da.GetPlayerRecord(a);
+    ASSERT_EQ(t.da.InitPlayerRecord(a), S_OK);
+    const auto r = t.da.GetPlayerRecord(a);
     ASSERT_TRUE(r);
-    EXPECT_EQ(r->kind, kKindClient);
-    EXPECT_EQ(r->status, kStatusWaiting);
+    EXPECT_EQ(std::tuple(r->kind, r->status), std::tuple(kKindClient, kStatusWaiting));
     ASSERT_NE(r->lastMotion, 0u);
-    ASSERT_TRUE(da.Motion(r->lastMotion));
-    EXPECT_EQ(*da.Motion(r->lastMotion), MotionBuffer{});
+    ASSERT_TRUE(t.da.Motion(r->lastMotion));
+    EXPECT_EQ(*t.da.Motion(r->lastMotion), MotionBuffer{});
 
     // A host object's record (kind 1) is left alone.
-    PlayerRecord host;
-    host.kind = kKindHostObject;
-    host.status = kStatusReady;
-    da.PutPlayerRecord(b, host);
-    EXPECT_EQ(da.InitPlayerRecord(b), S_OK);
-    EXPECT_EQ(da.GetPlayerRecord(b), host);
+    const PlayerRecord host{.kind = kKindHostObject, .status = kStatusReady};
+    t.da.PutPlayerRecord(b, host);
+    EXPECT_EQ(t.da.InitPlayerRecord(b), S_OK);
+    EXPECT_EQ(t.da.GetPlayerRecord(b), host);
 
     // An unknown player: the error, and no buffer kept for nobody.
-    EXPECT_EQ(da.InitPlayerRecord(0x99), DPERR_INVALIDPLAYER);
-    EXPECT_EQ(da.MotionBuffersInUse(), 1u);
+    EXPECT_EQ(t.da.InitPlayerRecord(0x99), DPERR_INVALIDPLAYER);
+    EXPECT_EQ(t.da.MotionBuffersInUse(), 1u);
 
     // The table is bounded; released buffers are reused.
-    EXPECT_EQ(da.InitPlayerRecord(c), S_OK);
-    EXPECT_EQ(da.MotionBuffersInUse(), 2u);
-    const DPID d = f.Local(u"d");
-    EXPECT_EQ(da.InitPlayerRecord(d), S_OK);
-    EXPECT_EQ(da.GetPlayerRecord(d)->lastMotion, 0u);
-    da.ReleaseMotion(r->lastMotion);
-    EXPECT_FALSE(da.Motion(r->lastMotion));
-    const DPID g = f.Local(u"g");
-    da.InitPlayerRecord(g);
-    EXPECT_EQ(da.GetPlayerRecord(g)->lastMotion, r->lastMotion);
+    EXPECT_EQ(t.da.InitPlayerRecord(c), S_OK);
+    EXPECT_EQ(t.da.MotionBuffersInUse(), 2u);
+    const DPID d = t.Local(u"d");
+    EXPECT_EQ(t.da.InitPlayerRecord(d), S_OK);
+    EXPECT_EQ(t.da.GetPlayerRecord(d).value().lastMotion, 0u);
+    t.da.ReleaseMotion(r->lastMotion);
+    EXPECT_FALSE(t.da.Motion(r->lastMotion));
+    const DPID g = t.Local(u"g");
+    t.da.InitPlayerRecord(g);
+    EXPECT_EQ(t.da.GetPlayerRecord(g).value().lastMotion, r->lastMotion);
 }
 
 TEST(DataAccess, TeamGroupRecordsAreTwentyBytesOfLocalGroupData) {
-    Fixture f;
-    DataAccess da(f.ctx);
+    Access t;
     DPID g = 0;
-    f.engine->CreateGroup(&g, Name(u"Red", u""), {}, 0);
-    EXPECT_EQ(da.GetTeamGroupRecord(g), TeamGroupRecord{});
-    EXPECT_FALSE(da.GetTeamGroupRecord(0x99));
-    const TeamGroupRecord t{2, 0, 0, 0x3, 5};
-    ASSERT_EQ(da.PutTeamGroupRecord(g, t), S_OK);
-    EXPECT_EQ(da.GetTeamGroupRecord(g), t);
+    t.e->CreateGroup(&g, Name(u"Red", u""), {}, 0);
+    EXPECT_EQ(t.da.GetTeamGroupRecord(g), TeamGroupRecord{});
+    EXPECT_FALSE(t.da.GetTeamGroupRecord(0x99));
+    const TeamGroupRecord team{2, 0, 0, 0x3, 5};
+    ASSERT_EQ(t.da.PutTeamGroupRecord(g, team), S_OK);
+    EXPECT_EQ(t.da.GetTeamGroupRecord(g), team);
     uint8_t raw[20];
     uint32_t size = sizeof raw;
-    ASSERT_EQ(f.engine->GetGroupData(g, raw, &size, DPGET_LOCAL), S_OK);
-    EXPECT_EQ(size, 20u);
-    EXPECT_EQ(raw[12], 3);
-    EXPECT_EQ(raw[16], 5);
+    ASSERT_EQ(t.e->GetGroupData(g, raw, &size, DPGET_LOCAL), S_OK);
+    EXPECT_EQ(std::tuple(size, raw[0], raw[12], raw[16]), std::tuple(20u, 2, 3, 5));
 }
 
 TEST(DataAccess, SetPlayerLongNameRenamesThroughDirectPlay) {
-    Fixture f;
-    DataAccess da(f.ctx);
-    const DPID a = f.Local(u"tgt"), b = f.Local(u"tgt2");
-    ReceiveAll(*f.engine);
+    Access t;
+    const DPID a = t.Local(u"tgt"), b = t.Local(u"tgt2");
+    ReceiveAll(*t.e);
 
-    EXPECT_EQ(da.SetPlayerLongName(0x99, u"AJ[]x[]F"), DPERR_INVALIDPLAYER);
-    EXPECT_TRUE(ReceiveAll(*f.engine).empty());
+    EXPECT_EQ(t.da.SetPlayerLongName(0x99, u"AJ[]x[]F"), DPERR_INVALIDPLAYER);
+    EXPECT_TRUE(ReceiveAll(*t.e).empty());
 
-    ASSERT_EQ(da.SetPlayerLongName(a, u"AJ[]F4F[]F"), S_OK);
+    ASSERT_EQ(t.da.SetPlayerLongName(a, u"AJ[]F4F[]F"), S_OK);
     DpName n;
-    ASSERT_EQ(da.GetPlayerNames(a, n), S_OK);
-    EXPECT_EQ(n.shortName, u"tgt");
-    EXPECT_EQ(n.longName, u"AJ[]F4F[]F");
-    const auto got = ReceiveAll(*f.engine);
-    ASSERT_EQ(got.size(), 2u);  // every local player hears of it
-    EXPECT_EQ(got[0].to, b);
-    EXPECT_EQ(got[1].to, a);
-    EXPECT_EQ(DecodeSetName(got[1].bytes)->name.longName, u"AJ[]F4F[]F");
+    ASSERT_EQ(t.da.GetPlayerNames(a, n), S_OK);
+    EXPECT_EQ(n, Name(u"tgt", u"AJ[]F4F[]F"));
+    const auto got = ReceiveAll(*t.e);
+    EXPECT_EQ(Recipients(got), (std::vector<DPID>{b, a}));  // every local player hears of it
+    EXPECT_EQ(DecodeSetName(got.at(1).bytes).value().name.longName, u"AJ[]F4F[]F");
 }
 
 TEST(DataAccess, WideAndNarrowCopies) {

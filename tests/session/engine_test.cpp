@@ -1,316 +1,261 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <thread>
 
+#include "dplay/vectors.h"
 #include "session/lobby.h"
 #include "session_fixture.h"
 
 namespace qd {
 using namespace qd::test;
+using Kind = OutboundNotice::Kind;
 
 TEST(Engine, LocalPlayersAreAnnouncedToTheOtherLocalsNewestFirst) {
-    auto e = OpenEngine();
-    ASSERT_TRUE(e);
-    AutoResetEvent ev;
-    DPID a = 0, b = 0, c = 0;
-    ASSERT_EQ(e->CreatePlayer(&a, Name(u"t1", u"AJ[]F4F[]G"), &ev, {}, 0), S_OK);
-    EXPECT_FALSE(ev.isSet());  // nobody else to tell
-    ASSERT_EQ(e->CreatePlayer(&b, Name(u"t2", u"AJ[]Zero[]C"), &ev, {}, 0), S_OK);
-    EXPECT_TRUE(ev.isSet());
-    ASSERT_EQ(e->CreatePlayer(&c, Name(u"t3", u"AJ[]Ki43[]C"), &ev, {}, 0), S_OK);
+    EngineRig t;
+    const DPID a = t.Local(u"t1");
+    EXPECT_FALSE(t.ev.isSet());  // nobody else to tell
+    const DPID b = t.Local(u"t2");
+    EXPECT_TRUE(t.ev.isSet());
+    const DPID c = t.Local(u"t3");
     EXPECT_NE(a, b);
     EXPECT_NE(a, DPID_SYSMSG);
 
-    const auto got = ReceiveAll(*e);
-    ASSERT_EQ(got.size(), 3u);  // b -> a; c -> b, a (newest first)
-    EXPECT_EQ(got[0].to, a);
-    EXPECT_EQ(got[1].to, b);
-    EXPECT_EQ(got[2].to, a);
+    const auto got = ReceiveAll(*t.e);
+    ASSERT_EQ(Recipients(got), (std::vector<DPID>{a, b, a}));  // b -> a; c -> b, a (newest first)
     for (const auto& r : got) {
         EXPECT_EQ(r.from, DPID_SYSMSG);
         EXPECT_EQ(r.type(), DPSYS_CREATEPLAYERORGROUP);
     }
     const auto created = DecodeCreatePlayerOrGroup(got[2].bytes);
     ASSERT_TRUE(created);
-    EXPECT_EQ(created->id, c);
-    EXPECT_EQ(created->name.shortName, u"t3");
-    EXPECT_EQ(created->flags & DPPLAYER_LOCAL, DPPLAYER_LOCAL);
-    EXPECT_EQ(created->currentPlayers, 3u);
-
+    EXPECT_EQ(std::tuple(created->id, created->name, created->flags & DPPLAYER_LOCAL, created->currentPlayers),
+              std::tuple(c, Name(u"t3", u"AJ[]F4F[]G"), DPPLAYER_LOCAL, 3u));
     SessionDesc d;
-    ASSERT_EQ(e->GetSessionDesc(d), S_OK);
+    ASSERT_EQ(t.e->GetSessionDesc(d), S_OK);
     EXPECT_EQ(d.dwCurrentPlayers, 3u);
-    EXPECT_EQ(d.sessionName, u"Dogfight");
     DpName unknown;
-    EXPECT_EQ(e->GetPlayerName(0x1234567, unknown), DPERR_INVALIDPLAYER);
+    EXPECT_EQ(t.e->GetPlayerName(0x1234567, unknown), DPERR_INVALIDPLAYER);
 }
 
 TEST(Engine, RenamesDataAndDescriptionReachEveryLocalPlayerAndThePeers) {
-    auto e = OpenEngine();
-    auto net = ScriptedNetwork::Attach(*e);
-    auto& peer = net->AddPeer("192.0.2.7");
-    ASSERT_EQ(peer.Join(), S_OK);
-    AutoResetEvent ev;
-    DPID a = 0, b = 0;
-    e->CreatePlayer(&a, Name(u"t1", u"AJ[]F4F[]G"), &ev, {}, 0);
-    e->CreatePlayer(&b, Name(u"t2", u"AJ[]Zero[]C"), &ev, {}, 0);
-    ReceiveAll(*e);
-    peer.ClearLog();
+    EngineRig t;
+    auto& peer = t.Peer();
+    const DPID a = t.Local(u"t1"), b = t.Local(u"t2");
+    ReceiveAll(*t.e);
+    Told(peer);
 
     // The host's own rename comes back to every local player, the renamed one included.
-    ASSERT_EQ(e->SetPlayerName(a, Name(u"t1", u"AJ[]F4F[]F"), DPSET_GUARANTEED), S_OK);
-    auto got = ReceiveAll(*e);
+    ASSERT_EQ(t.e->SetPlayerName(a, Name(u"t1", u"AJ[]F4F[]F"), DPSET_GUARANTEED), S_OK);
+    auto got = ReceiveAll(*t.e);
     ASSERT_EQ(got.size(), 2u);
-    for (const auto& r : got) {
-        const auto m = DecodeSetName(r.bytes);
-        ASSERT_TRUE(m);
-        EXPECT_EQ(m->id, a);
-        EXPECT_EQ(m->name.longName, u"AJ[]F4F[]F");
-    }
-    auto log = peer.Log();
-    ASSERT_EQ(log.size(), 1u);
-    EXPECT_EQ(log[0].kind, OutboundNotice::Kind::NameChanged);
-    EXPECT_EQ(log[0].name.longName, u"AJ[]F4F[]F");
+    for (const auto& r : got) EXPECT_EQ(DecodeSetName(r.bytes).value().name, Name(u"t1", u"AJ[]F4F[]F"));
+    auto told = Told(peer);
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(std::tuple(told[0].kind, told[0].name.longName), std::tuple(Kind::NameChanged, u"AJ[]F4F[]F"));
 
     // Local data is the host's alone; remote data is announced.
-    const std::vector<uint8_t> local{1, 2, 3};
-    ASSERT_EQ(e->SetPlayerData(a, local, DPSET_LOCAL), S_OK);
-    EXPECT_TRUE(ReceiveAll(*e).empty());
-    ASSERT_EQ(e->SetPlayerData(a, std::vector<uint8_t>{9}, DPSET_REMOTE), S_OK);
-    got = ReceiveAll(*e);
+    ASSERT_EQ(t.e->SetPlayerData(a, Bytes({1, 2, 3}), DPSET_LOCAL), S_OK);
+    EXPECT_TRUE(ReceiveAll(*t.e).empty());
+    ASSERT_EQ(t.e->SetPlayerData(a, Bytes({9}), DPSET_REMOTE), S_OK);
+    got = ReceiveAll(*t.e);
     ASSERT_EQ(got.size(), 2u);
-    EXPECT_EQ(got[0].type(), DPSYS_SETPLAYERORGROUPDATA);
+    EXPECT_EQ(DecodeSetData(got[0].bytes), (SysSetData{DPPLAYERTYPE_PLAYER, a, {9}}));
+    told = Told(peer);
+    ASSERT_EQ(told.size(), 1u);  // the remote data only
+    EXPECT_EQ(told[0].kind, Kind::DataChanged);
+    // The size query, the copy, remote data, and a player without data.
+    for (auto [id, flags, room, answer, data] : {std::tuple{a, DPGET_LOCAL, 0u, DPERR_BUFFERTOOSMALL, Bytes({0, 0, 0})},
+                                                 {a, DPGET_LOCAL, 3u, S_OK, Bytes({1, 2, 3})},
+                                                 {a, DPGET_REMOTE, 8u, S_OK, Bytes({9})},
+                                                 {b, DPGET_LOCAL, 8u, S_OK, Bytes({})}}) {
+        std::vector<uint8_t> buf(8);
+        EXPECT_EQ(t.e->GetPlayerData(id, room ? buf.data() : nullptr, &room, flags), answer);
+        buf.resize(room);
+        EXPECT_EQ(buf, data);
+    }
 
-    uint32_t size = 0;
-    EXPECT_EQ(e->GetPlayerData(a, nullptr, &size, DPGET_LOCAL), DPERR_BUFFERTOOSMALL);
-    EXPECT_EQ(size, 3u);
-    std::vector<uint8_t> buf(size);
-    EXPECT_EQ(e->GetPlayerData(a, buf.data(), &size, DPGET_LOCAL), S_OK);
-    EXPECT_EQ(buf, local);
-    size = 8;
-    EXPECT_EQ(e->GetPlayerData(a, buf.data(), &size, DPGET_REMOTE), S_OK);
-    EXPECT_EQ(size, 1u);
-    EXPECT_EQ(e->GetPlayerData(b, nullptr, &size, DPGET_LOCAL), S_OK);  // no data: size 0
-    EXPECT_EQ(size, 0u);
-
-    // The description: every local player and every peer hears of it.
-    peer.ClearLog();
-    SessionDesc d = TestDesc();
+    // The description: every local player and every peer hears of it. The session keeps its
+    // own instance and player count.
+    SessionDesc own, d = TestDesc();
+    ASSERT_EQ(t.e->GetSessionDesc(own), S_OK);
     d.dwUser3 = 4;
-    d.guidInstance = Guid{};  // the session keeps its own instance
-    ASSERT_EQ(e->SetSessionDesc(d, 0), S_OK);
-    got = ReceiveAll(*e);
+    d.guidInstance = Guid{};
+    ASSERT_EQ(t.e->SetSessionDesc(d, 0), S_OK);
+    got = ReceiveAll(*t.e);
     ASSERT_EQ(got.size(), 2u);
     const auto desc = DecodeSetSessionDesc(got[0].bytes);
     ASSERT_TRUE(desc);
-    EXPECT_EQ(desc->dwUser3, 4u);
-    SessionDesc own;
-    ASSERT_EQ(e->GetSessionDesc(own), S_OK);
-    EXPECT_EQ(desc->guidInstance, own.guidInstance);
-    EXPECT_EQ(desc->dwCurrentPlayers, 2u);
-    log = peer.Log();
-    ASSERT_EQ(log.size(), 1u);
-    EXPECT_EQ(log[0].desc.dwUser3, 4u);
+    EXPECT_EQ(std::tuple(desc->dwUser3, desc->guidInstance, desc->dwCurrentPlayers),
+              std::tuple(4u, own.guidInstance, 2u));
+    told = Told(peer);
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(told[0].desc.dwUser3, 4u);
 }
 
 TEST(Engine, ReceiveKeepsTheMessageUntilTheBufferIsBigEnough) {
-    auto e = OpenEngine();
-    AutoResetEvent ev;
-    DPID a = 0, b = 0;
-    e->CreatePlayer(&a, Name(u"a", u"a"), &ev, {}, 0);
-    e->CreatePlayer(&b, Name(u"b", u"b"), &ev, {}, 0);
-    ReceiveAll(*e);
+    EngineRig t;
+    const DPID a = t.Local(u"a"), b = t.Local(u"b");
+    ReceiveAll(*t.e);
 
     DPID from = 0, to = 0;
     uint32_t size = 64;
-    EXPECT_EQ(e->Receive(&from, &to, DPRECEIVE_ALL, nullptr, &size), DPERR_NOMESSAGES);
-    ASSERT_EQ(e->Send(a, b, DPSEND_GUARANTEED, std::vector<uint8_t>(100, 7)), S_OK);
     std::vector<uint8_t> buf(100);
+    EXPECT_EQ(t.e->Receive(&from, &to, DPRECEIVE_ALL, nullptr, &size), DPERR_NOMESSAGES);
+    ASSERT_EQ(t.e->Send(a, b, DPSEND_GUARANTEED, std::vector<uint8_t>(100, 7)), S_OK);
     size = 99;
-    EXPECT_EQ(e->Receive(&from, &to, DPRECEIVE_ALL, buf.data(), &size), DPERR_BUFFERTOOSMALL);
+    EXPECT_EQ(t.e->Receive(&from, &to, DPRECEIVE_ALL, buf.data(), &size), DPERR_BUFFERTOOSMALL);
     EXPECT_EQ(size, 100u);
-    EXPECT_EQ(e->Receive(&from, &to, DPRECEIVE_ALL | DPRECEIVE_PEEK, buf.data(), &size), S_OK);
-    EXPECT_EQ(e->QueuedFor(b), 1u);
-    EXPECT_EQ(e->Receive(&from, &to, DPRECEIVE_ALL, buf.data(), &size), S_OK);
-    EXPECT_EQ(from, a);
-    EXPECT_EQ(to, b);
-    EXPECT_EQ(e->QueuedFor(b), 0u);
+    EXPECT_EQ(t.e->Receive(&from, &to, DPRECEIVE_ALL | DPRECEIVE_PEEK, buf.data(), &size), S_OK);
+    EXPECT_EQ(t.e->QueuedFor(b), 1u);
+    EXPECT_EQ(t.e->Receive(&from, &to, DPRECEIVE_ALL, buf.data(), &size), S_OK);
+    EXPECT_EQ(std::pair(from, to), std::pair(a, b));
+    EXPECT_EQ(t.e->QueuedFor(b), 0u);
 
     // Filters: only messages to the player asked for.
-    e->Send(b, a, 0, std::vector<uint8_t>{1, 2, 3, 4});
-    e->Send(a, b, 0, std::vector<uint8_t>{5, 6, 7, 8});
+    t.e->Send(b, a, 0, Bytes({1, 2, 3, 4}));
+    t.e->Send(a, b, 0, Bytes({5, 6, 7, 8}));
     to = b;
-    size = 100;
-    EXPECT_EQ(e->Receive(&from, &to, DPRECEIVE_TOPLAYER, buf.data(), &size), S_OK);
+    EXPECT_EQ(t.e->Receive(&from, &to, DPRECEIVE_TOPLAYER, buf.data(), &size), S_OK);
     EXPECT_EQ(buf[0], 5);
-    EXPECT_EQ(e->Receive(nullptr, &to, 0, buf.data(), &size), DPERR_INVALIDPARAMS);
+    EXPECT_EQ(t.e->Receive(nullptr, &to, 0, buf.data(), &size), DPERR_INVALIDPARAMS);
 }
 
 TEST(Engine, SendFollowsDirectPlaysRules) {
-    auto e = OpenEngine();
-    auto net = ScriptedNetwork::Attach(*e);
-    auto& p1 = net->AddPeer("192.0.2.1");
-    auto& p2 = net->AddPeer("192.0.2.2");
-    ASSERT_EQ(p1.Join(), S_OK);
-    ASSERT_EQ(p2.Join(), S_OK);
+    EngineRig t;
+    auto& p1 = t.Peer("192.0.2.1");
+    auto& p2 = t.Peer("192.0.2.2");
     DPID r1 = 0, r2 = 0;
     ASSERT_EQ(p1.CreatePlayer(u"alice", u"xx[]Spit[]C", &r1), S_OK);
     ASSERT_EQ(p2.CreatePlayer(u"bob", u"xx[]Zero[]C", &r2), S_OK);
-    AutoResetEvent ev;
-    DPID a = 0, b = 0, c = 0;
-    e->CreatePlayer(&a, Name(u"a", u"a"), &ev, {}, 0);
-    e->CreatePlayer(&b, Name(u"b", u"b"), &ev, {}, 0);
-    e->CreatePlayer(&c, Name(u"c", u"c"), &ev, {}, 0);
-    ReceiveAll(*e);
-    p1.ClearLog();
-    p2.ClearLog();
+    const DPID a = t.Local(u"a"), b = t.Local(u"b"), c = t.Local(u"c");
+    ReceiveAll(*t.e);
+    Told(p1);
+    Told(p2);
     const std::vector<uint8_t> msg{0x25, 0x10, 0, 0};
 
     // To all from a local player: the other locals once each, and every remote machine.
-    ASSERT_EQ(e->Send(a, DPID_ALLPLAYERS, DPSEND_GUARANTEED, msg), S_OK);
-    auto got = ReceiveAll(*e);
-    ASSERT_EQ(got.size(), 2u);
-    EXPECT_EQ(got[0].to, c);
-    EXPECT_EQ(got[1].to, b);
-    EXPECT_EQ(got[0].from, a);
-    ASSERT_EQ(p1.Log().size(), 1u);
-    EXPECT_EQ(p1.Log()[0].to, DPID_ALLPLAYERS);
-    EXPECT_EQ(p1.Log()[0].flags, DPSEND_GUARANTEED);
-    EXPECT_EQ(p1.Log()[0].data, msg);
-    ASSERT_EQ(p2.Log().size(), 1u);
+    ASSERT_EQ(t.e->Send(a, DPID_ALLPLAYERS, DPSEND_GUARANTEED, msg), S_OK);
+    auto got = ReceiveAll(*t.e);
+    EXPECT_EQ(Recipients(got), (std::vector<DPID>{c, b}));
+    EXPECT_EQ(got.at(0).from, a);
+    auto told = Told(p1);
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(std::tuple(told[0].to, told[0].flags, told[0].data), std::tuple(DPID_ALLPLAYERS, DPSEND_GUARANTEED, msg));
+    EXPECT_EQ(Told(p2).size(), 1u);
 
     // To one remote player: only its machine hears of it.
-    p1.ClearLog();
-    p2.ClearLog();
-    ASSERT_EQ(e->Send(a, r2, 0, msg), S_OK);
-    EXPECT_TRUE(p1.Log().empty());
-    ASSERT_EQ(p2.Log().size(), 1u);
-    EXPECT_EQ(p2.Log()[0].to, r2);
+    ASSERT_EQ(t.e->Send(a, r2, 0, msg), S_OK);
+    EXPECT_TRUE(Told(p1).empty());
+    told = Told(p2);
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(told[0].to, r2);
 
-    EXPECT_EQ(e->Send(a, a, 0, msg), S_OK);  // to oneself: accepted, nothing delivered
-    EXPECT_TRUE(ReceiveAll(*e).empty());
-    EXPECT_EQ(e->Send(r1, a, 0, msg), DPERR_ACCESSDENIED);
-    EXPECT_EQ(e->Send(DPID_ALLPLAYERS, a, 0, msg), DPERR_INVALIDPLAYER);
-    EXPECT_EQ(e->Send(a, 0x777, 0, msg), DPERR_INVALIDPLAYER);
-    EXPECT_EQ(e->Send(a, b, 0, {}), DPERR_INVALIDPARAMS);
+    EXPECT_EQ(t.e->Send(a, a, 0, msg), S_OK);  // to oneself: accepted, nothing delivered
+    EXPECT_TRUE(ReceiveAll(*t.e).empty());
+    EXPECT_EQ(t.e->Send(r1, a, 0, msg), DPERR_ACCESSDENIED);
+    EXPECT_EQ(t.e->Send(DPID_ALLPLAYERS, a, 0, msg), DPERR_INVALIDPLAYER);
+    EXPECT_EQ(t.e->Send(a, 0x777, 0, msg), DPERR_INVALIDPLAYER);
+    EXPECT_EQ(t.e->Send(a, b, 0, {}), DPERR_INVALIDPARAMS);
 
     // From remote machines: to all gives one copy per local player; to one, one copy.
     ASSERT_EQ(p1.SendToAll(r1, msg), S_OK);
     ASSERT_EQ(p2.SendTo(r2, b, msg), S_OK);
-    got = ReceiveAll(*e);
+    got = ReceiveAll(*t.e);
     ASSERT_EQ(got.size(), 4u);
-    EXPECT_EQ(got[3].from, r2);
-    EXPECT_EQ(got[3].to, b);
-    EXPECT_EQ(p1.SendTo(r2, a, msg), DPERR_ACCESSDENIED);  // not its player
+    EXPECT_EQ(std::pair(got[3].from, got[3].to), std::pair(r2, b));
+    EXPECT_EQ(p1.SendTo(r2, a, msg), DPERR_ACCESSDENIED);    // not its player
     EXPECT_EQ(p1.SendTo(r1, r2, msg), DPERR_INVALIDPLAYER);  // not ours to deliver
-    EXPECT_EQ(e->Stats().refusedInbound, 2u);
+    EXPECT_EQ(t.e->Stats().refusedInbound, 2u);
 }
 
 TEST(Engine, PeersJoinRenameChangeGroupsAndVanish) {
-    auto e = OpenEngine();
-    auto net = ScriptedNetwork::Attach(*e);
-    AutoResetEvent ev;
-    DPID host = 0, target = 0;
-    e->CreatePlayer(&host, Name(u"host", u"AJ[]F4F[]G"), &ev, {}, 0);
-    e->CreatePlayer(&target, Name(u"tgt", u"AJ[]Zero[]C"), &ev, {}, 0);
+    EngineRig t;
+    const DPID host = t.Local(u"host"), target = t.Local(u"tgt");
     DPID red = 0;
-    ASSERT_EQ(e->CreateGroup(&red, Name(u"Red", u""), std::vector<uint8_t>{1}, 0), S_OK);
-    ReceiveAll(*e);
+    ASSERT_EQ(t.e->CreateGroup(&red, Name(u"Red", u""), Bytes({1}), 0), S_OK);
+    ReceiveAll(*t.e);
 
-    auto& peer = net->AddPeer("192.0.2.7");
-    ASSERT_EQ(peer.Join(), S_OK);
+    auto& peer = t.Peer();
     DPID pilot = 0;
     ASSERT_EQ(peer.CreatePlayer(u"Ace", u"xx[]P-51D[]C", &pilot), S_OK);
-    auto got = ReceiveAll(*e);
+    auto got = ReceiveAll(*t.e);
     ASSERT_EQ(got.size(), 2u);  // one copy per local player
     const auto created = DecodeCreatePlayerOrGroup(got[0].bytes);
     ASSERT_TRUE(created);
-    EXPECT_EQ(created->name.shortName, u"Ace");
-    EXPECT_EQ(created->flags & DPPLAYER_LOCAL, 0u);
+    EXPECT_EQ(std::pair(created->name, created->flags & DPPLAYER_LOCAL), std::pair(Name(u"Ace", u"xx[]P-51D[]C"), 0u));
 
-    // The address is the compound address of the player's machine, byte for byte.
+    // The address is the compound address of the player's machine, byte for byte:
+    // total size, service provider TCP/IP, INet address.
     std::vector<uint8_t> address;
-    ASSERT_EQ(e->GetPlayerAddress(pilot, address), S_OK);
-    ASSERT_EQ(address.size(), 90u);
-    const auto total = kDpaidTotalSize.bytes(), sp = kDpaidServiceProvider.bytes(), tcp = kDpspGuidTcpip.bytes(),
-               inet = kDpaidINet.bytes();
-    EXPECT_TRUE(std::equal(total.begin(), total.end(), address.begin()));
-    EXPECT_EQ(address[16], 4);
-    EXPECT_EQ(address[20], 90);
-    EXPECT_TRUE(std::equal(sp.begin(), sp.end(), address.begin() + 24));
-    EXPECT_EQ(address[40], 16);
-    EXPECT_TRUE(std::equal(tcp.begin(), tcp.end(), address.begin() + 44));
-    EXPECT_TRUE(std::equal(inet.begin(), inet.end(), address.begin() + 60));
-    EXPECT_EQ(address[76], 10);
-    EXPECT_EQ(std::string(reinterpret_cast<const char*>(&address[80])), "192.0.2.7");
+    ASSERT_EQ(t.e->GetPlayerAddress(pilot, address), S_OK);
+    EXPECT_EQ(address, dplay::testvec::hex("60 F5 18 13 2C 91 D0 11 9D AA 00 A0 C9 0A 43 CB  04 00 00 00  5A 00 00 00"
+                                           "C0 16 D9 07 AF E0 CF 11 9C 4E 00 A0 C9 05 42 5E  10 00 00 00"
+                                           "E0 5E E9 36 77 85 CF 11 96 0C 00 80 C7 53 4E 82"
+                                           "A0 4D A5 C4 AF E0 CF 11 9C 4E 00 A0 C9 05 42 5E  0A 00 00 00"
+                                           "31 39 32 2E 30 2E 32 2E 37 00"));
     EXPECT_EQ(AddressINet(address), "192.0.2.7");
-
-    std::vector<DPID> remote;
-    e->EnumPlayers(nullptr, [&](DPID id, uint32_t, const DpName&, uint32_t) { return remote.push_back(id), true; },
-                   DPENUMPLAYERS_REMOTE);
-    EXPECT_EQ(remote, std::vector<DPID>{pilot});
+    EXPECT_EQ(t.Ids(DPENUMPLAYERS_REMOTE), std::vector<DPID>{pilot});
 
     // The status letter arrives as a rename.
     ASSERT_EQ(peer.SetStatusLetter(pilot, u'D'), S_OK);
-    got = ReceiveAll(*e);
+    got = ReceiveAll(*t.e);
     ASSERT_EQ(got.size(), 2u);
-    EXPECT_EQ(DecodeSetName(got[0].bytes)->name.longName, u"xx[]P-51D[]D");
-    EXPECT_EQ(DecodeSetName(got[0].bytes)->name.shortName, u"Ace");
+    EXPECT_EQ(DecodeSetName(got[0].bytes).value().name, Name(u"Ace", u"xx[]P-51D[]D"));
     EXPECT_EQ(peer.Rename(host, u"mine now"), DPERR_ACCESSDENIED);
-    EXPECT_EQ(e->SetPlayerName(pilot, Name(u"x", u"y"), 0), DPERR_ACCESSDENIED);
+    EXPECT_EQ(t.e->SetPlayerName(pilot, Name(u"x", u"y"), 0), DPERR_ACCESSDENIED);
 
     // Groups from either side.
     ASSERT_EQ(peer.JoinGroup(red, pilot), S_OK);
     EXPECT_EQ(peer.JoinGroup(red, pilot), S_OK);  // already in: nothing new
-    got = ReceiveAll(*e);
+    got = ReceiveAll(*t.e);
     ASSERT_EQ(got.size(), 2u);
     EXPECT_EQ(DecodeGroupMembership(got[0].bytes), (SysGroupMembership{red, pilot}));
-    peer.ClearLog();
-    ASSERT_EQ(e->AddPlayerToGroup(red, target), S_OK);
-    ASSERT_EQ(peer.Log().size(), 1u);
-    EXPECT_EQ(peer.Log()[0].kind, OutboundNotice::Kind::AddedToGroup);
-    std::vector<DPID> members;
-    e->EnumGroupPlayers(red, nullptr, [&](DPID id, uint32_t, const DpName&, uint32_t) { return members.push_back(id), true; },
-                        0);
-    EXPECT_EQ(members, (std::vector<DPID>{pilot, target}));
-    ReceiveAll(*e);
+    Told(peer);
+    ASSERT_EQ(t.e->AddPlayerToGroup(red, target), S_OK);
+    auto told = Told(peer);
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(told[0].kind, Kind::AddedToGroup);
+    EXPECT_EQ(t.Ids(0, red), (std::vector<DPID>{pilot, target}));
+    ReceiveAll(*t.e);
 
     // The host keeps a record for the pilot; it comes back when the machine vanishes.
-    e->SetPlayerData(pilot, std::vector<uint8_t>{2, 0, 0, 0}, DPSET_LOCAL);
+    t.e->SetPlayerData(pilot, Bytes({2, 0, 0, 0}), DPSET_LOCAL);
     ASSERT_EQ(peer.Vanish(), S_OK);
-    got = ReceiveAll(*e);
+    got = ReceiveAll(*t.e);
     ASSERT_EQ(got.size(), 4u);
     EXPECT_EQ(got[0].type(), DPSYS_DELETEPLAYERFROMGROUP);
-    EXPECT_EQ(got[2].type(), DPSYS_DESTROYPLAYERORGROUP);
     const auto destroyed = DecodeDestroyPlayerOrGroup(got[2].bytes);
     ASSERT_TRUE(destroyed);
-    EXPECT_EQ(destroyed->id, pilot);
-    EXPECT_EQ(destroyed->localData, (std::vector<uint8_t>{2, 0, 0, 0}));
-    EXPECT_EQ(destroyed->name.longName, u"xx[]P-51D[]D");
+    EXPECT_EQ(std::tuple(destroyed->id, destroyed->localData, destroyed->name),
+              std::tuple(pilot, Bytes({2, 0, 0, 0}), Name(u"Ace", u"xx[]P-51D[]D")));
     DpName n;
-    EXPECT_EQ(e->GetPlayerName(pilot, n), DPERR_INVALIDPLAYER);
-    members.clear();
-    e->EnumGroupPlayers(red, nullptr, [&](DPID id, uint32_t, const DpName&, uint32_t) { return members.push_back(id), true; },
-                        0);
-    EXPECT_EQ(members, std::vector<DPID>{target});
-    EXPECT_EQ(e->Stats().machines, 0u);
-    EXPECT_EQ(peer.SendToAll(pilot, std::vector<uint8_t>{1, 2, 3, 4}), DPERR_INVALIDPLAYER);
+    EXPECT_EQ(t.e->GetPlayerName(pilot, n), DPERR_INVALIDPLAYER);
+    EXPECT_EQ(t.Ids(0, red), std::vector<DPID>{target});
+    EXPECT_EQ(t.e->Stats().machines, 0u);
+    EXPECT_EQ(peer.SendToAll(pilot, Bytes({1, 2, 3, 4})), DPERR_INVALIDPLAYER);
 
     // Leaving a group by hand, and the host destroying a remote player (autoboot).
-    auto& p2 = net->AddPeer("192.0.2.8");
-    ASSERT_EQ(p2.Join(), S_OK);
+    auto& p2 = t.Peer("192.0.2.8");
     DPID other = 0;
     p2.CreatePlayer(u"Bad", u"x", &other);
     p2.JoinGroup(red, other);
     ASSERT_EQ(p2.LeaveGroup(red, other), S_OK);
     EXPECT_EQ(p2.LeaveGroup(red, other), DPERR_INVALIDPLAYER);
-    ReceiveAll(*e);
-    p2.ClearLog();
-    ASSERT_EQ(e->DestroyPlayer(other), S_OK);
-    ASSERT_EQ(p2.Log().size(), 1u);
-    EXPECT_EQ(p2.Log()[0].kind, OutboundNotice::Kind::PlayerDestroyed);
-    EXPECT_EQ(ReceiveAll(*e).size(), 2u);
+    ReceiveAll(*t.e);
+    Told(p2);
+    ASSERT_EQ(t.e->DestroyPlayer(other), S_OK);
+    told = Told(p2);
+    ASSERT_EQ(told.size(), 1u);
+    EXPECT_EQ(told[0].kind, Kind::PlayerDestroyed);
+    EXPECT_EQ(ReceiveAll(*t.e).size(), 2u);
+
+    // The host renames its group, then destroys it: the peers hear of a group each time.
+    ASSERT_EQ(t.e->SetGroupName(red, Name(u"Blue", u""), 0), S_OK);
+    ASSERT_EQ(t.e->DestroyGroup(red), S_OK);
+    told = Told(p2);
+    ASSERT_EQ(told.size(), 2u);
+    EXPECT_TRUE(told[0].kind == Kind::NameChanged && told[0].isGroup);
+    EXPECT_EQ(told[1].kind, Kind::GroupDestroyed);
 }
 
 TEST(Engine, RemotePartiesCannotGrowMemoryOrTouchWhatIsNotTheirs) {
@@ -326,7 +271,7 @@ TEST(Engine, RemotePartiesCannotGrowMemoryOrTouchWhatIsNotTheirs) {
     auto& peer = s.peer;
     const DPID host = s.host, pilot = s.pilot;
 
-    for (int i = 0; i < 10; ++i) peer.SendTo(pilot, host, std::vector<uint8_t>{1, 2, 3, 4});
+    for (int i = 0; i < 10; ++i) peer.SendTo(pilot, host, Bytes({1, 2, 3, 4}));
     EXPECT_EQ(e->QueuedFor(host), 4u);
     EXPECT_EQ(e->Stats().droppedMessages, 6u);
     // State changes still get through a queue full of data.
@@ -357,6 +302,8 @@ TEST(Engine, RemotePartiesCannotGrowMemoryOrTouchWhatIsNotTheirs) {
     EXPECT_EQ(e->RemoteGroupCreated(50, g, Name(u"g", u""), std::vector<uint8_t>(4097), 0, nullptr),
               DPERR_INVALIDPARAMS);
     EXPECT_EQ(e->RemoteGroupCreated(50, g, Name(u"g", u""), std::vector<uint8_t>(4096), 0, nullptr), S_OK);
+    const auto queued = ReceiveAll(*e);  // the host's players hear of the group
+    EXPECT_EQ(DecodeCreatePlayerOrGroup(queued.at(queued.size() - 1).bytes).value().id, g);
     EXPECT_EQ(e->RemoteGroupCreated(50, g2, Name(u"g2", u""), {}, 0, nullptr), DPERR_CANTCREATEGROUP);
     EXPECT_EQ(e->RemoteDataChanged(50, g, std::vector<uint8_t>(4097)), DPERR_INVALIDPARAMS);
     EXPECT_EQ(e->RemoteGroupMembership(50, g, host, true), DPERR_ACCESSDENIED);
@@ -364,26 +311,22 @@ TEST(Engine, RemotePartiesCannotGrowMemoryOrTouchWhatIsNotTheirs) {
     EXPECT_EQ(peer.JoinGroup(g, pilot), S_OK);
     // The name table a joining machine gets stays within one message: past its own share, a
     // machine draws on a budget shared with everybody (8 KiB here, 4 KiB of it taken by g).
-    EXPECT_EQ(peer.SetRemoteData(pilot, std::vector<uint8_t>(16 * 1024)), DPERR_INVALIDPARAMS);
-    EXPECT_EQ(peer.SetRemoteData(pilot, std::vector<uint8_t>(1024)), S_OK);
-    EXPECT_EQ(peer.SetRemoteData(pilot, std::vector<uint8_t>(5 * 1024)), S_OK);
-    EXPECT_EQ(peer.SetRemoteData(pilot, std::vector<uint8_t>(8 * 1024)), DPERR_INVALIDPARAMS);
+    for (auto [kib, answer] : {std::pair{16, DPERR_INVALIDPARAMS}, {1, S_OK}, {5, S_OK}, {8, DPERR_INVALIDPARAMS}})
+        EXPECT_EQ(peer.SetRemoteData(pilot, std::vector<uint8_t>(kib * 1024)), answer) << kib;
 }
 
 TEST(Engine, ConnectionsOpenCloseAndReopen) {
     Engine e;
     int calls = 0;
     std::vector<uint8_t> address;
-    ASSERT_EQ(e.EnumConnections(&kGuidCfs2,
-                                [&](const Guid& sp, std::span<const uint8_t> a, const DpName& n, uint32_t) {
-                                    ++calls;
-                                    EXPECT_EQ(sp, kDpspGuidTcpip);
-                                    EXPECT_TRUE(n.shortName.has_value());
-                                    address.assign(a.begin(), a.end());
-                                    return true;
-                                },
-                                0),
-              S_OK);
+    auto offered = [&](const Guid& sp, std::span<const uint8_t> a, const DpName& n, uint32_t) {
+        ++calls;
+        EXPECT_EQ(sp, kDpspGuidTcpip);
+        EXPECT_TRUE(n.shortName.has_value());
+        address.assign(a.begin(), a.end());
+        return true;
+    };
+    ASSERT_EQ(e.EnumConnections(&kGuidCfs2, offered, 0), S_OK);
     EXPECT_EQ(calls, 1);
     EXPECT_EQ(AddressServiceProvider(address), kDpspGuidTcpip);
     EXPECT_EQ(address[20], 60);  // TotalSize counts the whole enumerated address
@@ -408,7 +351,7 @@ TEST(Engine, ConnectionsOpenCloseAndReopen) {
     AutoResetEvent ev;
     ASSERT_EQ(e.CreatePlayer(&id, Name(u"a", u"a"), &ev, {}, 0), S_OK);
     ASSERT_EQ(e.Close(), S_OK);
-    EXPECT_EQ(peer.Log().back().kind, OutboundNotice::Kind::SessionClosed);
+    EXPECT_EQ(peer.Log().back().kind, Kind::SessionClosed);
     DpName n;
     EXPECT_NE(e.GetPlayerName(id, n), S_OK);
     EXPECT_EQ(e.Close(), S_OK);
@@ -430,48 +373,38 @@ TEST(Engine, ConnectionsOpenCloseAndReopen) {
 
     EngineOptions noTcpip;
     noTcpip.offerTcpip = false;
-    Engine none(noTcpip);
     calls = 0;
-    none.EnumConnections(nullptr, [&](auto&&...) { return ++calls, true; }, 0);
+    Engine(noTcpip).EnumConnections(nullptr, offered, 0);
     EXPECT_EQ(calls, 0);
 }
 
 TEST(Engine, NetworkThreadAndWindowThreadTogetherLoseNothing) {
     HostAndPilot s;
-    auto& e = s.e;
-    auto& peer = s.peer;
-    const DPID host = s.host, pilot = s.pilot;
-
     constexpr int kCount = 3000;
     std::thread network([&] {
         for (int i = 0; i < kCount; ++i) {
-            const std::vector<uint8_t> m{static_cast<uint8_t>(i), static_cast<uint8_t>(i >> 8), 0, 0};
-            while (e->QueuedFor(host) > 1000) std::this_thread::yield();
-            peer.SendTo(pilot, host, m);
+            while (s.e->QueuedFor(s.host) > 1000) std::this_thread::yield();
+            s.peer.SendTo(s.pilot, s.host, Bytes({static_cast<uint8_t>(i), static_cast<uint8_t>(i >> 8), 0, 0}));
         }
     });
-    int got = 0, next = 0;
+    int got = 0;
     bool inOrder = true;
     for (int rounds = 0; got < kCount && rounds < 100000; ++rounds) {
         WaitForAny({&s.ev}, 50);
-        for (const auto& r : ReceiveAll(*e)) {
-            inOrder &= (r.bytes[0] | r.bytes[1] << 8) == (next & 0xFFFF);
-            ++next;
-            ++got;
-        }
+        for (const auto& r : ReceiveAll(*s.e)) inOrder &= (r.bytes[0] | r.bytes[1] << 8) == (got++ & 0xFFFF);
     }
     network.join();
     EXPECT_EQ(got, kCount);
     EXPECT_TRUE(inOrder);
-    EXPECT_EQ(e->Stats().droppedMessages, 0u);
+    EXPECT_EQ(s.e->Stats().droppedMessages, 0u);
 }
 
 TEST(Lobby, AnswersNotLobbiedUnlessTheCommandLineHandedSettings) {
     auto factory = [] { return std::make_shared<Engine>(); };
-    Lobby none(std::nullopt, factory);
     LobbyConnection c;
-    EXPECT_EQ(none.GetConnectionSettings(0, c), DPERR_NOTLOBBIED);
     std::shared_ptr<DirectPlayService> dp;
+    Lobby none(std::nullopt, factory);
+    EXPECT_EQ(none.GetConnectionSettings(0, c), DPERR_NOTLOBBIED);
     EXPECT_EQ(none.Connect(0, dp), DPERR_NOTLOBBIED);
 
     Lobby create(LobbySettings{LobbySettings::Mode::Create, u"Friday"}, factory);
@@ -481,19 +414,18 @@ TEST(Lobby, AnswersNotLobbiedUnlessTheCommandLineHandedSettings) {
     EXPECT_EQ(c.sessionDesc->sessionName, u"Friday");
     c.sessionDesc->guidApplication = kGuidCfs2;
     c.sessionDesc->dwMaxPlayers = 40;
-    ASSERT_EQ(create.SetConnectionSettings(0, 0, c), S_OK);
-    ASSERT_EQ(create.Connect(0, dp), S_OK);
     SessionDesc d;
-    ASSERT_EQ(dp->GetSessionDesc(d), S_OK);
-    EXPECT_EQ(d.dwMaxPlayers, 40u);
-    EXPECT_EQ(d.sessionName, u"Friday");
-    EXPECT_FALSE(d.guidInstance.isNull());  // the lobby named none: DirectPlay names it
-    // A lobby that names the session keeps its name.
-    c.sessionDesc->guidInstance = *Guid::parse("{11111111-2222-3333-4444-555555555555}");
-    ASSERT_EQ(create.SetConnectionSettings(0, 0, c), S_OK);
-    ASSERT_EQ(create.Connect(0, dp), S_OK);
-    ASSERT_EQ(dp->GetSessionDesc(d), S_OK);
-    EXPECT_EQ(d.guidInstance, c.sessionDesc->guidInstance);
+    // The lobby names no instance: DirectPlay names it; one the lobby names is kept.
+    for (const Guid& instance : {Guid{}, *Guid::parse("{11111111-2222-3333-4444-555555555555}")}) {
+        c.sessionDesc->guidInstance = instance;
+        ASSERT_EQ(create.SetConnectionSettings(0, 0, c), S_OK);
+        ASSERT_EQ(create.Connect(0, dp), S_OK);
+        ASSERT_EQ(dp->GetSessionDesc(d), S_OK);
+        EXPECT_EQ(d.dwMaxPlayers, 40u);
+        EXPECT_EQ(d.sessionName, u"Friday");
+        EXPECT_FALSE(d.guidInstance.isNull());
+        EXPECT_TRUE(instance.isNull() || d.guidInstance == instance);
+    }
 
     Lobby join(LobbySettings{LobbySettings::Mode::Join, u"Friday"}, factory);
     ASSERT_EQ(join.GetConnectionSettings(0, c), S_OK);

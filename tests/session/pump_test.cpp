@@ -2,7 +2,6 @@
 
 #include <atomic>
 
-#include "session/messages.h"
 #include "session/pump.h"
 #include "session_fixture.h"
 
@@ -10,11 +9,11 @@ namespace qd {
 using namespace qd::test;
 
 namespace {
-struct Session {
+// The host player and a target on the context's receive event, a remote pilot, and handlers
+// that record every call.
+struct Pumped : EngineRig {
     HostContext ctx;
-    std::shared_ptr<Engine> engine = OpenEngine();
-    std::shared_ptr<ScriptedNetwork> net = ScriptedNetwork::Attach(*engine);
-    ScriptedPeer& peer = net->AddPeer("192.0.2.7");
+    ScriptedPeer& peer = Peer();
     DPID host = 0, target = 0, pilot = 0;
     struct Call {
         bool system;
@@ -22,31 +21,30 @@ struct Session {
         DPID from, to;
     };
     std::vector<Call> calls;
-    MessageHandler system = [this](HostContext&, const uint8_t* b, uint32_t n, DPID from, DPID to) {
-        calls.push_back({true, {b, b + n}, from, to});
-    };
-    MessageHandler application = [this](HostContext&, const uint8_t* b, uint32_t n, DPID from, DPID to) {
-        calls.push_back({false, {b, b + n}, from, to});
-    };
+    MessageHandler system = recorder(true), application = recorder(false);
 
-    Session() {
-        ctx.directPlay = engine;
+    Pumped() {
+        ctx.directPlay = e;
         ctx.receiveEvent = std::make_unique<AutoResetEvent>();
-        engine->CreatePlayer(&host, Name(u"h", u"AJ[]F4F[]G"), ctx.receiveEvent.get(), {}, 0);
-        engine->CreatePlayer(&target, Name(u"t", u"AJ[]Zero[]C"), ctx.receiveEvent.get(), {}, 0);
-        ctx.hostPlayerId = host;
-        peer.Join();
+        host = ctx.hostPlayerId = Local(u"h", u"AJ[]F4F[]G", ctx.receiveEvent.get());
+        target = Local(u"t", u"AJ[]Zero[]C", ctx.receiveEvent.get());
         peer.CreatePlayer(u"p", u"p[]x[]C", &pilot);
         DrainReceiveQueue(ctx, {}, {});
         WaitForAny({ctx.receiveEvent.get()}, 0);
     }
+    MessageHandler recorder(bool isSystem) {
+        return [this, isSystem](HostContext&, const uint8_t* b, uint32_t n, DPID from, DPID to) {
+            calls.push_back({isSystem, {b, b + n}, from, to});
+        };
+    }
 };
 }  // namespace
 
-TEST(Pump, TenQueuedMessagesGiveOnePostAndOneDrainInOrder) {
-    Session s;
+// Ten queued messages give one post and one drain, in order; a second thread is refused, and
+// closing twice, or after a start that failed half-way, is harmless.
+TEST(Pump, TenQueuedMessagesGiveOnePostAndOneDrainInOrderAndCloseIsIdempotent) {
+    Pumped s;
     for (uint8_t i = 0; i < 10; ++i) s.peer.SendTo(s.pilot, s.host, std::vector<uint8_t>{i, 0, 0, 0, 0});
-
     std::atomic<int> posts{0};
     AutoResetEvent posted;
     ASSERT_EQ(StartReceiveThread(s.ctx, [&] {
@@ -54,25 +52,38 @@ TEST(Pump, TenQueuedMessagesGiveOnePostAndOneDrainInOrder) {
                   posted.set();
               }),
               S_OK);
+    EXPECT_EQ(StartReceiveThread(s.ctx, [] {}), DPERR_ALREADYINITIALIZED);
     ASSERT_EQ(WaitForAny({&posted}, 5000), 0);
     DrainStats stats;
     DrainReceiveQueue(s.ctx, s.system, s.application, &stats);
     ASSERT_EQ(s.calls.size(), 10u);
     for (uint8_t i = 0; i < 10; ++i) {
-        EXPECT_FALSE(s.calls[i].system);
-        EXPECT_EQ(s.calls[i].bytes[0], i);
-        EXPECT_EQ(s.calls[i].from, s.pilot);
-        EXPECT_EQ(s.calls[i].to, s.host);
+        const auto& c = s.calls[i];
+        EXPECT_EQ(std::tuple(c.system, c.bytes[0], c.from, c.to), std::tuple(false, i, s.pilot, s.host));
     }
     EXPECT_EQ(stats.last, DPERR_NOMESSAGES);
     EXPECT_EQ(WaitForAny({&posted}, 100), kWaitTimeout);
     EXPECT_EQ(posts.load(), 1);
-    CloseHostSession(s.ctx);
+
+    std::shared_ptr<Engine> engine = s.e;
+    EXPECT_EQ(CloseHostSession(s.ctx), S_OK);
+    EXPECT_FALSE(s.ctx.receiveThread.joinable() || s.ctx.stopEvent || s.ctx.directPlay || s.ctx.receiveEvent);
+    SessionDesc d;
+    EXPECT_NE(engine->GetSessionDesc(d), S_OK);  // closed
+    EXPECT_EQ(CloseHostSession(s.ctx), S_OK);
+    s.calls.clear();
+    DrainReceiveQueue(s.ctx, s.system, s.application);  // nothing to drain from
+    EXPECT_TRUE(s.calls.empty());
+
+    HostContext partial;
+    partial.receiveEvent = std::make_unique<AutoResetEvent>();
+    EXPECT_EQ(CloseHostSession(partial), S_OK);
+    EXPECT_FALSE(partial.receiveEvent);
 }
 
 TEST(Pump, DrainDispatchesBySenderDropsShortMessagesAndKeepsTheBufferRule) {
-    Session s;
-    s.engine->Send(s.target, s.host, 0, std::vector<uint8_t>{1, 2, 3});  // 3 bytes: no handler
+    Pumped s;
+    s.e->Send(s.target, s.host, 0, Bytes({1, 2, 3}));  // 3 bytes: no handler
     s.peer.SendTo(s.pilot, s.host, std::vector<uint8_t>(100, 1));
     s.peer.SendTo(s.pilot, s.host, std::vector<uint8_t>(40, 2));
     s.peer.SendTo(s.pilot, s.host, std::vector<uint8_t>(60, 3));
@@ -82,39 +93,13 @@ TEST(Pump, DrainDispatchesBySenderDropsShortMessagesAndKeepsTheBufferRule) {
     DrainReceiveQueue(s.ctx, s.system, s.application, &stats);
     EXPECT_EQ(stats.dropped, 1u);
     ASSERT_EQ(s.calls.size(), 5u);
-    EXPECT_EQ(s.calls[0].bytes.size(), 100u);
-    EXPECT_EQ(s.calls[1].bytes.size(), 40u);
-    EXPECT_EQ(s.calls[2].bytes.size(), 60u);
+    EXPECT_EQ(std::tuple(s.calls[0].bytes.size(), s.calls[1].bytes.size(), s.calls[2].bytes.size()),
+              std::tuple(100u, 40u, 60u));
     // Replaced for the first message and for the third (larger than the second), never for the second.
     EXPECT_EQ(stats.allocations, (std::vector<uint32_t>{3, 100, 60}));
-    EXPECT_TRUE(s.calls[3].system);
-    EXPECT_EQ(s.calls[3].from, DPID_SYSMSG);
-    EXPECT_EQ(s.calls[3].to, s.target);
+    EXPECT_EQ(std::tuple(s.calls[3].system, s.calls[3].from, s.calls[3].to), std::tuple(true, DPID_SYSMSG, s.target));
     EXPECT_EQ(s.calls[4].to, s.host);
-    EXPECT_EQ(DecodeSetName(s.calls[4].bytes)->name.longName, u"p[]x[]D");
-}
-
-TEST(Pump, CloseHostSessionIsIdempotent) {
-    Session s;
-    int posts = 0;
-    ASSERT_EQ(StartReceiveThread(s.ctx, [&] { ++posts; }), S_OK);
-    EXPECT_EQ(StartReceiveThread(s.ctx, [&] { ++posts; }), DPERR_ALREADYINITIALIZED);
-    std::shared_ptr<Engine> engine = s.engine;
-    EXPECT_EQ(CloseHostSession(s.ctx), S_OK);
-    EXPECT_FALSE(s.ctx.receiveThread.joinable());
-    EXPECT_FALSE(s.ctx.stopEvent);
-    EXPECT_FALSE(s.ctx.directPlay);
-    EXPECT_FALSE(s.ctx.receiveEvent);
-    SessionDesc d;
-    EXPECT_NE(engine->GetSessionDesc(d), S_OK);  // closed
-    EXPECT_EQ(CloseHostSession(s.ctx), S_OK);
-    DrainReceiveQueue(s.ctx, s.system, s.application);  // nothing to drain from
-    EXPECT_TRUE(s.calls.empty());
-
-    HostContext partial;  // after a start that failed half-way
-    partial.receiveEvent = std::make_unique<AutoResetEvent>();
-    EXPECT_EQ(CloseHostSession(partial), S_OK);
-    EXPECT_FALSE(partial.receiveEvent);
+    EXPECT_EQ(DecodeSetName(s.calls[4].bytes).value().name.longName, u"p[]x[]D");
 }
 
 }  // namespace qd

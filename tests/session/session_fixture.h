@@ -1,5 +1,6 @@
 #pragma once
-// Shared helpers for the session tests: an open engine and a full drain of its queue.
+// Shared helpers for the session tests: an open engine with its local players and scripted
+// peers, and a full drain of its queue.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -12,13 +13,8 @@
 namespace qd::test {
 
 inline SessionDesc TestDesc() {
-    SessionDesc d;
-    d.dwFlags = DPSESSION_MIGRATEHOST;
-    d.guidInstance = kGuidCfs2;
-    d.guidApplication = kGuidCfs2;
-    d.dwMaxPlayers = 64;
-    d.sessionName = u"Dogfight";
-    return d;
+    return {.dwFlags = DPSESSION_MIGRATEHOST, .guidInstance = kGuidCfs2, .guidApplication = kGuidCfs2,
+            .dwMaxPlayers = 64, .sessionName = u"Dogfight", .password = std::nullopt};
 }
 
 inline std::shared_ptr<Engine> OpenEngine(EngineOptions options = {}) {
@@ -30,10 +26,7 @@ inline std::shared_ptr<Engine> OpenEngine(EngineOptions options = {}) {
 }
 
 inline DpName Name(std::u16string shortName, std::u16string longName) {
-    DpName n;
-    n.shortName = std::move(shortName);
-    n.longName = std::move(longName);
-    return n;
+    return {.shortName = std::move(shortName), .longName = std::move(longName)};
 }
 
 struct Received {
@@ -46,29 +39,61 @@ struct Received {
 // Every waiting message, in the order Receive hands them out (two-call size rule).
 inline std::vector<Received> ReceiveAll(DirectPlayService& dp) {
     std::vector<Received> out;
-    for (int guard = 0; guard < 100000; ++guard) {
-        Received r;
+    for (Received r; out.size() < 100000; r = {}) {
         uint32_t size = 0;
-        HRESULT h = dp.Receive(&r.from, &r.to, DPRECEIVE_ALL, nullptr, &size);
-        if (h != DPERR_BUFFERTOOSMALL) break;
+        if (dp.Receive(&r.from, &r.to, DPRECEIVE_ALL, nullptr, &size) != DPERR_BUFFERTOOSMALL) break;
         r.bytes.resize(size);
-        h = dp.Receive(&r.from, &r.to, DPRECEIVE_ALL, r.bytes.data(), &size);
-        if (FAILED(h)) break;
+        if (FAILED(dp.Receive(&r.from, &r.to, DPRECEIVE_ALL, r.bytes.data(), &size))) break;
         out.push_back(std::move(r));
     }
     return out;
 }
 
-// An open engine with one local host player and one remote pilot on a scripted peer.
-struct HostAndPilot {
+inline std::vector<DPID> Recipients(const std::vector<Received>& got) {
+    std::vector<DPID> to;
+    for (const auto& r : got) to.push_back(r.to);
+    return to;
+}
+
+// What the engine told a peer since the last look.
+inline std::vector<OutboundNotice> Told(ScriptedPeer& peer) {
+    auto log = peer.Log();
+    peer.ClearLog();
+    return log;
+}
+
+// An open engine on a scripted network; its local players signal one event unless told.
+struct EngineRig {
     std::shared_ptr<Engine> e;
     std::shared_ptr<ScriptedNetwork> net;
-    ScriptedPeer& peer;
     AutoResetEvent ev;
+    explicit EngineRig(EngineOptions o = {}) : e(OpenEngine(o)), net(ScriptedNetwork::Attach(*e)) {}
+    DPID Local(std::u16string shortName, std::u16string longName = u"AJ[]F4F[]G", AutoResetEvent* event = nullptr) {
+        DPID id = 0;
+        const DpName name = Name(std::move(shortName), std::move(longName));
+        EXPECT_EQ(e->CreatePlayer(&id, name, event ? event : &ev, {}, 0), S_OK);
+        return id;
+    }
+    ScriptedPeer& Peer(std::string address = "192.0.2.7") {
+        ScriptedPeer& p = net->AddPeer(std::move(address));
+        EXPECT_EQ(p.Join(), S_OK);
+        return p;
+    }
+    // The players EnumPlayers (or, given a group, EnumGroupPlayers) names, in its order.
+    std::vector<DPID> Ids(uint32_t flags, std::optional<DPID> group = std::nullopt) {
+        std::vector<DPID> ids;
+        auto add = [&](DPID id, uint32_t, const DpName&, uint32_t) { return ids.push_back(id), true; };
+        group ? e->EnumGroupPlayers(*group, nullptr, add, flags) : e->EnumPlayers(nullptr, add, flags);
+        return ids;
+    }
+};
+
+// ...with one local host player and one remote pilot on a scripted peer.
+struct HostAndPilot : EngineRig {
+    ScriptedPeer& peer;
     DPID host = 0, pilot = 0;
-    explicit HostAndPilot(EngineOptions o = {})
-        : e(OpenEngine(o)), net(ScriptedNetwork::Attach(*e)), peer(net->AddPeer("192.0.2.7")) {
-        e->CreatePlayer(&host, Name(u"h", u"h"), &ev, {}, 0);
+    explicit HostAndPilot(EngineOptions o = {}) : EngineRig(o), peer(net->AddPeer("192.0.2.7")) {
+        host = Local(u"h", u"h");
         EXPECT_EQ(peer.Join(), S_OK);
         EXPECT_EQ(peer.CreatePlayer(u"p", u"p", &pilot), S_OK);
         ReceiveAll(*e);

@@ -1,73 +1,54 @@
 #include <gtest/gtest.h>
 
+#include "dplay/vectors.h"
 #include "session/sysmsg.h"
 
 namespace qd {
 
-namespace {
-std::vector<uint8_t> Le(std::initializer_list<uint32_t> words) {
-    std::vector<uint8_t> b;
-    for (uint32_t w : words)
-        for (int i = 0; i < 4; ++i) b.push_back(static_cast<uint8_t>(w >> (8 * i)));
-    return b;
-}
-void AppendWide(std::vector<uint8_t>& b, std::u16string_view s) {
-    for (char16_t c : s) {
-        b.push_back(static_cast<uint8_t>(c));
-        b.push_back(static_cast<uint8_t>(c >> 8));
-    }
-    b.push_back(0);
-    b.push_back(0);
-}
-}  // namespace
+using dplay::testvec::hex;
 
+// DirectPlay's 32-bit structures, little-endian, pointers as offsets from the start with the
+// items after the fixed part.
 TEST(SysMsg, LayoutsAreDirectPlays32BitStructuresWithTrailingItems) {
-    // DPMSG_ADDPLAYERTOGROUP: type, group, player.
+    // DPMSG_ADDPLAYERTOGROUP and DELETEPLAYERFROMGROUP: type, group, player.
     EXPECT_EQ(EncodeGroupMembership(DPSYS_ADDPLAYERTOGROUP, {0x11223344, 0x55667788}),
-              Le({0x0007, 0x11223344, 0x55667788}));
-    EXPECT_EQ(EncodeGroupMembership(DPSYS_DELETEPLAYERFROMGROUP, {1, 2}), Le({0x0021, 1, 2}));
+              hex("07 00 00 00  44 33 22 11  88 77 66 55"));
+    EXPECT_EQ(EncodeGroupMembership(DPSYS_DELETEPLAYERFROMGROUP, {1, 2}), hex("21 00 00 00  01 00 00 00  02 00 00 00"));
 
     // DPMSG_SETPLAYERORGROUPDATA with 9 bytes of data is 29 bytes, the data at offset 20
     // (DirectPlay reports 29 for "remote_0").
-    const std::vector<uint8_t> data{'r', 'e', 'm', 'o', 't', 'e', '_', '0', 0};
-    auto expected = Le({0x0102, DPPLAYERTYPE_PLAYER, 0xABCD, 20, 9});
-    expected.insert(expected.end(), data.begin(), data.end());
-    EXPECT_EQ(EncodeSetData({DPPLAYERTYPE_PLAYER, 0xABCD, data}), expected);
+    EXPECT_EQ(EncodeSetData({DPPLAYERTYPE_PLAYER, 0xABCD, {'r', 'e', 'm', 'o', 't', 'e', '_', '0', 0}}),
+              hex("02 01 00 00  01 00 00 00  CD AB 00 00  14 00 00 00  09 00 00 00  72 65 6D 6F 74 65 5F 30 00"));
 
-    // DPMSG_SETPLAYERORGROUPNAME: the DPNAME's string pointers become offsets 28 and 32.
-    DpName n;
-    n.shortName = u"A";
-    n.longName = u"B[]G";
-    expected = Le({0x0103, DPPLAYERTYPE_PLAYER, 7, 16, 0, 28, 32});
-    AppendWide(expected, u"A");
-    AppendWide(expected, u"B[]G");
-    EXPECT_EQ(EncodeSetName({DPPLAYERTYPE_PLAYER, 7, n}), expected);
-
-    // A null name pointer is offset 0, with nothing appended.
+    // DPMSG_SETPLAYERORGROUPNAME: the DPNAME's string pointers become offsets 28 and 32; a
+    // null pointer is offset 0, with nothing appended.
+    DpName n{.shortName = u"A", .longName = u"B[]G"};
+    EXPECT_EQ(EncodeSetName({DPPLAYERTYPE_PLAYER, 7, n}),
+              hex("03 01 00 00  01 00 00 00  07 00 00 00  10 00 00 00  00 00 00 00  1C 00 00 00  20 00 00 00"
+                  "41 00 00 00  42 00 5B 00 5D 00 47 00 00 00"));
     n.longName.reset();
-    EXPECT_EQ(EncodeSetName({DPPLAYERTYPE_PLAYER, 7, n}).size(), 28u + 4u);
+    EXPECT_EQ(EncodeSetName({DPPLAYERTYPE_PLAYER, 7, n}),
+              hex("03 01 00 00  01 00 00 00  07 00 00 00  10 00 00 00  00 00 00 00  1C 00 00 00  00 00 00 00"
+                  "41 00 00 00"));
 
     // DPMSG_CREATEPLAYERORGROUP: 48 fixed bytes, dpIdParent at 40 and dwFlags at 44.
-    SysCreatePlayerOrGroup c{DPPLAYERTYPE_PLAYER, 9, 3, {1, 2, 3}, n, 0, DPPLAYER_LOCAL};
-    const auto cb = EncodeCreatePlayerOrGroup(c);
-    ASSERT_EQ(cb.size(), 48u + 4u + 3u);
-    EXPECT_EQ(std::vector<uint8_t>(cb.begin(), cb.begin() + 48),
-              Le({0x0003, 1, 9, 3, 52, 3, 16, 0, 48, 0, 0, DPPLAYER_LOCAL}));
+    EXPECT_EQ(EncodeCreatePlayerOrGroup({DPPLAYERTYPE_PLAYER, 9, 3, {1, 2, 3}, n, 0, DPPLAYER_LOCAL}),
+              hex("03 00 00 00  01 00 00 00  09 00 00 00  03 00 00 00  34 00 00 00  03 00 00 00"
+                  "10 00 00 00  00 00 00 00  30 00 00 00  00 00 00 00  00 00 00 00  08 00 00 00"
+                  "41 00 00 00  01 02 03"));
 
-    // DPMSG_SETSESSIONDESC: type then the 80-byte DPSESSIONDESC2.
+    // DPMSG_SETSESSIONDESC: type then the 80-byte DPSESSIONDESC2, its name just after it.
     SessionDesc d;
     d.dwFlags = DPSESSION_MIGRATEHOST;
     d.guidApplication = kGuidCfs2;
     d.dwMaxPlayers = 8;
     d.dwUser1 = 0xCAFEBABE;
     d.sessionName = u"S";
-    const auto db = EncodeSetSessionDesc(d);
-    ASSERT_EQ(db.size(), 84u + 4u);
-    EXPECT_EQ(db[4], 80);
-    const auto app = kGuidCfs2.bytes();
-    EXPECT_TRUE(std::equal(app.begin(), app.end(), db.begin() + 28));
-    EXPECT_EQ(db[52], 84);  // lpszSessionName -> just after the structure
-    EXPECT_EQ(db[68], 0xBE);
+    EXPECT_EQ(EncodeSetSessionDesc(d),
+              hex("04 01 00 00  50 00 00 00  04 00 00 00  00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"
+                  "65 18 36 BA 5C 7A E7 40 88 1A 56 7C 19 A1 50 A9  08 00 00 00  00 00 00 00  54 00 00 00"
+                  "00 00 00 00  00 00 00 00  00 00 00 00  BE BA FE CA  00 00 00 00  00 00 00 00  00 00 00 00"
+                  "53 00 00 00"));
 }
 
 TEST(SysMsg, DecodersReadBackWhatWasEncoded) {
@@ -104,7 +85,6 @@ TEST(SysMsg, DecodersRefuseShortOrMalformedMessages) {
     auto bad = good;
     bad[20] = 4;  // short name offset pointing into the structure
     EXPECT_FALSE(DecodeSetName(bad));
-    bad = good;
     bad[20] = 200;  // past the end
     EXPECT_FALSE(DecodeSetName(bad));
     bad = good;
@@ -120,8 +100,8 @@ TEST(SysMsg, DecodersRefuseShortOrMalformedMessages) {
     data[19] = 0xFF;
     EXPECT_FALSE(DecodeSetData(data));
 
-    EXPECT_FALSE(DecodeGroupMembership(Le({0x0007, 1})));
-    EXPECT_FALSE(DecodeSetSessionDesc(Le({0x0104, 80})));
+    EXPECT_FALSE(DecodeGroupMembership(hex("07 00 00 00  01 00 00 00")));
+    EXPECT_FALSE(DecodeSetSessionDesc(hex("04 01 00 00  50 00 00 00")));
     EXPECT_FALSE(SysMessageType(std::vector<uint8_t>{3, 0, 0}));
 }
 
