@@ -2,6 +2,7 @@
 // no-fun), and the edge cases of arrivals, teams, client messages, objects and chat.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <map>
 
 #include "platform/log.h"
@@ -60,15 +61,10 @@ struct Client {
         for (auto& n : got()) out.push_back(PeekNetType(n.data).value_or(0));
         return out;
     }
-    std::vector<std::string> texts() const {
-        std::vector<std::string> out;
-        for (auto& n : got(NET_TEXT)) out.push_back(NetText::decode(n.data).value_or(NetText{}).text);
-        return out;
-    }
-    int renamesOf(DPID player) const {
-        int k = 0;
-        for (auto& n : peer->Log()) k += n.kind == OutboundNotice::Kind::NameChanged && n.id == player;
-        return k;
+    std::string lastText() const { return NetText::decode(got(NET_TEXT).back().data).value_or(NetText{}).text; }
+    auto renamesOf(DPID p) const {
+        auto renamed = [&](auto& n) { return n.kind == OutboundNotice::Kind::NameChanged && n.id == p; };
+        return std::ranges::count_if(peer->Log(), renamed);
     }
 };
 
@@ -114,11 +110,9 @@ protected:
     TeamDefinition& AddTeam(std::string name, uint32_t kind, uint32_t maxPlayers) {
         return teams.emplace_back(TeamDefinition{.name = std::move(name), .kind = kind, .maxPlayers = maxPlayers});
     }
-    TargetObject& AddTarget(std::string name, std::string aircraft, int32_t life) {
+    TargetObject& AddTarget(std::string name, std::string aircraft) {
         auto& t = targets.emplace_back();
-        t.name = std::move(name);
-        t.aircraft = std::move(aircraft);
-        t.lifePoints = life;
+        t.name = std::move(name), t.aircraft = std::move(aircraft), t.lifePoints = 100;
         return t;
     }
     // What start-up and the main window's opening do, then the first drain. Every object
@@ -148,13 +142,13 @@ protected:
         Pump();
     }
     void Pump() {
-        auto system = [this](HostContext&, const uint8_t* b, uint32_t n, DPID, DPID to) {
+        auto sys = [this](HostContext&, const uint8_t* b, uint32_t n, DPID, DPID to) {
             HandleSystemMessage(host, b, n, to);
         };
-        auto application = [this](HostContext&, const uint8_t* b, uint32_t n, DPID from, DPID to) {
+        auto app = [this](HostContext&, const uint8_t* b, uint32_t n, DPID from, DPID to) {
             HandleApplicationMessage(host, b, n, from, to);
         };
-        for (int i = 0; i < 50 && engine->Stats().queuedMessages > 0; ++i) DrainReceiveQueue(ctx, system, application);
+        for (int i = 0; i < 50 && engine->Stats().queuedMessages > 0; ++i) DrainReceiveQueue(ctx, sys, app);
     }
     Client Join(std::u16string name, std::string address) {
         Client c{&net->AddPeer(std::move(address))};
@@ -183,10 +177,7 @@ protected:
     }
     void Fire(uint32_t timer) {
         ASSERT_TRUE(window.timers.count(timer)) << timer;
-        if (timer == kReentryTimerId)
-            ReentryTimerExpired(host);
-        else
-            RespawnExpired(host, targets[timer - kRespawnTimerBase]);
+        timer == kReentryTimerId ? ReentryTimerExpired(host) : RespawnExpired(host, targets[timer - kRespawnTimerBase]);
         Pump();
     }
     std::string Log() { return dir.read("quarneld/qdlerror.txt"); }
@@ -198,11 +189,11 @@ TEST_F(GameTest, ScriptedGameFromJoinToLandingWithObjectDataHitsAndRespawn) {
     auto& blue = AddTeam("Blue", kTeamBomber, 4);
     blue.formationType = 1, blue.formationHeading = 90;
     auto& tgt = AddTeam("Target ", kTeamTarget, 5);
-    auto& tank = AddTarget("Tank", "Fuel Tank", 100);
+    auto& tank = AddTarget("Tank", "Fuel Tank");
     tank.damageProfilePath = "OBJECTS_DP/fueltank.DP";
     tank.typeGuid = std::array<uint8_t, 16>{1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16};
     tank.instanceNumber = 0x51234, tank.typeCode = 7;
-    auto& hangar = AddTarget("Hangar", "Hangar", 100);
+    auto& hangar = AddTarget("Hangar", "Hangar");
     dir.write("objects_dp/FuelTank.dp", "aaaa");
     const Bytes tmpl = ByteWriter().u32(40).u32(24).u32(44).u32(14).take();
     dir.write("quarneld/template4.dat", std::string(tmpl.begin(), tmpl.end()) + std::string(64, '\xEE'));
@@ -213,7 +204,7 @@ TEST_F(GameTest, ScriptedGameFromJoinToLandingWithObjectDataHitsAndRespawn) {
     Client alice = Join(u"Alice", "192.0.2.1"), bob = Join(u"Bob", "192.0.2.2"), carol = Join(u"Carol", "192.0.2.3");
     EXPECT_EQ(window.status.back(), "\"Carol\" has joined\r\n");
     ASSERT_EQ(alice.types(), (std::vector<uint32_t>{NET_TEXT, NET_NAME_REQUEST, NET_PAUSE_STATE}));
-    EXPECT_EQ(alice.texts()[0],
+    EXPECT_EQ(alice.lastText(),
               "\r\n                    Welcome to QUARNELD\r\n           Please join an existing non-Target team\r\n");
     EXPECT_EQ(alice.got()[2].data, (NetPauseState{0xFFFFFFFF, 0}.encode()));
 
@@ -286,12 +277,12 @@ TEST_F(GameTest, LastAliveGameKeepsAReentryWindowAndTellsWhenItCloses) {
     dir.write("quarneld/configs/Default.txt", "Hello pilots");
     auto& red = AddTeam("Red", kTeamAttack, 4);
     AddTeam("Target ", kTeamTarget, 5);
-    auto& tank = AddTarget("Tank", "Fuel Tank", 100);
+    auto& tank = AddTarget("Tank", "Fuel Tank");
     Start();
     Client alice = Join(u"Alice", "192.0.2.1"), bob = Join(u"Bob", "192.0.2.2");
     const std::string welcome =
         "Hello pilots\r\nThis is Last Alive.  Once game starts, players can reenter for 60 seconds.\r\n";
-    EXPECT_EQ(alice.texts().at(0), welcome);
+    EXPECT_EQ(alice.lastText(), welcome);
     JoinTeam(alice, red), JoinTeam(bob, red);
     // Bob turns back before the objects' turn is counted: the census that then finds them
     // as many short of all Ready as before does not ready them again.
@@ -315,12 +306,12 @@ TEST_F(GameTest, LastAliveGameKeepsAReentryWindowAndTellsWhenItCloses) {
     Letter({&bob}, u'C');
     Letter({&bob}, u'C');
     EXPECT_EQ(Rec(bob.id).status, kStatusWaiting);
-    EXPECT_EQ(bob.texts().back(), "You have time to reenter game!!!");
+    EXPECT_EQ(bob.lastText(), "You have time to reenter game!!!");
 
     Fire(kReentryTimerId);
     EXPECT_EQ(host.state.reentryOpen, 0u);
-    EXPECT_EQ(bob.texts().back(), "Reentry timer has expired, please wait for next game.");
-    EXPECT_EQ(alice.texts().back(), welcome);  // flying: not told
+    EXPECT_EQ(bob.lastText(), "Reentry timer has expired, please wait for next game.");
+    EXPECT_EQ(alice.lastText(), welcome);  // flying: not told
     EXPECT_EQ(window.settingsPosts.back(), std::make_pair(bob.id, 2u));
     Letter({&bob}, u'D');
     EXPECT_EQ(bob.got(NET_LAUNCH).size(), 1u);  // too late
@@ -334,7 +325,7 @@ TEST_F(GameTest, NoFunGameHoldsUntilEveryoneWaitsThenLaunchesNfReadyPlayers) {
     config.settings.NO_LOCK_OR_RADAR_PLAYERS = 1;
     auto& red = AddTeam("Red", kTeamAttack, 4);
     AddTeam("Target ", kTeamTarget, 5);
-    auto& tank = AddTarget("Tank", "Fuel Tank", 100);
+    auto& tank = AddTarget("Tank", "Fuel Tank");
     Start();
     Client alice = Join(u"Alice", "192.0.2.1"), bob = Join(u"Bob", "192.0.2.2");
     JoinTeam(alice, red), JoinTeam(bob, red);
@@ -368,8 +359,8 @@ protected:
     void SetUp() override {
         red = &AddTeam("Red", kTeamAttack, 2);
         AddTeam("Target ", kTeamTarget, 5);
-        tank = &AddTarget("Tank", "Fuel Tank", 100);
-        AddTarget("Hangar", "Hangar", 100);
+        tank = &AddTarget("Tank", "Fuel Tank");
+        AddTarget("Hangar", "Hangar");
         Start();
         alice = Join(u"Alice", "192.0.2.1");
     }
@@ -558,10 +549,10 @@ TEST_F(GameEdges, LaunchDetailsStatusRulesAndChat) {
     config.settings.NO_LOCK_OR_RADAR_PLAYERS = 1;
     Letter({&alice}, u'B');
     Client bob = Join(u"Bob", "192.0.2.2");
-    EXPECT_EQ(bob.texts().back(), "No fun game is in session");
+    EXPECT_EQ(bob.lastText(), "No fun game is in session");
     host.state.reentryOpen = 1;
     Letter({&bob}, u'D');
-    EXPECT_EQ(bob.texts().back(), "Please switch back to Waiting now");
+    EXPECT_EQ(bob.lastText(), "Please switch back to Waiting now");
     EXPECT_EQ(Rec(bob.id).status, kStatusReady);
     Letter({&bob}, u'C');
     EXPECT_EQ(Rec(bob.id).status, kStatusNfReady);

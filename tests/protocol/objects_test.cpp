@@ -8,10 +8,9 @@ namespace qd {
 namespace {
 
 Bytes Template(uint32_t a, uint32_t b, uint32_t p1, uint32_t p2, std::size_t bodyBytes) {
-    ByteWriter w;
-    w.u32(a).u32(b).u32(p1).u32(p2);
-    for (std::size_t i = 0; i < bodyBytes; ++i) w.u8(0xEE);
-    return w.take();
+    Bytes t = ByteWriter().u32(a).u32(b).u32(p1).u32(p2).take();
+    t.resize(16 + bodyBytes, 0xEE);
+    return t;
 }
 
 TargetObject Tank() {
@@ -43,13 +42,18 @@ TEST(ObjectDescription, PatchesTheTemplateBodyInOrder) {
 
     // A later patch wins where two meet: the instance at 36 over the type code's low half.
     auto overlap = ParseObjectTemplate(Template(38, 2, 0, 36, 40));
-    ASSERT_TRUE(overlap);
-    auto d2 = BuildObjectDescription(*overlap, Tank());
-    ASSERT_TRUE(d2);
-    EXPECT_EQ(Bytes(d2->body.body.begin() + 34, d2->body.body.end()), (Bytes{0x88, 0x77, 0x88, 0x77, 0xB2, 0xA1}));
-    TargetObject unknown = Tank();
-    unknown.typeGuid.reset();
-    EXPECT_FALSE(BuildObjectDescription(*tmpl, unknown));  // not in the object database
+    const Bytes body = BuildObjectDescription(overlap.value(), Tank()).value().body.body;
+    EXPECT_EQ(Bytes(body.begin() + 34, body.end()), (Bytes{0x88, 0x77, 0x88, 0x77, 0xB2, 0xA1}));
+    o.typeGuid.reset();
+    EXPECT_FALSE(BuildObjectDescription(*tmpl, o));  // not in the object database
+
+    // Position and motion: one metre of height offset, pitch and heading in the attitude.
+    o.latitude = -1.5, o.longitude = 1.25, o.altitude = 10, o.heightOffset = 3.2808;
+    o.staticPitch = 5, o.heading = -90;
+    const NetPosition p = MakeObjectPosition(o, 100, 7);
+    EXPECT_EQ(p.position, (WirePosition{14u << 22 | 767u << 2, {-1, 0x8000}, {1, 0x4000}, {11, 0}}));
+    EXPECT_EQ(MakeObjectMotion(o, 100, 8).position, p.position);
+    EXPECT_EQ(MakeObjectMotion(o, 100, 8).velocity, (std::array<uint8_t, 16>{}));
 }
 
 TEST(ObjectDescription, RefusesTemplatesThatPutAPatchOutsideTheBodyAndReadsTheFile) {
@@ -98,21 +102,6 @@ TEST(DamageEffects, LayoutsPerSimulatorVersion) {
     EXPECT_EQ(GetU32(heavy2, 16) + GetU32(heavy2, 28) + GetU32(heavy2, 40), 3u);
     EXPECT_FALSE(BuildDamageEffect(2, DamageEffect::Destroyed, 0));
     EXPECT_FALSE(BuildDamageEffect(2, DamageEffect::Cleared, 0));
-}
-
-TEST(ObjectPosition, HeightOffsetPitchAndHeading) {
-    TargetObject o = Tank();
-    o.latitude = -1.5;
-    o.longitude = 1.25;
-    o.altitude = 10;
-    o.heightOffset = 3.2808;  // one metre
-    o.staticPitch = 5;
-    o.heading = -90;
-    const NetPosition p = MakeObjectPosition(o, 100, 7);
-    EXPECT_EQ(p.position, (WirePosition{14u << 22 | 767u << 2, {-1, 0x8000}, {1, 0x4000}, {11, 0}}));
-    const NetMotion m = MakeObjectMotion(o, 100, 8);
-    EXPECT_EQ(m.position, p.position);
-    EXPECT_EQ(m.velocity, (std::array<uint8_t, 16>{}));
 }
 
 }  // namespace qd

@@ -4,16 +4,14 @@
 
 namespace qd {
 
-TEST(StatusLetter, LongNameStatusAndRewritesThatKeepTheGroupOfFour) {
+TEST(StatusLetter, LongNameStatusRewritesInTheGroupOfFourListTextsAndMotionSequence) {
     const std::pair<std::u16string, uint32_t> names[] = {
         {u"AJ[]F4U Corsair[]G", kStatusWaiting}, {u"x[]E", kStatusNfFlying}, {u"]A", kStatusNfFlying},
         {u"]B", kStatusFlying}, {u"]D", kStatusReady}, {u"]H", kStatusReady},
         // No letter in the last place, too short, or no name at all.
         {u"AJ[]F4U[]", kStatusUnknown}, {u"]", kStatusUnknown}, {u"G", kStatusUnknown}, {u"", kStatusUnknown},
         {u"[]GG", kStatusUnknown}};
-    for (std::size_t i = 0; i < std::size(names); ++i)
-        EXPECT_EQ(StatusFromLongName(names[i].first), names[i].second) << i;
-
+    for (const auto& [name, status] : names) EXPECT_EQ(StatusFromLongName(name), status) << std::size(name);
     // Whatever letter of its group a name ends in, the host writes the state it means
     // in that group, and the name reads back as that state.
     const uint32_t meant[] = {kStatusNfFlying, kStatusFlying, kStatusWaiting, kStatusReady};
@@ -25,22 +23,17 @@ TEST(StatusLetter, LongNameStatusAndRewritesThatKeepTheGroupOfFour) {
                 EXPECT_EQ(StatusFromLongName(name), meant[s]);
             }
     EXPECT_EQ(WithStatusLetter(u"", LetterState::Ready), u"");
-}
 
-TEST(StatusText, PlayerListTextsAndMotionSequence) {
     EXPECT_STREQ(StatusText(std::nullopt), "New");
     const std::pair<uint32_t, const char*> texts[] = {{16, "Unk"},  {17, "Waiting"}, {18, "Ready"}, {19, "Flying"},
                                                       {20, "Wait2"}, {21, "NFRdy"},  {22, "NFFly"}, {0, "Unk2"},
                                                       {23, "Unk2"}};
     for (auto [status, text] : texts) EXPECT_STREQ(StatusText(status), text) << status;
-
-    HostState s;
+    HostState s{.motionSequence = 0xFFFFFFFFu};
     EXPECT_EQ(s.gameState, kGameIdle);
-    EXPECT_EQ(s.takeMotionSequence(), 0u);
-    EXPECT_EQ(s.takeMotionSequence(), 1u);
-    s.motionSequence = 0xFFFFFFFFu;
     EXPECT_EQ(s.takeMotionSequence(), 0xFFFFFFFFu);
     EXPECT_EQ(s.takeMotionSequence(), 0u);
+    EXPECT_EQ(s.takeMotionSequence(), 1u);
 }
 
 }  // namespace qd
