@@ -1,6 +1,7 @@
 // The side link over loopback sockets, and over scripted ones for its error paths.
 #include <poll.h>
 
+#include <algorithm>
 #include <deque>
 #include <map>
 #include <sstream>
@@ -31,15 +32,11 @@ std::vector<uint8_t> Address(const std::string& text, const Guid& sp = kDpspGuid
 }
 
 sockaddr_in Loopback(uint16_t port) {
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(port);
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return sa;
+    return {.sin_family = AF_INET, .sin_port = htons(port), .sin_addr = {htonl(INADDR_LOOPBACK)}, .sin_zero = {}};
 }
 
 int Count(const std::vector<std::string>& lines, const std::string& line) {
-    return int(std::count(lines.begin(), lines.end(), line));
+    return int(std::ranges::count(lines, line));
 }
 
 // The window thread of the tests: the host's records behind the hooks; posted 1295
@@ -94,23 +91,26 @@ struct Host {
         k.hostState = [this] { return state; };
         return k;
     }
+    // Whether a connect completed before the deadline.
+    bool Completion(std::chrono::steady_clock::time_point end) {
+        std::unique_lock lock(mutex);
+        return cv.wait_until(lock, end, [&] { return !completions.empty(); });
+    }
     // Handles completions and posted messages until nothing is left or time runs out.
     void Pump(SettingsLink& link) {
         const auto end = std::chrono::steady_clock::now() + 8s;
         while (std::chrono::steady_clock::now() < end) {
-            std::optional<std::pair<LinkHandle, int>> done;
-            {
-                std::unique_lock lock(mutex);
-                if (completions.empty() && posted.empty() && link.ConnectPending(kPlayer))
-                    cv.wait_until(lock, end, [&] { return !completions.empty(); });
-                if (!completions.empty()) {
-                    done = completions.front();
-                    completions.pop_front();
-                }
+            if (posted.empty() && link.ConnectPending(kPlayer)) Completion(end);
+            std::unique_lock lock(mutex);
+            if (!completions.empty()) {
+                auto [h, e] = completions.front();
+                completions.pop_front();
+                lock.unlock();
+                link.OnConnectComplete(h, e);
+                continue;
             }
-            if (done) {
-                link.OnConnectComplete(done->first, done->second);
-            } else if (!posted.empty()) {
+            lock.unlock();
+            if (!posted.empty()) {
                 auto [id, w] = posted.front();
                 posted.pop_front();
                 link.SendPlayerSettings(id, w);
@@ -143,16 +143,13 @@ struct Listener {
     int fd = -1, conn = -1;
     uint16_t port = 0;
     Listener() {
-        for (uint16_t p = 2300; p <= 2400 && fd < 0; ++p) {
+        for (port = 2300; port <= 2400 && fd < 0; ++port) {
             const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            const sockaddr_in sa = Loopback(p);
-            if (::bind(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0 && ::listen(s, 4) == 0) {
-                fd = s;
-                port = p;
-            } else {
-                ::close(s);
-            }
+            const sockaddr_in sa = Loopback(port);
+            const bool taken = ::bind(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0 && ::listen(s, 4) == 0;
+            taken ? void(fd = s) : void(::close(s));
         }
+        --port;
     }
     ~Listener() {
         for (int f : {conn, fd})
@@ -280,11 +277,8 @@ TEST(SettingsLink, SlowReaderGetsWholeMessages) {
     PosixLinkSockets sockets(host.Sink());
     const LinkHandle h = sockets.Open(nullptr);
     sockets.StartConnect(h, kLoopback, client.port);
-    {
-        std::unique_lock lock(host.mutex);
-        ASSERT_TRUE(host.cv.wait_for(lock, 5s, [&] { return !host.completions.empty(); }));
-        ASSERT_EQ(host.completions.front().second, 0);
-    }
+    ASSERT_TRUE(host.Completion(std::chrono::steady_clock::now() + 5s));
+    ASSERT_EQ(host.completions.front().second, 0);
     // Numbered messages until the link refuses one whole (the client has not read yet).
     constexpr int kMost = 20000;  // more than the kernel's largest send buffer (4 MiB) holds
     std::vector<uint8_t> sent, message(264);
