@@ -30,6 +30,7 @@ protected:
         Table(std::move(hostPorts));
         s.RecordHostPorts();
     }
+    std::pair<int, int> Ports() { return {s.hostPort1(), s.hostPort2()}; }
     std::vector<int32_t> PortListLocalPorts() {
         std::vector<int32_t> out;
         for (auto& e : s.portList()) out.push_back(e.localPort);
@@ -46,8 +47,7 @@ TEST_F(HostListsTest, SessionOpeningWritesTheListFileInItsLayout) {
     const std::vector<NetEntry> before = {Listen(kAny, 22, 4711), Est(kMe, 22, MakeAddress(192, 168, 1, 77), 51514)};
     Table(before);
     ASSERT_EQ(s.BuildIgnoreList(), 0);
-    EXPECT_EQ(s.hostAddressText(), "192.168.1.10");
-    EXPECT_EQ(s.hostAddress(), kMe);
+    EXPECT_EQ(std::pair(s.hostAddressText(), s.hostAddress()), std::pair(std::string("192.168.1.10"), kMe));
     // The enumeration listener is ignored although it did not exist yet.
     ASSERT_EQ(s.ignoreList().size(), 3u);
     EXPECT_EQ(s.ignoreList()[2], Listen(kAny, 47624));
@@ -56,8 +56,7 @@ TEST_F(HostListsTest, SessionOpeningWritesTheListFileInItsLayout) {
     after.insert(after.end(), {Listen(kAny, 2300), Listen(kAny, 47624), Listen(kAny, 2301)});
     Table(after);
     EXPECT_EQ(s.RecordHostPorts(), 0);
-    EXPECT_EQ(s.hostPort1(), 2301);  // the table is visited from its end
-    EXPECT_EQ(s.hostPort2(), 2300);
+    EXPECT_EQ(Ports(), std::pair(2301, 2300));  // the table is visited from its end
 
     auto playing = after;
     playing.insert(playing.end(), {Est(kMe, 40000, kClient, 2350), Est(kMe, 2300, kClient, 2351)});
@@ -98,7 +97,7 @@ TEST_F(HostListsTest, EmptyListsWriteOnlyTheirHeadings) {
     EXPECT_EQ(s.ignoreList().size(), 1u);  // present already: not added twice
     Table({Listen(kAny, 47624)});
     s.RecordHostPorts();
-    EXPECT_EQ(s.hostPort1(), 0);
+    EXPECT_EQ(Ports(), std::pair(0, 0));
     Table({});
     s.GetPort();
     EXPECT_EQ(File(),
@@ -160,26 +159,21 @@ TEST_F(HostListsTest, IgnoredListenerHidesItsAddressAndPortOtherEntriesOnlyTheir
 
 TEST_F(HostListsTest, HostPortsKeepTheFirstAndDropADuplicateSecond) {
     Open({Listen(kAny, 2300)});
-    EXPECT_EQ(s.hostPort1(), 2300);
-    EXPECT_EQ(s.hostPort2(), 0);  // one new connection: the second keeps its value
+    EXPECT_EQ(Ports(), std::pair(2300, 0));  // one new connection: the second keeps its value
     Table({Listen(kAny, 2300)});  // a second opening sees the same port again
     s.RecordHostPorts();
-    EXPECT_EQ(s.hostPort1(), 2300);
-    EXPECT_EQ(s.hostPort2(), 0);
+    EXPECT_EQ(Ports(), std::pair(2300, 0));
     Table({Listen(kAny, 2400)});
     s.RecordHostPorts();
-    EXPECT_EQ(s.hostPort2(), 2400);
     Table({});
     s.RecordHostPorts();
     s.RecordHostPorts();  // an unreadable table changes nothing either
-    EXPECT_EQ(s.hostPort1(), 2300);
-    EXPECT_EQ(s.hostPort2(), 2400);
+    EXPECT_EQ(Ports(), std::pair(2300, 2400));
 }
 
 TEST_F(HostListsTest, PortListKeepsOnlyEstablishedClientConnectionsInRange) {
     Open({Listen(kAny, 2300), Listen(kAny, 2301)});
-    ASSERT_EQ(s.hostPort1(), 2301);
-    ASSERT_EQ(s.hostPort2(), 2300);
+    ASSERT_EQ(Ports(), std::pair(2301, 2300));
     Table({
         Est(kMe, 40000, kClient, 1024),
         Est(kMe, 40001, kClient, 5000),

@@ -58,6 +58,9 @@ TEST(SettingsMessage, WholeMessageByteForByte) {
     want.insert(want.end(), name.begin(), name.end());
     want.resize(kSettingsMessageSize, 0);
     EXPECT_EQ(std::vector<uint8_t>(m.begin(), m.end()), want);
+    // The team parser reads the two step texts as the steps for 8000 m.
+    EXPECT_EQ(std::pair(TeamParserStepBasis().latitude, TeamParserStepBasis().longitude),
+              std::pair(kSteps.latitude, kSteps.longitude));
 }
 
 TEST(SettingsMessage, UserWords) {
@@ -130,21 +133,6 @@ TEST(SettingsMessage, FormationOffsetsAndTheirLetters) {
         EXPECT_EQ(std::string(m.begin() + 120, m.begin() + 184),
                   Wide("x[]x[]" + Letters(c.wantLat) + "[]" + Letters(c.wantLon)));
     }
-}
-
-TEST(SettingsMessage, StepBasisReadsTheTwoTexts) {
-    std::vector<std::string> seen;
-    const auto b = MakeFormationStepBasis([&](std::string& text, int32_t& whole, uint16_t& fraction) {
-        seen.push_back(text);
-        whole = int32_t(seen.size());
-        fraction = uint16_t(10 * seen.size());
-    });
-    EXPECT_EQ(seen, (std::vector<std::string>{"N0* 04' 19.1546\"", "E0* 04' 18.7149\""}));
-    EXPECT_EQ(b.latitude, (SplitPosition{1, 10}));
-    EXPECT_EQ(b.longitude, (SplitPosition{2, 20}));
-    // The team parser reads them as the steps for 8000 m.
-    EXPECT_EQ(TeamParserStepBasis().latitude, kSteps.latitude);
-    EXPECT_EQ(TeamParserStepBasis().longitude, kSteps.longitude);
 }
 
 }  // namespace
