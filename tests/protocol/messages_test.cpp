@@ -8,37 +8,30 @@
 namespace qd {
 
 TEST(Packing, FractionsAttitudeTimeOfDayAndTurnFraction) {
-    EXPECT_EQ(SplitCoordinate(-1.5), (SplitValue{-1, 0x8000}));
-    EXPECT_EQ(SplitCoordinate(1.25), (SplitValue{1, 0x4000}));
-    EXPECT_EQ(SplitCoordinate(-0.25), (SplitValue{0, 0xC000}));
-    EXPECT_EQ(SplitCoordinate(5.0), (SplitValue{5, 0}));
     // Out-of-range and NaN values clamp instead of converting undefinedly.
+    const std::pair<double, SplitValue> coordinates[] = {
+        {-1.5, {-1, 0x8000}}, {1.25, {1, 0x4000}}, {-0.25, {0, 0xC000}}, {5.0, {5, 0}}, {std::nan(""), {0, 0}}};
+    for (auto [value, split] : coordinates) EXPECT_EQ(SplitCoordinate(value), split) << value;
     EXPECT_EQ(SplitCoordinate(1e12).whole, INT32_MAX);
     EXPECT_EQ(SplitCoordinate(-1e12).whole, INT32_MIN);
-    EXPECT_EQ(SplitCoordinate(std::nan("")), (SplitValue{0, 0}));
-
-    EXPECT_EQ(AngleCode(-90), 767u);  // 270 x 1023 / 360 = 767.25
-    EXPECT_EQ(AngleCode(360), 1023u);
-    EXPECT_EQ(AngleCode(720), 1023u);  // brought down while above 360 only
-    EXPECT_EQ(AngleCode(-360), 0u);
-    EXPECT_EQ(AngleCode(0.3), 0u);
-    EXPECT_EQ(AngleCode(1e300), AngleCode(std::fmod(1e300, 360.0)));
-    EXPECT_EQ(AngleCode(INFINITY), 0u);
+    // 270 x 1023 / 360 = 767.25; brought down while above 360 only.
+    const std::pair<double, uint32_t> angles[] = {{-90, 767}, {360, 1023}, {720, 1023}, {-360, 0}, {0.3, 0},
+                                                  {INFINITY, 0}, {1e300, AngleCode(std::fmod(1e300, 360.0))}};
+    for (auto [degrees, code] : angles) EXPECT_EQ(AngleCode(degrees), code) << degrees;
     EXPECT_EQ(AttitudeWord(0, -90), 767u << 2);
     EXPECT_EQ(AttitudeWord(5, 0), 14u << 22);
     EXPECT_EQ(AttitudeWord(-0.1, -0.1) & 0x003FF003u, 0u);  // unused bits stay clear
 
-    EXPECT_EQ(TimeOfDayWord(13 * 3600 + 30 * 60, false), 0x00001E0Du);
-    EXPECT_EQ(TimeOfDayWord(13 * 3600 + 30 * 60, true), 0x00001E0Cu);
-    EXPECT_EQ(TimeOfDayWord(15 * 60, true), 0x00000F17u);  // hour 23
-    EXPECT_EQ(TimeOfDayWord(23 * 3600 + 59 * 60 + 58, false), 0x003A3B17u);
-    EXPECT_EQ(TimeOfDayWord(-60, false), TimeOfDayWord(86400 - 60, false));
-    const uint32_t slots[] = {0, 1073741823u, 2147483647u, 3221225471u};
-    for (int n = 1; n <= 4; ++n) EXPECT_EQ(TurnFraction((n - 1) / 4.0), slots[n - 1]);
-    EXPECT_EQ(TurnFraction(1.0), 0xFFFFFFFFu);
-    EXPECT_EQ(TurnFraction(450.0 / 360), TurnFraction(90.0 / 360));
-    EXPECT_EQ(TurnFraction(std::nan("")), 0u);
-    EXPECT_EQ(TurnFraction(1.0 / 0.0), 0u);
+    const std::tuple<int, bool, uint32_t> times[] = {{13 * 3600 + 30 * 60, false, 0x00001E0D},
+                                                     {13 * 3600 + 30 * 60, true, 0x00001E0C},
+                                                     {15 * 60, true, 0x00000F17},  // hour 23
+                                                     {23 * 3600 + 59 * 60 + 58, false, 0x003A3B17},
+                                                     {-60, false, TimeOfDayWord(86400 - 60, false)}};
+    for (auto [seconds, daylight, word] : times) EXPECT_EQ(TimeOfDayWord(seconds, daylight), word) << seconds;
+    const std::pair<double, uint32_t> turns[] = {{0, 0}, {0.25, 1073741823u}, {0.5, 2147483647u}, {0.75, 3221225471u},
+                                                 {1.0, 0xFFFFFFFFu}, {450.0 / 360, TurnFraction(0.25)},
+                                                 {std::nan(""), 0}, {INFINITY, 0}};
+    for (auto [fraction, word] : turns) EXPECT_EQ(TurnFraction(fraction), word) << fraction;
 }
 
 // One filled value of every message type, with its exact datagram where the layout is
