@@ -17,7 +17,6 @@ namespace qd {
 namespace {
 
 using test::Name;
-using test::OpenEngine;
 
 struct RecordingWindow : WindowPort {
     std::vector<std::string> chat, status, notices;
@@ -87,8 +86,8 @@ NetLaunch LaunchOf(const OutboundNotice& n) { return NetLaunch::decode(n.data).v
 class GameTest : public ::testing::Test {
 protected:
     testing::TempDir dir;
-    std::shared_ptr<Engine> engine = OpenEngine();
-    std::shared_ptr<ScriptedNetwork> net = ScriptedNetwork::Attach(*engine);
+    test::EngineRig rig;
+    std::shared_ptr<Engine> engine = rig.e;
     HostContext ctx;
     DataAccess data{ctx};
     ConfigContext config;
@@ -151,7 +150,7 @@ protected:
         for (int i = 0; i < 50 && engine->Stats().queuedMessages > 0; ++i) DrainReceiveQueue(ctx, sys, app);
     }
     Client Join(std::u16string name, std::string address) {
-        Client c{&net->AddPeer(std::move(address))};
+        Client c{&rig.net->AddPeer(std::move(address))};
         c.peer->Join();
         c.peer->CreatePlayer(name, u"BJ[]Spitfire[]C", &c.id);
         Pump();
@@ -181,6 +180,19 @@ protected:
         Pump();
     }
     std::string Log() { return dir.read("quarneld/qdlerror.txt"); }
+
+    // A red team of two, the Target team with a tank and a hangar, and Alice on no team.
+    TeamDefinition* red = nullptr;
+    TargetObject* tank = nullptr;
+    Client alice;
+    void Standard() {
+        red = &AddTeam("Red", kTeamAttack, 2);
+        AddTeam("Target ", kTeamTarget, 5);
+        tank = &AddTarget("Tank", "Fuel Tank");
+        AddTarget("Hangar", "Hangar");
+        Start();
+        alice = Join(u"Alice", "192.0.2.1");
+    }
 };
 
 TEST_F(GameTest, ScriptedGameFromJoinToLandingWithObjectDataHitsAndRespawn) {
@@ -275,22 +287,19 @@ TEST_F(GameTest, LastAliveGameKeepsAReentryWindowAndTellsWhenItCloses) {
     config.settings.WIN_CRITERIA = 2;
     config.settings.LA_WINDOW_SEC = 60000;
     dir.write("quarneld/configs/Default.txt", "Hello pilots");
-    auto& red = AddTeam("Red", kTeamAttack, 4);
-    AddTeam("Target ", kTeamTarget, 5);
-    auto& tank = AddTarget("Tank", "Fuel Tank");
-    Start();
-    Client alice = Join(u"Alice", "192.0.2.1"), bob = Join(u"Bob", "192.0.2.2");
+    Standard();
+    Client bob = Join(u"Bob", "192.0.2.2");
     const std::string welcome =
         "Hello pilots\r\nThis is Last Alive.  Once game starts, players can reenter for 60 seconds.\r\n";
     EXPECT_EQ(alice.lastText(), welcome);
-    JoinTeam(alice, red), JoinTeam(bob, red);
+    JoinTeam(alice, *red), JoinTeam(bob, *red);
     // Bob turns back before the objects' turn is counted: the census that then finds them
     // as many short of all Ready as before does not ready them again.
-    const int renamed = alice.renamesOf(tank.playerId);
+    const auto renamed = alice.renamesOf(tank->playerId);
     alice.letter(u'D');
     bob.letter(u'D');
     Letter({&bob}, u'C');
-    EXPECT_EQ(alice.renamesOf(tank.playerId), renamed + 1);
+    EXPECT_EQ(alice.renamesOf(tank->playerId), renamed + 1);
     Letter({&alice, &bob}, u'D');
     EXPECT_EQ(window.timers[kReentryTimerId], 60000u);
     EXPECT_EQ(host.state.reentryOpen, 1u);
@@ -317,25 +326,22 @@ TEST_F(GameTest, LastAliveGameKeepsAReentryWindowAndTellsWhenItCloses) {
     EXPECT_EQ(bob.got(NET_LAUNCH).size(), 1u);  // too late
     Letter({&alice}, u'C');
     EXPECT_EQ(host.state.gameState, kGameIdle);
-    EXPECT_EQ(Rec(tank.playerId).status, kStatusWaiting);
+    EXPECT_EQ(Rec(tank->playerId).status, kStatusWaiting);
     EXPECT_FALSE(window.timers.count(kReentryTimerId));
 }
 
 TEST_F(GameTest, NoFunGameHoldsUntilEveryoneWaitsThenLaunchesNfReadyPlayers) {
     config.settings.NO_LOCK_OR_RADAR_PLAYERS = 1;
-    auto& red = AddTeam("Red", kTeamAttack, 4);
-    AddTeam("Target ", kTeamTarget, 5);
-    auto& tank = AddTarget("Tank", "Fuel Tank");
-    Start();
-    Client alice = Join(u"Alice", "192.0.2.1"), bob = Join(u"Bob", "192.0.2.2");
-    JoinTeam(alice, red), JoinTeam(bob, red);
+    Standard();
+    Client bob = Join(u"Bob", "192.0.2.2");
+    JoinTeam(alice, *red), JoinTeam(bob, *red);
     window.entry = "half typed";
     Letter({&alice, &bob}, u'D');
     EXPECT_EQ(host.state.gameState, kGameNoFunHold);
     EXPECT_EQ(NetText::decode(alice.got(NET_TEXT).back().data),
               (NetText{kTextChat, "Please switch back to Waiting now"}));
     EXPECT_EQ(window.entry, "");
-    EXPECT_EQ(Rec(tank.playerId).status, kStatusNfReady);  // back to Waiting, counted as NFRdy
+    EXPECT_EQ(Rec(tank->playerId).status, kStatusNfReady);  // back to Waiting, counted as NFRdy
     EXPECT_TRUE(alice.got(NET_LAUNCH).empty());
     Letter({&alice}, u'C');
     EXPECT_EQ(Rec(alice.id).status, kStatusNfReady);
@@ -350,20 +356,9 @@ TEST_F(GameTest, NoFunGameHoldsUntilEveryoneWaitsThenLaunchesNfReadyPlayers) {
     EXPECT_EQ(NoFunLaunchCheck(host), 0);
 }
 
-// A red team of two, the Target team with a tank and a hangar, and Alice on no team.
 class GameEdges : public GameTest {
 protected:
-    TeamDefinition* red = nullptr;
-    TargetObject* tank = nullptr;
-    Client alice;
-    void SetUp() override {
-        red = &AddTeam("Red", kTeamAttack, 2);
-        AddTeam("Target ", kTeamTarget, 5);
-        tank = &AddTarget("Tank", "Fuel Tank");
-        AddTarget("Hangar", "Hangar");
-        Start();
-        alice = Join(u"Alice", "192.0.2.1");
-    }
+    void SetUp() override { Standard(); }
 };
 
 TEST_F(GameEdges, ArrivalsDeparturesAndCopiesForOtherLocalPlayers) {
@@ -422,12 +417,7 @@ TEST_F(GameEdges, TeamSlotsRecountAndNoticesThatDoNotBlock) {
     Pump();
     EXPECT_EQ(dave.got(NET_JOIN_REFUSED).size(), 2u);
     EXPECT_EQ(Rec(dave.id).teamGroup, 0u);
-    std::vector<DPID> members;
-    engine->EnumGroupPlayers(red->groupId, nullptr, [&](DPID id, uint32_t, const DpName&, uint32_t) {
-        members.push_back(id);
-        return true;
-    }, 0);
-    EXPECT_EQ(members, (std::vector<DPID>{bob.id, carol.id}));
+    EXPECT_EQ(rig.Ids(0, red->groupId), (std::vector<DPID>{bob.id, carol.id}));
     TeamDefinition& blue = AddTeam("Blue", kTeamAttack, 4);
     host.teams.push_back(&blue);
     ASSERT_EQ(engine->CreateGroup(&blue.groupId, Name(u"Blue", u""), {}, 0), S_OK);

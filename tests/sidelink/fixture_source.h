@@ -26,19 +26,13 @@ struct ScriptedSource : NetTableSource {
     HostNameInfo host{"gamehost", true, {}, {}};
     bool interfacesFail = false, addressesFail = false, hostNameFails = false;
 
-    template <class T>
-    static bool Give(bool fails, const T& from, T& out) {
-        if (!fails) out = from;
-        return !fails;
-    }
-    bool interfaces(std::vector<InterfaceRow>& out) override { return Give(interfacesFail, interfaceRows, out); }
-    bool addresses(std::vector<Ipv4AddressRow>& out) override { return Give(addressesFail, addressRows, out); }
-    bool hostName(HostNameInfo& out) override { return Give(hostNameFails, host, out); }
+    bool interfaces(std::vector<InterfaceRow>& out) override { return !interfacesFail && (out = interfaceRows, true); }
+    bool addresses(std::vector<Ipv4AddressRow>& out) override { return !addressesFail && (out = addressRows, true); }
+    bool hostName(HostNameInfo& out) override { return !hostNameFails && (out = host, true); }
     bool tcpConnections(std::vector<NetEntry>& out) override {
-        if (tcpTables.empty()) return false;
-        const auto next = std::move(tcpTables.front());
-        tcpTables.pop_front();
-        return next && Give(false, *next, out);
+        const auto next = tcpTables.empty() ? std::nullopt : std::move(tcpTables.front());
+        if (!tcpTables.empty()) tcpTables.pop_front();
+        return next && (out = *next, true);
     }
 };
 
