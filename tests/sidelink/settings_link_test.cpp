@@ -22,6 +22,7 @@ constexpr DPID kPlayer = 0x0C00001F, kGroup = 0x0C000005;
 constexpr uint32_t kLoopback = 0x0100007F;  // 127.0.0.1 in memory order
 const std::string kNoPort = "Port not yet available for: 127.0.0.1";
 const std::string kAttempting = "QDL attempting to create connection...", kRetry = "Connect failed, trying again...";
+const std::string kGiveUp = "Connect failed, giving up...", kConnected = "Connect successful!!!";
 
 // A DirectPlay address with the INet text, of another service provider if given.
 std::vector<uint8_t> Address(const std::string& text, const Guid& sp = kDpspGuidTcpip) {
@@ -130,6 +131,8 @@ struct Host {
         logSeen += lines.size();
         return lines;
     }
+    // The player's link state: connected, and retries made.
+    std::pair<uint32_t, uint32_t> Link() { return {records[kPlayer].linkConnected, records[kPlayer].linkRetries}; }
     std::vector<uint8_t> Built(uint32_t winCriterion, bool running, uint16_t hostPort1) const {
         const auto m =
             BuildSettingsMessage({session, team, 2, 0x11, winCriterion, running, false, 1, hostPort1, kSteps});
@@ -204,9 +207,8 @@ TEST(SettingsLink, FindsTheClientPortInTheLiveConnectionTableAndSendsItsSettings
     link.SendPlayerSettings(kPlayer, 2);  // a census before the connect finished: no second attempt
     host.Pump(link);
     EXPECT_EQ(client.Read(264), host.Built(2, false, lists.hostPort1()));
-    EXPECT_EQ(host.texts, (std::vector<std::string>{kAttempting, "Connect successful!!!"}));
-    EXPECT_EQ(host.records[kPlayer].linkConnected, 1u);
-    EXPECT_EQ(host.records[kPlayer].linkRetries, 0u);
+    EXPECT_EQ(host.texts, (std::vector<std::string>{kAttempting, kConnected}));
+    EXPECT_EQ(host.Link(), std::pair(1u, 0u));
 
     // Later settings go straight onto the same connection.
     host.state.gameRunning = true;
@@ -237,17 +239,13 @@ TEST(SettingsLink, GivesUpAfterTheSixthAttemptAndALateListenerGetsTheMessage) {
     SettingsLink link(host.Hooks(), sockets, kSteps);
     link.SendPlayerSettings(kPlayer, 0);
     host.Pump(link);
-    std::vector<std::string> want{kAttempting};
-    want.insert(want.end(), 5, kRetry);
-    want.push_back("Connect failed, giving up...");
-    EXPECT_EQ(host.texts, want);
+    EXPECT_EQ(host.texts, (std::vector<std::string>{kAttempting, kRetry, kRetry, kRetry, kRetry, kRetry, kGiveUp}));
     EXPECT_EQ(host.Logged(), std::vector<std::string>(6, kNoPort));
-    EXPECT_EQ(host.records[kPlayer].linkRetries, 5u);
-    EXPECT_EQ(host.records[kPlayer].linkConnected, 0u);
+    EXPECT_EQ(host.Link(), std::pair(0u, 5u));
     EXPECT_EQ(sockets.OpenCount(), 1u);  // every retry replaced its socket
     link.SendPlayerSettings(kPlayer, 0);  // each later census only repeats the notice
-    EXPECT_EQ(host.texts.size(), want.size() + 1);
-    EXPECT_EQ(host.texts.back(), "Connect failed, giving up...");
+    EXPECT_EQ(host.texts.size(), 8u);
+    EXPECT_EQ(host.texts.back(), kGiveUp);
     EXPECT_TRUE(host.posted.empty());
 
     link.PlayerLeft(kPlayer, host.records[kPlayer]);
@@ -259,10 +257,9 @@ TEST(SettingsLink, GivesUpAfterTheSixthAttemptAndALateListenerGetsTheMessage) {
     link.SendPlayerSettings(kPlayer, 2);
     host.Pump(link);
     EXPECT_EQ(client.Read(264), host.Built(2, false, 2350));
-    EXPECT_EQ(host.texts, (std::vector<std::string>{kAttempting, kRetry, kRetry, "Connect successful!!!"}));
+    EXPECT_EQ(host.texts, (std::vector<std::string>{kAttempting, kRetry, kRetry, kConnected}));
     EXPECT_EQ(host.Logged(), std::vector<std::string>(2, kNoPort));
-    EXPECT_EQ(host.records[kPlayer].linkRetries, 2u);
-    EXPECT_EQ(host.records[kPlayer].linkConnected, 1u);
+    EXPECT_EQ(host.Link(), std::pair(1u, 2u));
     EXPECT_EQ(sockets.OpenCount(), 1u);
 }
 
@@ -322,17 +319,17 @@ protected:
 
 TEST_F(ScriptedLink, NothingIsSentToWhomItDoesNotConcern) {
     // A host object, a client on no team, a player without a record: nothing at all.
-    host.records[kPlayer].kind = kKindHostObject;
+    PlayerRecord& r = host.records[kPlayer];
+    r.kind = kKindHostObject;
     link.SendPlayerSettings(kPlayer, 0);
-    host.records[kPlayer].kind = kKindClient;
-    host.records[kPlayer].teamGroup = 0;
+    r.kind = kKindClient, r.teamGroup = 0;
     link.SendPlayerSettings(kPlayer, 0);
     link.SendPlayerSettings(0x999, 0);
     EXPECT_TRUE(host.texts.empty());
     EXPECT_EQ(sockets.opens, 0);
 
     // A DirectPlay address that is not TCP/IP: the attempt ends without a log line.
-    host.records[kPlayer].teamGroup = kGroup;
+    r.teamGroup = kGroup;
     host.address = Address("127.0.0.1", kGuidCfs2);
     link.SendPlayerSettings(kPlayer, 0);
     EXPECT_EQ(host.texts, std::vector<std::string>{kAttempting});
@@ -360,7 +357,7 @@ TEST_F(ScriptedLink, SendErrors) {
     link.SendPlayerSettings(kPlayer, 0);
     host.Pump(link);
     EXPECT_EQ(sockets.connects, std::vector<uint16_t>{2350});  // only the player's own address
-    ASSERT_EQ(host.records[kPlayer].linkConnected, 1u);
+    ASSERT_EQ(host.Link(), std::pair(1u, 0u));
     ASSERT_TRUE(host.Logged().empty());
 
     // WSAEINVAL: two lines, only the first three times in the run, never a retry.
