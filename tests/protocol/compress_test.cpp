@@ -102,15 +102,14 @@ TEST(Compress, NearestStartWinsAmongEqualLengthsAndFastMatchesNaive) {
     ExpectStream(c, FromBits(Literals(c, 4) + Near(4) + "1" + Literal('Y') + Near(4) + "1" + kMark));
     // A longer match farther back beats a nearer shorter one; random content of every
     // kind gives the same stream from both.
-    std::vector<Content> contents = {Of("abcdXabcYabcd")};
+    Stream(Of("abcdXabcYabcd"));
     std::mt19937 rng(7);
-    for (std::size_t size : {1u, 3u, 511u, 513u, 1500u, 5000u, 9000u}) {
+    for (std::size_t size : {1u, 3u, 511u, 513u, 1500u, 5000u, 9000u})
         for (int alphabet : {2, 4, 26, 256}) {
-            Content& r = contents.emplace_back(size);
+            Content r(size);
             for (auto& b : r) b = uint8_t('a' + rng() % alphabet);
+            Stream(r);
         }
-    }
-    for (const Content& content : contents) Stream(content);
 }
 
 TEST(Compress, DecompressRefusesDamagedStreams) {
@@ -125,10 +124,7 @@ TEST(Compress, DecompressRefusesDamagedStreams) {
 }
 
 TEST(DamageProfile, MessageFromContentAndFile) {
-    // Unhittable: CR LF, N = 2, C = 8, 24 bytes in all.
-    EXPECT_EQ(BuildDamageProfileFromFile("objects_dp\\none.dp", "/nonexistent", true),
-              (Content{0x22, 0x10, 0, 0, 10, 0, 0, 0, 2, 0, 0, 0, 8, 0, 0, 0, 0x4A, 0x4D, 0x00, 0x01, 0x1A, 0x14, 0xFD,
-                       0xFF}));
+    // (An unhittable object's CR LF profile is checked where the game sends it.)
     testing::TempDir dir;
     std::string content;
     for (int i = 0; i < 3000; ++i) content += "damage=10,20\r\n"[i % 14];
