@@ -279,7 +279,8 @@ TEST_F(GameTest, ScriptedGameFromJoinToLandingWithObjectDataHitsAndRespawn) {
     EXPECT_EQ(alice.renamesOf(tank.playerId), 1);
     EXPECT_EQ(host.state.gameState, kGameIdle);
     EXPECT_EQ(Rec(hangar.playerId).status, kStatusWaiting);
-    EXPECT_EQ(window.enabled[1085], true);
+    // Objects to the ready room: off; objects into game: on.
+    EXPECT_EQ(std::pair(window.enabled[1057], window.enabled[1085]), std::pair(false, true));
 }
 
 TEST_F(GameTest, LastAliveGameKeepsAReentryWindowAndTellsWhenItCloses) {
@@ -379,6 +380,7 @@ TEST_F(GameEdges, ArrivalsDeparturesAndCopiesForOtherLocalPlayers) {
     Letter({&alice}, u'D');
     Letter({&alice}, u'B');
     ASSERT_EQ(host.state.gameState, kGameInGame);
+    EXPECT_TRUE(alice.got(NET_LAUNCH).empty());  // on no team: nothing to launch into
     alice.peer->Vanish();
     Pump();
     EXPECT_EQ(window.status.back(), "\"Alice\" has left\r\n");
@@ -465,6 +467,8 @@ TEST_F(GameEdges, ShortAndMalformedClientMessagesAreDroppedWhole) {
     EXPECT_EQ(alice.got(NET_PAUSE_STATE).back().data, (NetPauseState{alice.id, 1}.encode()));
     Send(alice, h, Raw(NET_PAUSE_STATE, {0, 7}));
     EXPECT_EQ(host.state.paused, 1u);
+    Send(alice, tank->playerId, NetNameRequest{}.encode());  // an object names its aircraft
+    EXPECT_EQ(alice.got(NET_NAME_REPLY).back().data, (NetNameReply{0, "Fuel Tank"}.encode()));
 }
 
 TEST_F(GameEdges, DamageThresholdsBomberCheckAndDestroyClaims) {
