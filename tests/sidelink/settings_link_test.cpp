@@ -101,17 +101,19 @@ struct Host {
     void Pump(SettingsLink& link) {
         const auto end = std::chrono::steady_clock::now() + 8s;
         while (std::chrono::steady_clock::now() < end) {
-            if (posted.empty() && link.ConnectPending(kPlayer)) Completion(end);
-            std::unique_lock lock(mutex);
-            if (!completions.empty()) {
-                auto [h, e] = completions.front();
-                completions.pop_front();
-                lock.unlock();
-                link.OnConnectComplete(h, e);
-                continue;
+            std::optional<std::pair<LinkHandle, int>> done;
+            {
+                std::unique_lock lock(mutex);
+                if (completions.empty() && posted.empty() && link.ConnectPending(kPlayer))
+                    cv.wait_until(lock, end, [&] { return !completions.empty(); });
+                if (!completions.empty()) {
+                    done = completions.front();
+                    completions.pop_front();
+                }
             }
-            lock.unlock();
-            if (!posted.empty()) {
+            if (done) {
+                link.OnConnectComplete(done->first, done->second);
+            } else if (!posted.empty()) {
                 auto [id, w] = posted.front();
                 posted.pop_front();
                 link.SendPlayerSettings(id, w);
@@ -146,13 +148,14 @@ struct Listener {
     int fd = -1, conn = -1;
     uint16_t port = 0;
     Listener() {
-        for (port = 2300; port <= 2400 && fd < 0; ++port) {
+        for (uint16_t p = 2300; p <= 2400 && fd < 0; ++p) {
             const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            const sockaddr_in sa = Loopback(port);
-            const bool taken = ::bind(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0 && ::listen(s, 4) == 0;
-            taken ? void(fd = s) : void(::close(s));
+            const sockaddr_in sa = Loopback(p);
+            if (::bind(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0 && ::listen(s, 4) == 0)
+                fd = s, port = p;
+            else
+                ::close(s);
         }
-        --port;
     }
     ~Listener() {
         for (int f : {conn, fd})
