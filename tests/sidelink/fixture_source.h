@@ -1,9 +1,7 @@
 #pragma once
 // Table sources for the side-link tests: recorded fixtures and scripted tables.
 #include <deque>
-#include <filesystem>
 #include <optional>
-#include <string>
 
 #include "sidelink/net_tables.h"
 
@@ -19,50 +17,22 @@ inline std::string ReadFixture(const std::string& name) {
     return text;
 }
 
-// Interfaces and addresses as recorded on a machine; TCP tables handed out one per read.
-class ScriptedSource : public NetTableSource {
-public:
+// Tables as set, or a failed read where asked; TCP tables are handed out one per read,
+// an empty optional standing for a read that fails.
+struct ScriptedSource : NetTableSource {
     std::vector<InterfaceRow> interfaceRows;
     std::vector<Ipv4AddressRow> addressRows;
-    bool interfacesFail = false;
-    bool addressesFail = false;
-    // Each read takes the next table; an empty optional stands for a read that fails.
     std::deque<std::optional<std::vector<NetEntry>>> tcpTables;
     HostNameInfo host{"gamehost", true, {}, {}};
-    bool hostNameFails = false;
+    bool interfacesFail = false, addressesFail = false, hostNameFails = false;
 
-    bool interfaces(std::vector<InterfaceRow>& out) override {
-        if (interfacesFail) return false;
-        out = interfaceRows;
-        return true;
-    }
-    bool addresses(std::vector<Ipv4AddressRow>& out) override {
-        if (addressesFail) return false;
-        out = addressRows;
-        return true;
-    }
+    bool interfaces(std::vector<InterfaceRow>& out) override { return !interfacesFail && (out = interfaceRows, true); }
+    bool addresses(std::vector<Ipv4AddressRow>& out) override { return !addressesFail && (out = addressRows, true); }
+    bool hostName(HostNameInfo& out) override { return !hostNameFails && (out = host, true); }
     bool tcpConnections(std::vector<NetEntry>& out) override {
-        if (tcpTables.empty()) return false;
-        auto next = std::move(tcpTables.front());
-        tcpTables.pop_front();
-        if (!next) return false;
-        out = std::move(*next);
-        return true;
-    }
-    bool hostName(HostNameInfo& out) override {
-        if (hostNameFails) return false;
-        out = host;
-        return true;
-    }
-
-    // The recorded interface and address fixtures.
-    void LoadRecordedAdapters() {
-        std::vector<LinkRecord> links;
-        ReadSysClassNet(FixtureDir() / "sys_class_net", links);
-        std::vector<AddressRecord> records;
-        ParseIpAddrShow(ReadFixture("ip_addr_show.txt"), records);
-        addressRows = BuildAddressTable(records, links);
-        interfaceRows = BuildInterfaceTable(std::move(links));
+        const auto next = tcpTables.empty() ? std::nullopt : std::move(tcpTables.front());
+        if (!tcpTables.empty()) tcpTables.pop_front();
+        return next && (out = *next, true);
     }
 };
 

@@ -1,91 +1,71 @@
-#include <arpa/inet.h>
-#include <gtest/gtest.h>
-#include <netinet/in.h>
+// The side link over loopback sockets, and over scripted ones for its error paths.
 #include <poll.h>
-#include <sys/socket.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <chrono>
-#include <condition_variable>
+#include <algorithm>
 #include <deque>
-#include <filesystem>
-#include <fstream>
 #include <map>
-#include <mutex>
-#include <optional>
-#include <string>
-#include <thread>
-#include <vector>
+#include <sstream>
 
+#include "platform/host_process.h"
 #include "platform/log.h"
-#include "platform/temp_dir.h"
+#include "session/service.h"
 #include "sidelink/host_lists.h"
 #include "sidelink/settings_link.h"
 
 namespace qd {
 namespace {
 
+using namespace std::chrono_literals;
+
 constexpr FormationStepBasis kSteps{{7999, 65439}, {857385, 23527}};
-constexpr DPID kPlayer = 0x0C00001F;
-constexpr DPID kGroup = 0x0C000005;
+constexpr DPID kPlayer = 0x0C00001F, kGroup = 0x0C000005;
 constexpr uint32_t kLoopback = 0x0100007F;  // 127.0.0.1 in memory order
+const std::string kNoPort = "Port not yet available for: 127.0.0.1";
+const std::string kAttempting = "QDL attempting to create connection...", kRetry = "Connect failed, trying again...";
+const std::string kGiveUp = "Connect failed, giving up...", kConnected = "Connect successful!!!";
 
-void PutChunk(std::vector<uint8_t>& out, const Guid& type, const std::vector<uint8_t>& data) {
-    const auto g = type.bytes();
-    out.insert(out.end(), g.begin(), g.end());
-    const auto n = static_cast<uint32_t>(data.size());
-    for (int i = 0; i < 4; ++i) out.push_back(static_cast<uint8_t>(n >> (8 * i)));
-    out.insert(out.end(), data.begin(), data.end());
+// A DirectPlay address with the INet text, of another service provider if given.
+std::vector<uint8_t> Address(const std::string& text, const Guid& sp = kDpspGuidTcpip) {
+    auto a = BuildTcpipAddress(text);
+    const auto g = sp.bytes();
+    std::copy(g.begin(), g.end(), a.begin() + 44);
+    return a;
 }
 
-std::vector<uint8_t> TcpAddress(const std::string& text, const Guid& sp = kDpspGuidTcpip) {
-    std::vector<uint8_t> out;
-    const uint32_t total = 24 + 36 + 20 + static_cast<uint32_t>(text.size()) + 1;
-    PutChunk(out, kDpaidTotalSize, {uint8_t(total), uint8_t(total >> 8), 0, 0});
-    const auto spBytes = sp.bytes();
-    PutChunk(out, kDpaidServiceProvider, std::vector<uint8_t>(spBytes.begin(), spBytes.end()));
-    std::vector<uint8_t> t(text.begin(), text.end());
-    t.push_back(0);
-    PutChunk(out, kDpaidINet, t);
-    return out;
+sockaddr_in Loopback(uint16_t port) {
+    return {.sin_family = AF_INET, .sin_port = htons(port), .sin_addr = {htonl(INADDR_LOOPBACK)}, .sin_zero = {}};
 }
 
-// The window thread of the tests: posted 1295 messages and connect completions, handled
-// in order on the test's own thread.
+int Count(const std::vector<std::string>& lines, const std::string& line) {
+    return int(std::ranges::count(lines, line));
+}
+
+// The window thread of the tests: the host's records behind the hooks; posted 1295
+// messages and connect completions handled in order on the test's own thread.
 struct Host {
     testing::TempDir tmp;
-    std::filesystem::path dir = tmp.path();
-    std::map<DPID, PlayerRecord> records;
-    TeamDefinition team;
+    std::map<DPID, PlayerRecord> records{
+        {kPlayer, {.kind = kKindClient, .teamGroup = kGroup, .status = kStatusWaiting, .teamSlot = 2}}};
+    TeamDefinition team{.name = {}, .latitude = 1000000, .longitude = 2000000, .startSpeed = 200, .startInAir = 1,
+                        .formationType = 1, .maxPlayers = 6};
     SessionDesc session;
-    SettingsHostState state;
-    std::vector<uint8_t> address = TcpAddress("127.0.0.1");
+    SettingsHostState state{.hostPlayerId = 0x11, .hostPort1 = 2350};
+    std::vector<uint8_t> address = Address("127.0.0.1");
     HRESULT addressResult = S_OK;
     std::function<std::vector<LinkPortEntry>()> ports = [] { return std::vector<LinkPortEntry>{}; };
     int portCalls = 0;
     std::vector<std::string> texts;
     std::deque<std::pair<DPID, uint32_t>> posted;
-
+    std::size_t logSeen = 0;
     std::mutex mutex;
     std::condition_variable cv;
     std::deque<std::pair<LinkHandle, int>> completions;
 
     Host() {
-        SetErrorLogPath(dir / "qdlerror.txt");
-        records[kPlayer] = PlayerRecord{.kind = kKindClient, .teamGroup = kGroup, .status = kStatusWaiting, .teamSlot = 2};
-        team.latitude = 1000000;
-        team.longitude = 2000000;
-        team.startInAir = 1;
-        team.startSpeed = 200;
-        team.formationType = 1;
-        team.maxPlayers = 6;
+        SetErrorLogPath(tmp.path() / "qdlerror.txt");
         session.guidApplication = kGuidCombatFs;
         session.dwUser2 = 0x4;
-        state.hostPlayerId = 0x11;
-        state.hostPort1 = 2350;
     }
-
     LinkSocketPort::CompletionSink Sink() {
         return [this](LinkHandle h, int e) {
             std::lock_guard lock(mutex);
@@ -93,39 +73,33 @@ struct Host {
             cv.notify_all();
         };
     }
-
     SettingsLinkHooks Hooks() {
         SettingsLinkHooks k;
-        k.readPlayerRecord = [this](DPID id) -> std::optional<PlayerRecord> {
+        k.readPlayerRecord = [this](DPID id) {
             auto it = records.find(id);
             return it == records.end() ? std::nullopt : std::optional(it->second);
         };
         k.writePlayerRecord = [this](DPID id, const PlayerRecord& r) { return (records[id] = r, true); };
-        k.readTeamGroupRecord = [](DPID g) -> std::optional<TeamGroupRecord> {
-            if (g != kGroup) return std::nullopt;
-            TeamGroupRecord r;
-            r.team = 1;
-            return r;
+        k.readTeamGroupRecord = [](DPID g) {
+            return g == kGroup ? std::optional(TeamGroupRecord{.team = 1}) : std::nullopt;
         };
         k.team = [this](uint32_t i) { return i == 1 ? &team : nullptr; };
         k.sessionDesc = [this] { return std::optional(session); };
-        k.playerAddress = [this](DPID, std::vector<uint8_t>& out) {
-            out = address;
-            return addressResult;
-        };
+        k.playerAddress = [this](DPID, std::vector<uint8_t>& out) { return (out = address, addressResult); };
         k.sendPlayerText = [this](DPID, const std::string& t) { texts.push_back(t); };
         k.postSendPlayerSettings = [this](DPID id, uint32_t w) { posted.emplace_back(id, w); };
-        k.portList = [this] {
-            ++portCalls;
-            return ports();
-        };
+        k.portList = [this] { return ++portCalls, ports(); };
         k.hostState = [this] { return state; };
         return k;
     }
-
-    // Handles posted messages and completions until nothing is left or time runs out.
-    void Pump(SettingsLink& link, int maxMs = 8000) {
-        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(maxMs);
+    // Whether a connect completed before the deadline.
+    bool Completion(std::chrono::steady_clock::time_point end) {
+        std::unique_lock lock(mutex);
+        return cv.wait_until(lock, end, [&] { return !completions.empty(); });
+    }
+    // Handles completions and posted messages until nothing is left or time runs out.
+    void Pump(SettingsLink& link) {
+        const auto end = std::chrono::steady_clock::now() + 8s;
         while (std::chrono::steady_clock::now() < end) {
             std::optional<std::pair<LinkHandle, int>> done;
             {
@@ -149,421 +123,314 @@ struct Host {
         }
         ADD_FAILURE() << "pump did not settle";
     }
-
-    std::vector<std::string> LogLines() const {
-        std::ifstream in(dir / "qdlerror.txt");
+    // The error-log lines written since the last call.
+    std::vector<std::string> Logged() {
+        std::istringstream in(tmp.read("qdlerror.txt"));
         std::vector<std::string> lines;
         for (std::string l; std::getline(in, l);)
             if (!l.empty() && l.find("*** New run") == std::string::npos) lines.push_back(l);
+        lines.erase(lines.begin(), lines.begin() + std::ptrdiff_t(std::min(logSeen, lines.size())));
+        logSeen += lines.size();
         return lines;
     }
-    int LogCount(const std::string& line) const {
-        int n = 0;
-        for (const auto& l : LogLines()) n += l == line;
-        return n;
+    // The player's link state: connected, and retries made.
+    std::pair<uint32_t, uint32_t> Link() { return {records[kPlayer].linkConnected, records[kPlayer].linkRetries}; }
+    std::vector<uint8_t> Built(uint32_t winCriterion, bool running, uint16_t hostPort1) const {
+        const auto m =
+            BuildSettingsMessage({session, team, 2, 0x11, winCriterion, running, false, 1, hostPort1, kSteps});
+        return {m.begin(), m.end()};
     }
 };
 
-// A listening "DirectPlay port" of a client machine, in 2300-2400 on loopback.
+// A client machine's listening DirectPlay port in 2300-2400 on loopback, where the
+// host's port filter looks for it.
 struct Listener {
-    int fd = -1;
+    int fd = -1, conn = -1;
     uint16_t port = 0;
     Listener() {
         for (uint16_t p = 2300; p <= 2400 && fd < 0; ++p) {
-            int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            sockaddr_in sa{};
-            sa.sin_family = AF_INET;
-            sa.sin_port = htons(p);
-            sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            if (::bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa) == 0 && ::listen(s, 4) == 0) {
-                fd = s;
-                port = p;
-            } else {
+            const int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            const sockaddr_in sa = Loopback(p);
+            if (::bind(s, reinterpret_cast<const sockaddr*>(&sa), sizeof sa) == 0 && ::listen(s, 4) == 0)
+                fd = s, port = p;
+            else
                 ::close(s);
-            }
         }
     }
     ~Listener() {
-        if (fd >= 0) ::close(fd);
+        for (int f : {conn, fd})
+            if (f >= 0) ::close(f);
     }
-    // Accepts one connection and reads exactly n bytes (bounded by time).
-    std::vector<uint8_t> Read(std::size_t n, int* conn = nullptr) {
-        int c = conn && *conn >= 0 ? *conn : -1;
-        if (c < 0) {
-            pollfd p{fd, POLLIN, 0};
-            if (::poll(&p, 1, 5000) != 1) return {};
-            c = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
-            if (c < 0) return {};
+    // The next n bytes of the connection accepted first (bounded by time), read slowly
+    // if asked.
+    std::vector<uint8_t> Read(std::size_t n, bool slowly = false) {
+        pollfd p{fd, POLLIN, 0};
+        if (conn < 0 && ::poll(&p, 1, 5000) == 1) conn = ::accept4(fd, nullptr, nullptr, SOCK_CLOEXEC);
+        std::vector<uint8_t> out(n);
+        std::size_t got = 0;
+        for (pollfd c{conn, POLLIN, 0}; conn >= 0 && got < n && ::poll(&c, 1, 5000) == 1;) {
+            const ssize_t k = ::recv(conn, out.data() + got, std::min<std::size_t>(n - got, 4096), 0);
+            if (k <= 0) break;
+            got += std::size_t(k);
+            if (slowly) std::this_thread::sleep_for(1ms);
         }
-        std::vector<uint8_t> out;
-        uint8_t buf[512];
-        while (out.size() < n) {
-            pollfd p{c, POLLIN, 0};
-            if (::poll(&p, 1, 5000) != 1) break;
-            const ssize_t got = ::recv(c, buf, std::min(sizeof buf, n - out.size()), 0);
-            if (got <= 0) break;
-            out.insert(out.end(), buf, buf + got);
-        }
-        if (conn)
-            *conn = c;
-        else
-            ::close(c);
+        out.resize(got);
         return out;
     }
 };
 
-// A loopback port that refuses connections.
-uint16_t ClosedPort() {
-    int s = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(s, reinterpret_cast<sockaddr*>(&sa), sizeof sa);
-    socklen_t len = sizeof sa;
-    ::getsockname(s, reinterpret_cast<sockaddr*>(&sa), &len);
-    ::close(s);
-    return ntohs(sa.sin_port);
-}
-
-uint32_t u32(const std::vector<uint8_t>& m, std::size_t at) {
-    return uint32_t(m[at]) | uint32_t(m[at + 1]) << 8 | uint32_t(m[at + 2]) << 16 | uint32_t(m[at + 3]) << 24;
-}
-
-TEST(SettingsLink, ConnectsToTheClientPortAndSendsItsSettings) {
+// The client's session stream to its DirectPlay port shows in this machine's own
+// connection table: the host finds the port there, connects once and sends.
+TEST(SettingsLink, FindsTheClientPortInTheLiveConnectionTableAndSendsItsSettings) {
     Listener client;
     if (client.fd < 0) GTEST_SKIP() << "no free port in 2300-2400";
     Host host;
-    const uint16_t port = client.port;
-    host.ports = [port] {
-        return std::vector<LinkPortEntry>{{0x0200007F, 2301}, {kLoopback, port}};
+    LinuxNetTables tables;
+    SideLinkState lists(tables, host.tmp.path());
+    std::filesystem::create_directories(host.tmp.path() / "quarneld");
+    lists.BuildIgnoreList();
+    lists.RecordHostPorts();
+    const int session = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const sockaddr_in sa = Loopback(client.port);
+    ASSERT_EQ(::connect(session, reinterpret_cast<const sockaddr*>(&sa), sizeof sa), 0);
+    const int accepted = ::accept4(client.fd, nullptr, nullptr, SOCK_CLOEXEC);
+    ASSERT_GE(accepted, 0);
+
+    // Other programs on this shared machine may have loopback streams in the client
+    // port range too; the host would try them first.
+    host.ports = [&] {
+        auto found = RefreshLinkPorts(lists);
+        std::erase_if(found, [&](const LinkPortEntry& e) { return e.remotePort != client.port; });
+        return found;
+    };
+    host.state.hostPort1 = lists.hostPort1();
+    PosixLinkSockets sockets(host.Sink());
+    SettingsLink link(host.Hooks(), sockets, TeamParserStepBasis());
+    link.SendPlayerSettings(kPlayer, 2);
+    link.SendPlayerSettings(kPlayer, 2);  // a census before the connect finished: no second attempt
+    host.Pump(link);
+    EXPECT_EQ(client.Read(264), host.Built(2, false, lists.hostPort1()));
+    EXPECT_EQ(host.texts, (std::vector<std::string>{kAttempting, kConnected}));
+    EXPECT_EQ(host.Link(), std::pair(1u, 0u));
+
+    // Later settings go straight onto the same connection.
+    host.state.gameRunning = true;
+    link.SendPlayerSettings(kPlayer, 0);
+    EXPECT_EQ(client.Read(264), host.Built(0, true, lists.hostPort1()));
+    EXPECT_EQ(host.portCalls, 1);
+    EXPECT_TRUE(host.Logged().empty());
+    link.PlayerLeft(kPlayer, host.records[kPlayer]);
+    EXPECT_EQ(sockets.OpenCount(), 0u);
+    ::close(accepted);
+    ::close(session);
+}
+
+// A refusing port and another machine's entry are passed over; after the sixth attempt
+// the link gives up. When the player comes back, its port appears at the third attempt.
+TEST(SettingsLink, GivesUpAfterTheSixthAttemptAndALateListenerGetsTheMessage) {
+    Listener client;
+    if (client.fd < 0) GTEST_SKIP() << "no free port in 2300-2400";
+    Host host;
+    const uint16_t refused = test::freePort(), port = client.port;
+    int listensFrom = 1000;
+    host.ports = [&] {
+        std::vector<LinkPortEntry> list{{0x0200007F, port}, {kLoopback, refused}};
+        if (host.portCalls >= listensFrom) list.push_back({kLoopback, port});
+        return list;
     };
     PosixLinkSockets sockets(host.Sink());
     SettingsLink link(host.Hooks(), sockets, kSteps);
-
-    link.SendPlayerSettings(kPlayer, 2);
-    // The census may come again before the connect finished: no second attempt starts.
-    link.SendPlayerSettings(kPlayer, 2);
-    host.Pump(link);
-    int conn = -1;
-    const auto m = client.Read(264, &conn);
-    ASSERT_EQ(m.size(), 264u);
-    EXPECT_EQ(host.texts, (std::vector<std::string>{"QDL attempting to create connection...", "Connect successful!!!"}));
-    EXPECT_EQ(host.records[kPlayer].linkConnected, 1u);
-    EXPECT_EQ(host.records[kPlayer].linkRetries, 0u);
-    EXPECT_EQ(host.portCalls, 1);
-
-    // The message is built from the player's team and slot, the session and the host.
-    const SettingsMessage want = BuildSettingsMessage(
-        {host.session, host.team, 2, 0x11, 2, false, false, 1, 2350, kSteps});
-    EXPECT_TRUE(std::equal(m.begin(), m.end(), want.begin()));
-
-    // Later settings go straight onto the same connection; a running game sets bit 24.
-    host.state.gameRunning = true;
     link.SendPlayerSettings(kPlayer, 0);
-    const auto again = client.Read(264, &conn);
-    ASSERT_EQ(again.size(), 264u);
-    EXPECT_EQ(u32(again, 108), 0x01000000u);
-    EXPECT_EQ(host.portCalls, 1);
-    EXPECT_TRUE(host.LogLines().empty());
+    host.Pump(link);
+    EXPECT_EQ(host.texts, (std::vector<std::string>{kAttempting, kRetry, kRetry, kRetry, kRetry, kRetry, kGiveUp}));
+    EXPECT_EQ(host.Logged(), std::vector<std::string>(6, kNoPort));
+    EXPECT_EQ(host.Link(), std::pair(0u, 5u));
+    EXPECT_EQ(sockets.OpenCount(), 1u);  // every retry replaced its socket
+    link.SendPlayerSettings(kPlayer, 0);  // each later census only repeats the notice
+    EXPECT_EQ(host.texts.size(), 8u);
+    EXPECT_EQ(host.texts.back(), kGiveUp);
+    EXPECT_TRUE(host.posted.empty());
 
     link.PlayerLeft(kPlayer, host.records[kPlayer]);
     EXPECT_EQ(sockets.OpenCount(), 0u);
-    ::close(conn);
+    host.records[kPlayer].linkSocket = host.records[kPlayer].linkRetries = 0;
+    host.texts.clear();
+    host.portCalls = 0;
+    listensFrom = 3;
+    link.SendPlayerSettings(kPlayer, 2);
+    host.Pump(link);
+    EXPECT_EQ(client.Read(264), host.Built(2, false, 2350));
+    EXPECT_EQ(host.texts, (std::vector<std::string>{kAttempting, kRetry, kRetry, kConnected}));
+    EXPECT_EQ(host.Logged(), std::vector<std::string>(2, kNoPort));
+    EXPECT_EQ(host.Link(), std::pair(1u, 2u));
+    EXPECT_EQ(sockets.OpenCount(), 1u);
 }
 
-// A client whose receive buffer is small and who reads slowly still gets every message
-// the link took whole, in order; the window thread's sends never block.
+// A client with a small receive buffer that reads slowly still gets every message the
+// link took whole, in order; the window thread's sends never block.
 TEST(SettingsLink, SlowReaderGetsWholeMessages) {
     Listener client;
     if (client.fd < 0) GTEST_SKIP() << "no free port in 2300-2400";
     const int small = 1024;
     ::setsockopt(client.fd, SOL_SOCKET, SO_RCVBUF, &small, sizeof small);  // the accepted socket inherits it
-    std::mutex m;
-    std::condition_variable cv;
-    std::optional<int> connected;
-    PosixLinkSockets sockets([&](LinkHandle, int error) {
-        std::lock_guard lock(m);
-        connected = error;
-        cv.notify_all();
-    });
+    Host host;
+    PosixLinkSockets sockets(host.Sink());
     const LinkHandle h = sockets.Open(nullptr);
     sockets.StartConnect(h, kLoopback, client.port);
-    {
-        std::unique_lock lock(m);
-        ASSERT_TRUE(cv.wait_for(lock, std::chrono::seconds(5), [&] { return connected.has_value(); }));
-        ASSERT_EQ(*connected, 0);
-    }
-    const int conn = ::accept4(client.fd, nullptr, nullptr, SOCK_CLOEXEC);
-    ASSERT_GE(conn, 0);
-
+    ASSERT_TRUE(host.Completion(std::chrono::steady_clock::now() + 5s));
+    ASSERT_EQ(host.completions.front().second, 0);
     // Numbered messages until the link refuses one whole (the client has not read yet).
-    std::vector<uint8_t> message(264);
-    int taken = 0;
     constexpr int kMost = 20000;  // more than the kernel's largest send buffer (4 MiB) holds
-    for (; taken < kMost; ++taken) {
-        for (std::size_t i = 0; i < message.size(); ++i) message[i] = static_cast<uint8_t>(taken + i);
+    std::vector<uint8_t> sent, message(264);
+    for (int k = 0; k < kMost; ++k) {
+        for (std::size_t i = 0; i < message.size(); ++i) message[i] = uint8_t(k + i);
         const LinkSendResult r = sockets.Send(h, message);
         if (r.sent < 0) {
             EXPECT_EQ(r.error, wsa::kEWOULDBLOCK);
             break;
         }
-        ASSERT_EQ(r.sent, 264) << "message " << taken << " was cut";
+        ASSERT_EQ(r.sent, 264) << "message " << k << " was cut";
+        sent.insert(sent.end(), message.begin(), message.end());
     }
-    ASSERT_LT(taken, kMost) << "the client's buffers never filled";
-
-    std::vector<uint8_t> got;
-    uint8_t buf[4096];
-    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (got.size() < std::size_t(taken) * 264 && std::chrono::steady_clock::now() < end) {
-        pollfd p{conn, POLLIN, 0};
-        if (::poll(&p, 1, 2000) != 1) break;
-        const ssize_t n = ::recv(conn, buf, sizeof buf, 0);
-        if (n <= 0) break;
-        got.insert(got.end(), buf, buf + n);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    ::close(conn);
-    ASSERT_EQ(got.size(), std::size_t(taken) * 264);
-    for (int k = 0; k < taken; ++k)
-        for (std::size_t i = 0; i < 264; ++i)
-            ASSERT_EQ(got[std::size_t(k) * 264 + i], static_cast<uint8_t>(k + i)) << "message " << k << " byte " << i;
+    ASSERT_LT(sent.size(), kMost * 264u) << "the client's buffers never filled";
+    EXPECT_TRUE(client.Read(sent.size(), true) == sent) << "messages cut, lost or out of order";
     sockets.Close(h);
 }
 
-// The host finds the client's DirectPlay port in this machine's own connection table.
-TEST(SettingsLink, FindsTheClientPortInTheLiveConnectionTable) {
-    Listener client;
-    if (client.fd < 0) GTEST_SKIP() << "no free port in 2300-2400";
+// Connects at once and answers every send with a scripted result.
+struct ScriptedSockets final : LinkSocketPort {
+    Host& host;
+    std::vector<uint16_t> connects;
+    LinkSendResult next{264, 0};
+    int opens = 0, sends = 0;
+    explicit ScriptedSockets(Host& h) : host(h) {}
+    LinkHandle Open(int*) override { return LinkHandle(++opens); }
+    void StartConnect(LinkHandle h, uint32_t, uint16_t port) override {
+        connects.push_back(port);
+        host.Sink()(h, 0);
+    }
+    LinkSendResult Send(LinkHandle, std::span<const uint8_t>) override { return ++sends, next; }
+    void Close(LinkHandle) override {}
+};
+
+class ScriptedLink : public ::testing::Test {
+protected:
     Host host;
-    LinuxNetTables tables;
-    SideLinkState lists(tables, host.dir);
-    std::filesystem::create_directories(host.dir / "quarneld");
-    lists.BuildIgnoreList();
-    lists.RecordHostPorts();
+    ScriptedSockets sockets{host};
+    SettingsLink link{host.Hooks(), sockets, kSteps};
+};
 
-    // The client's session connection to its DirectPlay port, as the host machine sees it.
-    const int session = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in sa{};
-    sa.sin_family = AF_INET;
-    sa.sin_port = htons(client.port);
-    sa.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(::connect(session, reinterpret_cast<sockaddr*>(&sa), sizeof sa), 0);
-    const int accepted = ::accept4(client.fd, nullptr, nullptr, SOCK_CLOEXEC);
-    ASSERT_GE(accepted, 0);
-
-    host.ports = [&lists] { return RefreshLinkPorts(lists); };
-    host.state.hostPort1 = lists.hostPort1();
-    PosixLinkSockets sockets(host.Sink());
-    SettingsLink link(host.Hooks(), sockets, TeamParserStepBasis());
-    link.SendPlayerSettings(kPlayer, 2);
-    host.Pump(link);
-    const auto m = client.Read(264);
-    ASSERT_EQ(m.size(), 264u) << "log: " << (host.LogLines().empty() ? "" : host.LogLines().back());
-    EXPECT_EQ(m[6] << 8 | m[7], lists.hostPort1());
-    EXPECT_EQ(u32(m, 104), 6u << 16);
-    EXPECT_EQ(host.texts.back(), "Connect successful!!!");
-    ::close(accepted);
-    ::close(session);
-}
-
-TEST(SettingsLink, GivesUpAfterTheSixthAttempt) {
-    Host host;
-    PosixLinkSockets sockets(host.Sink());
-    SettingsLink link(host.Hooks(), sockets, kSteps);
+TEST_F(ScriptedLink, NothingIsSentToWhomItDoesNotConcern) {
+    // A host object, a client on no team, a player without a record: nothing at all.
+    PlayerRecord& r = host.records[kPlayer];
+    r.kind = kKindHostObject;
     link.SendPlayerSettings(kPlayer, 0);
-    host.Pump(link);
-    std::vector<std::string> want{"QDL attempting to create connection..."};
-    for (int i = 0; i < 5; ++i) want.push_back("Connect failed, trying again...");
-    want.push_back("Connect failed, giving up...");
-    EXPECT_EQ(host.texts, want);
-    EXPECT_EQ(host.LogCount("Port not yet available for: 127.0.0.1"), 6);
-    EXPECT_EQ(host.records[kPlayer].linkRetries, 5u);
-    EXPECT_EQ(host.records[kPlayer].linkConnected, 0u);
-    EXPECT_TRUE(host.posted.empty());
-    EXPECT_LE(sockets.OpenCount(), 1u);  // every retry replaced its socket
-
-    // Each later census only repeats the notice.
+    r.kind = kKindClient, r.teamGroup = 0;
     link.SendPlayerSettings(kPlayer, 0);
-    EXPECT_EQ(host.texts.back(), "Connect failed, giving up...");
-    EXPECT_TRUE(host.posted.empty());
-}
-
-TEST(SettingsLink, RefusedPortsAreSkippedAndALateListenerGetsTheMessage) {
-    Listener client;
-    if (client.fd < 0) GTEST_SKIP() << "no free port in 2300-2400";
-    Host host;
-    const uint16_t refused = ClosedPort();
-    const uint16_t port = client.port;
-    // Attempts 1-2: the client's port is not in the table yet and a stale entry refuses;
-    // attempt 3: the real port appears behind the refusing one.
-    host.ports = [&host, refused, port] {
-        std::vector<LinkPortEntry> list{{kLoopback, refused}};
-        if (host.portCalls >= 3) list.push_back({kLoopback, port});
-        return list;
-    };
-    PosixLinkSockets sockets(host.Sink());
-    SettingsLink link(host.Hooks(), sockets, kSteps);
-    link.SendPlayerSettings(kPlayer, 2);
-    host.Pump(link);
-    const auto m = client.Read(264);
-    ASSERT_EQ(m.size(), 264u);
-    EXPECT_EQ(std::string(m.begin() + 20, m.begin() + 24), "play");
-    EXPECT_EQ(host.texts, (std::vector<std::string>{"QDL attempting to create connection...",
-                                                   "Connect failed, trying again...", "Connect failed, trying again...",
-                                                   "Connect successful!!!"}));
-    EXPECT_EQ(host.LogCount("Port not yet available for: 127.0.0.1"), 2);
-    EXPECT_EQ(host.records[kPlayer].linkRetries, 2u);
-    EXPECT_EQ(host.records[kPlayer].linkConnected, 1u);
-    EXPECT_EQ(sockets.OpenCount(), 1u);
-}
-
-TEST(SettingsLink, NothingIsSentToWhomItDoesNotConcern) {
-    Host host;
-    PosixLinkSockets sockets(host.Sink());
-    SettingsLink link(host.Hooks(), sockets, kSteps);
-    // A host object, and a client on no team: nothing at all.
-    host.records[kPlayer].kind = kKindHostObject;
-    link.SendPlayerSettings(kPlayer, 0);
-    host.records[kPlayer].kind = kKindClient;
-    host.records[kPlayer].teamGroup = 0;
-    link.SendPlayerSettings(kPlayer, 0);
-    link.SendPlayerSettings(0x999, 0);  // no record
+    link.SendPlayerSettings(0x999, 0);
     EXPECT_TRUE(host.texts.empty());
-    EXPECT_EQ(sockets.OpenCount(), 0u);
+    EXPECT_EQ(sockets.opens, 0);
 
     // A DirectPlay address that is not TCP/IP: the attempt ends without a log line.
-    host.records[kPlayer].teamGroup = kGroup;
-    host.address = TcpAddress("127.0.0.1", kGuidCfs2);
+    r.teamGroup = kGroup;
+    host.address = Address("127.0.0.1", kGuidCfs2);
     link.SendPlayerSettings(kPlayer, 0);
-    EXPECT_EQ(host.texts, std::vector<std::string>{"QDL attempting to create connection..."});
-    EXPECT_TRUE(host.LogLines().empty());
-    EXPECT_TRUE(host.posted.empty());
+    EXPECT_EQ(host.texts, std::vector<std::string>{kAttempting});
+    EXPECT_TRUE(host.Logged().empty());
 
-    // GetPlayerAddress failures are logged by their code.
-    const std::pair<HRESULT, const char*> failures[] = {
-        {E_INVALIDARG, "Invalid params, GetPlayerAddress"},
-        {DPERR_INVALIDOBJECT, "Invalid object, GetPlayerAddress"},
-        {DPERR_INVALIDPLAYER, "Invalid player, GetPlayerAddress"},
-        {DPERR_NOCONNECTION, "Unknown error, GetPlayerAddress"},
-    };
-    for (auto [code, line] : failures) {
+    // GetPlayerAddress failures are logged by their code; an empty address is 0.0.0.0,
+    // which no connection matches.
+    for (HRESULT code : {E_INVALIDARG, DPERR_INVALIDOBJECT, DPERR_INVALIDPLAYER, DPERR_NOCONNECTION}) {
         host.addressResult = code;
         link.SendPlayerSettings(kPlayer, 0);
-        EXPECT_EQ(host.LogLines().back(), line);
     }
-    EXPECT_TRUE(host.posted.empty());
-
-    // An empty address is 0.0.0.0, which no connection matches.
     host.addressResult = S_OK;
     host.address.clear();
     link.SendPlayerSettings(kPlayer, 0);
-    EXPECT_EQ(host.LogLines().back(), "Port not yet available for: 0.0.0.0");
+    EXPECT_EQ(host.Logged(),
+              (std::vector<std::string>{"Invalid params, GetPlayerAddress", "Invalid object, GetPlayerAddress",
+                                        "Invalid player, GetPlayerAddress", "Unknown error, GetPlayerAddress",
+                                        "Port not yet available for: 0.0.0.0"}));
+    EXPECT_EQ(host.posted.size(), 1u);  // only the last: a retry through 1295
+    EXPECT_TRUE(sockets.connects.empty());
 }
 
-// Connects at once and answers every send with a scripted result.
-class ScriptedSockets final : public LinkSocketPort {
-public:
-    explicit ScriptedSockets(Host& h) : host_(h) {}
-    LinkSendResult next{264, 0};
-    int sends = 0;
-    LinkHandle Open(int*) override { return ++last_; }
-    void StartConnect(LinkHandle h, uint32_t, uint16_t) override { host_.Sink()(h, 0); }
-    LinkSendResult Send(LinkHandle, std::span<const uint8_t>) override { return ++sends, next; }
-    void Close(LinkHandle) override {}
-
-private:
-    Host& host_;
-    LinkHandle last_ = 0;
-};
-
-TEST(SettingsLink, SendErrors) {
-    Host host;
-    host.ports = [] { return std::vector<LinkPortEntry>{{kLoopback, 2350}}; };
-    ScriptedSockets sockets(host);
-    SettingsLink link(host.Hooks(), sockets, kSteps);
+TEST_F(ScriptedLink, SendErrors) {
+    host.ports = [] { return std::vector<LinkPortEntry>{{0x0200007F, 2301}, {kLoopback, 2350}}; };
     link.SendPlayerSettings(kPlayer, 0);
     host.Pump(link);
-    ASSERT_EQ(host.records[kPlayer].linkConnected, 1u);
-    ASSERT_TRUE(host.LogLines().empty());
+    EXPECT_EQ(sockets.connects, std::vector<uint16_t>{2350});  // only the player's own address
+    ASSERT_EQ(host.Link(), std::pair(1u, 0u));
+    ASSERT_TRUE(host.Logged().empty());
 
     // WSAEINVAL: two lines, only the first three times in the run, never a retry.
     sockets.next = {-1, wsa::kEINVAL};
     for (int i = 0; i < 5; ++i) link.SendPlayerSettings(kPlayer, 0);
-    EXPECT_EQ(host.LogCount("unknown flag"), 3);
-    EXPECT_EQ(host.LogCount("settings send() failed, socket error"), 3);
+    auto lines = host.Logged();
+    EXPECT_EQ(lines.size(), 6u);
+    EXPECT_EQ(Count(lines, "unknown flag"), 3);
     EXPECT_TRUE(host.posted.empty());
 
-    // The other five codes that keep the connection: their name, no retry.
-    sockets.next = {-1, wsa::kECONNRESET};
-    link.SendPlayerSettings(kPlayer, 0);
-    EXPECT_EQ(host.LogLines().back(), "conn reset");
-    EXPECT_TRUE(host.posted.empty());
-
-    // Any other code retries through 1295, at most ten times in a row.
-    std::filesystem::remove(host.dir / "qdlerror.txt");
-    SetErrorLogPath(host.dir / "qdlerror.txt");
+    // A code outside the six that keep the connection retries through 1295, at most ten
+    // times in a row; the next census tries once more, without a new chain.
     sockets.next = {-1, wsa::kEWOULDBLOCK};
     sockets.sends = 0;
     link.SendPlayerSettings(kPlayer, 0);
     host.Pump(link);
     EXPECT_EQ(sockets.sends, 11);
-    EXPECT_EQ(host.LogCount("would block"), 11);
-    EXPECT_EQ(host.LogCount("settings send() keeps failing for player 201326623, retries stopped"), 1);
-    // The next census tries once more, without a new chain.
+    lines = host.Logged();
+    EXPECT_EQ(Count(lines, "would block"), 11);
+    EXPECT_EQ(Count(lines, "settings send() keeps failing for player 201326623, retries stopped"), 1);
     link.SendPlayerSettings(kPlayer, 0);
     EXPECT_EQ(sockets.sends, 12);
     EXPECT_TRUE(host.posted.empty());
-    // A send that goes through restores the retries.
-    sockets.next = {264, 0};
+    sockets.next = {264, 0};  // a send that goes through restores the retries
     link.SendPlayerSettings(kPlayer, 0);
-    sockets.next = {-1, wsa::kENOBUFS};
-    link.SendPlayerSettings(kPlayer, 0);
-    EXPECT_EQ(host.posted.size(), 1u);
-    EXPECT_EQ(host.LogLines().back(), "no buffer space");
-    host.posted.clear();
+    host.Logged();
 
-    // A broken pipe is Winsock's "shutdown": it keeps the connection, no retry.
-    EXPECT_EQ(WinsockErrorFromErrno(EPIPE), wsa::kESHUTDOWN);
-
-    // Unknown codes, and a short send.
-    sockets.next = {-1, 12345};
-    link.SendPlayerSettings(kPlayer, 0);
-    auto lines = host.LogLines();
-    ASSERT_GE(lines.size(), 2u);
-    EXPECT_EQ(lines[lines.size() - 2], "unknown error");
-    EXPECT_EQ(lines.back(), "Error code is:00003039");
-    host.posted.clear();
-    sockets.next = {100, 0};
-    link.SendPlayerSettings(kPlayer, 0);
-    EXPECT_EQ(host.LogLines().back(), "settings send() failed, too few bytes");
-    EXPECT_TRUE(host.posted.empty());
+    // One send each: the lines logged, and whether a retry is posted.
+    const std::string failed = "settings send() failed, socket error";
+    const struct {
+        LinkSendResult result;
+        std::vector<std::string> lines;
+        bool retried;
+    } cases[] = {
+        {{-1, wsa::kECONNRESET}, {"conn reset"}, false},
+        {{-1, WinsockErrorFromErrno(EPIPE)}, {"shutdown"}, false},  // a broken pipe keeps the connection
+        {{-1, wsa::kENOBUFS}, {failed, "no buffer space"}, true},
+        {{-1, 12345}, {failed, "unknown error", "Error code is:00003039"}, true},
+        {{100, 0}, {"settings send() failed, too few bytes"}, false},
+    };
+    for (const auto& c : cases) {
+        sockets.next = c.result;
+        host.posted.clear();
+        link.SendPlayerSettings(kPlayer, 0);
+        EXPECT_EQ(host.Logged(), c.lines);
+        EXPECT_EQ(host.posted.size(), c.retried ? 1u : 0u) << c.lines.back();
+    }
 }
 
 TEST(SettingsLink, PlayerAddressWalk) {
-    EXPECT_EQ(PlayerInetAddress(TcpAddress("10.1.2.3")), 0x0302010Au);
-    EXPECT_EQ(PlayerInetAddress(TcpAddress("192.168.0.77")), 0x4D00A8C0u);
-    EXPECT_EQ(PlayerInetAddress(TcpAddress("localhost")), std::nullopt);
-    EXPECT_EQ(PlayerInetAddress(TcpAddress("1.2.3.4", kGuidCombatFs)), std::nullopt);
-    // Every truncation is refused without reading past the end.
-    const auto full = TcpAddress("10.1.2.3");
+    EXPECT_EQ(PlayerInetAddress(Address("10.1.2.3")), 0x0302010Au);
+    EXPECT_EQ(PlayerInetAddress(Address("192.168.0.77")), 0x4D00A8C0u);
+    EXPECT_EQ(PlayerInetAddress(Address("localhost")), std::nullopt);
+    EXPECT_EQ(PlayerInetAddress(Address("1.2.3.4", kGuidCombatFs)), std::nullopt);
+    // Every truncation is refused without reading past the end, and so is a chunk size
+    // beyond the buffer.
+    const auto full = Address("10.1.2.3");
     for (std::size_t n = 0; n + 9 < full.size(); ++n)
         EXPECT_EQ(PlayerInetAddress(std::span(full.data(), n)), std::nullopt) << n;
-    // A chunk size beyond the buffer.
     auto bad = full;
-    bad[16] = 0xFF;
-    bad[19] = 0x7F;
+    bad[16] = 0xFF, bad[19] = 0x7F;
     EXPECT_EQ(PlayerInetAddress(bad), std::nullopt);
     // Chunks out of order.
-    std::vector<uint8_t> swapped;
-    const auto sp = kDpspGuidTcpip.bytes();
-    PutChunk(swapped, kDpaidServiceProvider, std::vector<uint8_t>(sp.begin(), sp.end()));
-    PutChunk(swapped, kDpaidTotalSize, {0, 0, 0, 0});
+    std::vector<uint8_t> swapped(full.begin() + 24, full.begin() + 60);
+    swapped.insert(swapped.end(), full.begin(), full.begin() + 24);
     EXPECT_EQ(PlayerInetAddress(swapped), std::nullopt);
     // The text without its terminating zero still reads.
-    std::vector<uint8_t> noNul;
-    PutChunk(noNul, kDpaidTotalSize, {0, 0, 0, 0});
-    PutChunk(noNul, kDpaidServiceProvider, std::vector<uint8_t>(sp.begin(), sp.end()));
-    PutChunk(noNul, kDpaidINet, {'1', '.', '2', '.', '3', '.', '4'});
+    auto noNul = Address("1.2.3.4");
+    noNul.pop_back();
+    noNul[76] -= 1;
     EXPECT_EQ(PlayerInetAddress(noNul), 0x04030201u);
 }
 

@@ -1,76 +1,39 @@
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <string>
-#include <vector>
-
+#include "protocol/bytes.h"
 #include "sidelink/settings_message.h"
 
 namespace qd {
 namespace {
 
-// The step texts as the team parser splits them (whole 7999 / 65439, 857385 / 23527).
+// The step texts as the team parser splits them.
 constexpr FormationStepBasis kSteps{{7999, 65439}, {857385, 23527}};
 
-uint32_t u32(const SettingsMessage& m, std::size_t at) {
-    return uint32_t(m[at]) | uint32_t(m[at + 1]) << 8 | uint32_t(m[at + 2]) << 16 | uint32_t(m[at + 3]) << 24;
+std::string Letters(SplitPosition p) {
+    const auto a = PositionLetters(p);
+    return {a.begin(), a.end()};
 }
 
-std::string NameOf(const SettingsMessage& m) {
-    std::string s;
-    for (int i = 0; i < 32; ++i) {
-        EXPECT_EQ(m[121 + 2 * i], 0) << "high byte of character " << i;
-        s += static_cast<char>(m[120 + 2 * i]);
-    }
-    return s;
-}
-
-SessionDesc Desc() {
-    SessionDesc s;
-    s.dwSize = 80;
-    s.dwFlags = 0x00000044;
-    s.guidInstance = *Guid::parse("{01020304-0506-0708-090A-0B0C0D0E0F10}");
-    s.guidApplication = kGuidCfs2;
-    s.dwMaxPlayers = 33;
-    s.dwCurrentPlayers = 7;
-    s.sessionName = u"Solomons";
-    s.password = u"secret";
-    s.dwReserved1 = 0xDEADBEEF;
-    s.dwReserved2 = 0x11223344;
-    s.dwUser1 = 0xA5FF05C3;  // team-limit bits 16-23 all set: must be replaced
-    s.dwUser2 = 0x0100000F;  // bits 1-3 and 24 set: must be replaced
-    s.dwUser3 = 0x23E80000;
-    s.dwUser4 = 0x99;
-    return s;
-}
-
-TeamDefinition Team() {
-    TeamDefinition t;
-    t.latitude = 1000000;
-    t.longitude = 2000000;
-    t.altitude = 1524;
-    t.startSpeed = 250;
-    t.startInAir = 1;
-    t.formationType = 0;
-    t.playerSpacing = 200;
-    t.restrictAircraft = 1;
-    t.maxPlayers = 12;
-    return t;
+// Text as the message holds it: each character followed by a zero byte.
+std::string Wide(const std::string& text) {
+    std::string w;
+    for (char c : text) w += {c, '\0'};
+    return w;
 }
 
 SettingsMessageInputs Inputs() {
-    SettingsMessageInputs in;
-    in.session = Desc();
-    in.team = Team();
-    in.teamSlot = 1;
-    in.hostPlayerId = 0x12345678;
-    in.winCriterion = 2;
-    in.gameRunning = false;
-    in.unrestrictAllTeams = false;
-    in.simulatorVersion = 1;
-    in.hostPort1 = 0x08FC;  // 2300
-    in.steps = kSteps;
-    return in;
+    const SessionDesc session{.dwSize = 80, .dwFlags = 0x44,
+                              .guidInstance = *Guid::parse("{01020304-0506-0708-090A-0B0C0D0E0F10}"),
+                              .guidApplication = kGuidCfs2, .dwMaxPlayers = 33, .dwCurrentPlayers = 7,
+                              .sessionName = u"Solomons", .password = u"secret", .dwReserved1 = 0xDEADBEEF,
+                              .dwReserved2 = 0x11223344,
+                              .dwUser1 = 0xA5FF05C3,  // team-limit bits 16-23 all set: must be replaced
+                              .dwUser2 = 0x0100000F,  // bits 1-3 and 24 set: must be replaced
+                              .dwUser3 = 0x23E80000, .dwUser4 = 0x99};
+    const TeamDefinition team{.name = {}, .latitude = 1000000, .longitude = 2000000, .startSpeed = 250,
+                              .startInAir = 1, .restrictAircraft = 1, .maxPlayers = 12};
+    return {.session = session, .team = team, .teamSlot = 1, .hostPlayerId = 0x12345678, .winCriterion = 2,
+            .hostPort1 = 0x08FC, .steps = kSteps};
 }
 
 TEST(SettingsMessage, WholeMessageByteForByte) {
@@ -85,26 +48,19 @@ TEST(SettingsMessage, WholeMessageByteForByte) {
     const auto app = kGuidCfs2.bytes();
     want.insert(want.end(), app.begin(), app.end());
     const uint32_t words[] = {33, 7, 0, 0, 0x12345678u ^ 0x00010001u, 0x11223344,
-                              0xA50C05C3,   // limit 12 in bits 16-23
-                              0x0000000D,   // restriction bit 3, win criterion 2 in bits 1-2, bit 24 cleared
-                              0x20000000u + 1524,
-                              250};
+                              0xA50C05C3,  // limit 12 in bits 16-23
+                              0x0000000D,  // restriction bit 3, win criterion 2 in bits 1-2, bit 24 cleared
+                              0x20000000u + 1524, 250};
     for (uint32_t w : words)
         for (int k = 0; k < 4; ++k) want.push_back(static_cast<uint8_t>(w >> (8 * k)));
-    for (char c : std::string("x[]x[]AAAAAAAAAAAA[]AAAAAAAAAAAA")) {
-        want.push_back(static_cast<uint8_t>(c));
-        want.push_back(0);
-    }
-    // Letters: 1000000 = 0x000F4240, 2000000 = 0x001E8480.
-    const char* lat = "AAAPECEAAAAA";
-    const char* lon = "AABOIEIAAAAA";
-    for (int i = 0; i < 12; ++i) {
-        want[120 + 2 * (6 + i)] = static_cast<uint8_t>(lat[i]);
-        want[120 + 2 * (20 + i)] = static_cast<uint8_t>(lon[i]);
-    }
+    // The name: the start position's letters, 1000000 = 0x000F4240 and 2000000 = 0x001E8480.
+    const std::string name = Wide("x[]x[]AAAPECEAAAAA[]AABOIEIAAAAA");
+    want.insert(want.end(), name.begin(), name.end());
     want.resize(kSettingsMessageSize, 0);
-    ASSERT_EQ(want.size(), 264u);
     EXPECT_EQ(std::vector<uint8_t>(m.begin(), m.end()), want);
+    // The team parser reads the two step texts as the steps for 8000 m.
+    EXPECT_EQ(std::pair(TeamParserStepBasis().latitude, TeamParserStepBasis().longitude),
+              std::pair(kSteps.latitude, kSteps.longitude));
 }
 
 TEST(SettingsMessage, UserWords) {
@@ -113,112 +69,70 @@ TEST(SettingsMessage, UserWords) {
     in.gameRunning = true;
     in.unrestrictAllTeams = true;
     in.winCriterion = 0;
-    auto m = BuildSettingsMessage(in);
-    EXPECT_EQ(u32(m, 108), 0x01000001u);
-
+    EXPECT_EQ(GetU32(BuildSettingsMessage(in), 108), 0x01000001u);
     // Version 2 carries feet: 1524 m is 5000 ft, plus the in-air bit.
     in.simulatorVersion = 2;
-    m = BuildSettingsMessage(in);
-    EXPECT_EQ(u32(m, 112), 0x20000000u + 5000);
+    EXPECT_EQ(GetU32(BuildSettingsMessage(in), 112), 0x20000000u + 5000);
     in.team.startInAir = 0;
     in.team.altitude = 0;
-    EXPECT_EQ(u32(BuildSettingsMessage(in), 112), 0u);
+    EXPECT_EQ(GetU32(BuildSettingsMessage(in), 112), 0u);
     in.team.altitude = 3048;  // 10000 ft
-    EXPECT_EQ(u32(BuildSettingsMessage(in), 112), 10000u);
+    EXPECT_EQ(GetU32(BuildSettingsMessage(in), 112), 10000u);
     in.simulatorVersion = 1;
-    EXPECT_EQ(u32(BuildSettingsMessage(in), 112), 3048u);
-
+    EXPECT_EQ(GetU32(BuildSettingsMessage(in), 112), 3048u);
     in.team.maxPlayers = 255;
     in.session.dwUser1 = 0;
-    EXPECT_EQ(u32(BuildSettingsMessage(in), 104), 0x00FF0000u);
+    EXPECT_EQ(GetU32(BuildSettingsMessage(in), 104), 0x00FF0000u);
     in.hostPlayerId = 0x00010001;
-    EXPECT_EQ(u32(BuildSettingsMessage(in), 96), 0u);
+    EXPECT_EQ(GetU32(BuildSettingsMessage(in), 96), 0u);
 }
 
-TEST(SettingsMessage, PositionLetters) {
-    auto letters = [](int32_t w, uint16_t f) {
-        const auto a = PositionLetters({w, f});
-        return std::string(a.begin(), a.end());
-    };
-    EXPECT_EQ(letters(0, 0), "AAAAAAAAAAAA");
-    EXPECT_EQ(letters(-1, 0xFFFF), "PPPPPPPPPPPP");
-    EXPECT_EQ(letters(7999, 65439), "AAAABPDPPPJP");
-    EXPECT_EQ(letters(0x12345678, 0x9ABC), "BCDEFGHIJKLM");
-}
+TEST(SettingsMessage, FormationOffsetsAndTheirLetters) {
+    EXPECT_EQ(Letters({0, 0}), "AAAAAAAAAAAA");
+    EXPECT_EQ(Letters({-1, 0xFFFF}), "PPPPPPPPPPPP");
+    EXPECT_EQ(Letters({7999, 65439}), "AAAABPDPPPJP");
+    EXPECT_EQ(Letters({0x12345678, 0x9ABC}), "BCDEFGHIJKLM");
 
-struct FormationCase {
-    int32_t lat;
-    uint16_t latF;
-    int32_t lon;
-    uint16_t lonF;
-    uint32_t type, heading, spacing, slot;
-    SplitPosition wantLat, wantLon;
-};
-
-TEST(SettingsMessage, FormationOffsets) {
-    // Expected values worked out separately in IEEE double arithmetic with pi = 3.1415926535.
-    const FormationCase cases[] = {
+    struct {
+        SplitPosition lat, lon;
+        uint32_t type, heading, spacing, slot;
+        SplitPosition wantLat, wantLon;
+    } const cases[] = {
+        // Expected values worked out separately in IEEE double arithmetic with pi = 3.1415926535.
         // Type 1: slots 0 and 1 are the start point; then left, right, two spacings left...
-        {1000000, 0, 2000000, 0, 1, 0, 200, 0, {1000000, 0}, {2000000, 0}},
-        {1000000, 0, 2000000, 0, 1, 0, 200, 1, {1000000, 0}, {2000000, 0}},
+        {{1000000, 0}, {2000000, 0}, 1, 0, 200, 0, {1000000, 0}, {2000000, 0}},
+        {{1000000, 0}, {2000000, 0}, 1, 0, 200, 1, {1000000, 0}, {2000000, 0}},
         // The short pi leaves cos(270 deg) a hair below zero: the whole part drops by one.
-        {1000000, 0, 2000000, 0, 1, 0, 200, 2, {999999, 65535}, {1978565, 23987}},
-        {1000000, 0, 2000000, 0, 1, 0, 200, 3, {1000000, 0}, {2021434, 41548}},
-        {1000000, 0, 2000000, 0, 1, 0, 200, 4, {999999, 65535}, {1957130, 47975}},
-        {1000000, 0, 2000000, 0, 1, 0, 200, 5, {1000000, 0}, {2042869, 17560}},
+        {{1000000, 0}, {2000000, 0}, 1, 0, 200, 2, {999999, 65535}, {1978565, 23987}},
+        {{1000000, 0}, {2000000, 0}, 1, 0, 200, 3, {1000000, 0}, {2021434, 41548}},
+        {{1000000, 0}, {2000000, 0}, 1, 0, 200, 4, {999999, 65535}, {1957130, 47975}},
+        {{1000000, 0}, {2000000, 0}, 1, 0, 200, 5, {1000000, 0}, {2042869, 17560}},
         // Negative start points read as whole - fraction.
-        {-4000000, 0x8000, -900000000, 0x4000, 4, 0, 500, 3, {-3999000, 32756}, {-900000000, 49152}},
-        {-4000000, 0x8000, -900000000, 0x4000, 5, 90, 500, 3, {-4000000, 32768}, {-900107173, 38020}},
-        {-4000000, 0x8000, -900000000, 0x4000, 2, 0, 2000, 4, {-4000000, 32768}, {-900643039, 47891}},
-        {-4000000, 0x8000, -900000000, 0x4000, 3, 45, 20, 2, {-4000014, 23454}, {-899998484, 26707}},
+        {{-4000000, 0x8000}, {-900000000, 0x4000}, 4, 0, 500, 3, {-3999000, 32756}, {-900000000, 49152}},
+        {{-4000000, 0x8000}, {-900000000, 0x4000}, 5, 90, 500, 3, {-4000000, 32768}, {-900107173, 38020}},
+        {{-4000000, 0x8000}, {-900000000, 0x4000}, 2, 0, 2000, 4, {-4000000, 32768}, {-900643039, 47891}},
+        {{-4000000, 0x8000}, {-900000000, 0x4000}, 3, 45, 20, 2, {-4000014, 23454}, {-899998484, 26707}},
         // Past the date line the longitude wraps by whole turns.
-        {5000000, 100, 2147480000, 0, 3, 0, 2000, 33, {5000000, 100}, {-2140628214, 57144}},
+        {{5000000, 100}, {2147480000, 0}, 3, 0, 2000, 33, {5000000, 100}, {-2140628214, 57144}},
         // Type 0 and out-of-range types keep the team's point whatever the slot.
-        {-4000000, 0x8000, -900000000, 0x4000, 0, 45, 2000, 9, {-4000000, 0x8000}, {-900000000, 0x4000}},
-        {-4000000, 0x8000, -900000000, 0x4000, 6, 45, 2000, 9, {-4000000, 0x8000}, {-900000000, 0x4000}},
+        {{-4000000, 0x8000}, {-900000000, 0x4000}, 0, 45, 2000, 9, {-4000000, 0x8000}, {-900000000, 0x4000}},
+        {{-4000000, 0x8000}, {-900000000, 0x4000}, 6, 45, 2000, 9, {-4000000, 0x8000}, {-900000000, 0x4000}},
     };
     for (const auto& c : cases) {
-        TeamDefinition t;
-        t.latitude = c.lat;
-        t.latitudeFraction = c.latF;
-        t.longitude = c.lon;
-        t.longitudeFraction = c.lonF;
-        t.formationType = c.type;
-        t.formationHeading = c.heading;
-        t.playerSpacing = c.spacing;
-        const StartPosition p = FormationStartPosition(t, c.slot, kSteps);
         SCOPED_TRACE("type " + std::to_string(c.type) + " slot " + std::to_string(c.slot));
+        auto in = Inputs();
+        in.team = {.name = {}, .latitude = c.lat.whole, .longitude = c.lon.whole, .latitudeFraction = c.lat.fraction,
+                   .longitudeFraction = c.lon.fraction, .formationType = c.type, .formationHeading = c.heading,
+                   .playerSpacing = c.spacing};
+        in.teamSlot = c.slot;
+        const StartPosition p = FormationStartPosition(in.team, c.slot, kSteps);
         EXPECT_EQ(p.latitude, c.wantLat);
         EXPECT_EQ(p.longitude, c.wantLon);
-
-        // The same position reaches the name's letter fields.
-        auto in = Inputs();
-        in.team = t;
-        in.teamSlot = c.slot;
-        const std::string name = NameOf(BuildSettingsMessage(in));
-        const auto lat = PositionLetters(c.wantLat);
-        const auto lon = PositionLetters(c.wantLon);
-        EXPECT_EQ(name, "x[]x[]" + std::string(lat.begin(), lat.end()) + "[]" + std::string(lon.begin(), lon.end()));
+        // The same position reaches the name's letter fields, one byte per character.
+        const SettingsMessage m = BuildSettingsMessage(in);
+        EXPECT_EQ(std::string(m.begin() + 120, m.begin() + 184),
+                  Wide("x[]x[]" + Letters(c.wantLat) + "[]" + Letters(c.wantLon)));
     }
-}
-
-TEST(SettingsMessage, StepBasisReadsTheTwoTexts) {
-    std::vector<std::string> seen;
-    const auto b = MakeFormationStepBasis([&](std::string& text, int32_t& whole, uint16_t& fraction) {
-        seen.push_back(text);
-        whole = static_cast<int32_t>(seen.size());
-        fraction = static_cast<uint16_t>(10 * seen.size());
-    });
-    ASSERT_EQ(seen.size(), 2u);
-    EXPECT_EQ(seen[0], "N0* 04' 19.1546\"");
-    EXPECT_EQ(seen[1], "E0* 04' 18.7149\"");
-    EXPECT_EQ(b.latitude, (SplitPosition{1, 10}));
-    EXPECT_EQ(b.longitude, (SplitPosition{2, 20}));
-
-    // The team parser reads them as the steps for 8000 m.
-    const auto real = TeamParserStepBasis();
-    EXPECT_EQ(real.latitude, kSteps.latitude);
-    EXPECT_EQ(real.longitude, kSteps.longitude);
 }
 
 }  // namespace
