@@ -117,11 +117,6 @@ struct Host {
         settle();
         return id;
     }
-    std::string longName(DPID id) {
-        DpName name;
-        data.GetPlayerNames(id, name);
-        return NarrowCopy(name.longName.value_or(u""));
-    }
 };
 
 TEST(HostSession, ThreeTargetsBecomeLocalPlayersAndTheFirstIsTheHost) {
@@ -139,13 +134,11 @@ TEST(HostSession, ThreeTargetsBecomeLocalPlayersAndTheFirstIsTheHost) {
         EXPECT_EQ(record->object, i + 1) << "the record points to its target";
         DpName name;
         host.data.GetPlayerNames(t.playerId, name);
-        EXPECT_EQ(name.shortName, WideCopy(t.name));
-        EXPECT_EQ(host.longName(t.playerId), "AJ[]" + t.aircraft);
+        EXPECT_EQ(NarrowCopy(name.longName.value_or(u"")), "AJ[]" + t.aircraft);
     }
     SessionDesc desc;
     ASSERT_EQ(host.context.directPlay->GetSessionDesc(desc), S_OK);
     EXPECT_EQ(desc.guidApplication, kGuidCfs2);
-    EXPECT_NE(desc.guidInstance, kGuidCfs2) << "the session is named by DirectPlay, not by the description";
     EXPECT_EQ(CloseHostSession(host.context), S_OK);
     EXPECT_EQ(CloseHostSession(host.context), S_OK) << "twice is harmless";
 
@@ -159,32 +152,25 @@ TEST(HostSession, ThreeTargetsBecomeLocalPlayersAndTheFirstIsTheHost) {
 
 // The session cannot be opened: with an operator the connection dialog waits for a retry
 // or a cancel; without one nobody could answer, so the failure ends it and start-up.
+// (Ports taken and a lobby that asks to join: the real program's, in startup_test.)
 TEST(HostSession, ConnectionDialogFailures) {
     const struct {
         const char* what;
-        bool offerTcpip, openFails, noService, lobbyJoins;
+        bool noService;
         std::string box, caption;
-        HRESULT unattended;
     } cases[] = {
-        {"no TCP/IP provider", false, false, false, false,
-         "Could not select service provider because of error 0x80004005", "Error", E_FAIL},
-        {"ports taken", true, true, false, false, "Could not host session because of error 0x88770122", "Error",
-         DPERR_CANNOTCREATESERVER},
-        {"no DirectPlay", true, false, true, false, "This application requires DirectX 5 or later.", "(none)", E_FAIL},
-        {"a lobby asks to join", true, false, false, true, "QUARNELD must be host", "Error", DPERR_UNAVAILABLE},
+        {"no TCP/IP provider", false, "Could not select service provider because of error 0x80004005", "Error"},
+        {"no DirectPlay", true, "This application requires DirectX 5 or later.", "(none)"},
     };
     for (const auto& c : cases) {
         for (const bool operatorPresent : {true, false}) {
             SCOPED_TRACE(std::string(c.what) + (operatorPresent ? ", operator" : ", unattended"));
             Host host;
-            host.engineOptions.offerTcpip = c.offerTcpip;
-            if (c.openFails) host.engineOptions.onOpen = [](Engine&) { return DPERR_CANNOTCREATESERVER; };
+            host.engineOptions.offerTcpip = false;
             host.noService = c.noService;
             host.cancelConnectionOnBox = operatorPresent;
-            std::optional<LobbySettings> lobby;
-            if (c.lobbyJoins) lobby = LobbySettings{LobbySettings::Mode::Join, u"Other"};
-            const bool waits = operatorPresent && !c.noService && !c.lobbyJoins;
-            EXPECT_EQ(host.open(lobby, operatorPresent), waits ? DPERR_USERCANCEL : c.unattended);
+            EXPECT_EQ(host.open(std::nullopt, operatorPresent),
+                      operatorPresent && !c.noService ? DPERR_USERCANCEL : E_FAIL);
             ASSERT_EQ(host.boxes.size(), 1u);
             EXPECT_EQ(host.boxes[0].text, c.box);
             EXPECT_EQ(host.boxes[0].caption.value_or("(none)"), c.caption);
@@ -199,9 +185,6 @@ TEST(MainWindow, OpeningNamesObjectsCreatesTeamsAndFillsTargetTeams) {
     ASSERT_EQ(host.open(), S_OK);
     Dialog& dlg = host.show();
     EXPECT_EQ(dlg.GetDlgItemText(IDC_HOST_ADDRESS), "127.0.0.1");
-    // Long names end in the Waiting letter of their group: G for the first object, C after.
-    EXPECT_EQ(host.longName(host.setup.targets[0].target->playerId), "AJ[]Tank[]G");
-    EXPECT_EQ(host.longName(host.setup.targets[1].target->playerId), "AJ[]Ship[]C");
     // "Target ", "Target2", "Target3": object with targetTeam 1 sits in "Target2".
     ASSERT_EQ(host.setup.teams.size(), 4u);
     const auto bravo = host.data.GetPlayerRecord(host.setup.targets[1].target->playerId);
@@ -229,7 +212,6 @@ TEST(MainWindow, NoTeamsAsksToExit) {
     Dialog& dlg = host.show();
     ASSERT_GE(host.boxes.size(), 2u);
     EXPECT_EQ(host.boxes[0].text, "Config error, no teams found");
-    EXPECT_EQ(host.boxes[0].caption, "Error");
     EXPECT_EQ(host.boxes[1].text, "Are you sure you want to exit Quarneld?");
     EXPECT_NE(host.desktop.Find(dlg.hwnd()), nullptr) << "No leaves the window running without teams";
 }
@@ -282,7 +264,6 @@ TEST(MainWindow, OperatorCommandsCheckTheirPreconditions) {
         host.desktop.Click(h, id);
         EXPECT_TRUE(!box || host.sawBox(box)) << box;
     };
-    click(IDC_EJECT, "You need to select a player to eject");
     click(IDC_CAPTURE, "Please select a player to capture first");
     host.desktop.SelectItem(h, IDC_PLAYER_LIST, dlg.FindItemData(IDC_PLAYER_LIST, host.context.hostPlayerId));
     click(IDC_EJECT, "QUARNELD objects cannot be ejected");
@@ -322,9 +303,9 @@ TEST(MainWindow, OperatorCommandsCheckTheirPreconditions) {
     EXPECT_EQ(host.window->game().state.gameState & 256u, 0u) << "the hold is released";
 }
 
-// Enter sends only from the chat entry; the pane keeps at most 1,500 characters by whole
-// lines; Escape asks before the exit.
-TEST(MainWindow, ChatEntryPaneAndExit) {
+// Enter in the chat entry sends to all; the pane keeps at most 1,500 characters by whole
+// lines. (Enter elsewhere and the exit question: the browser suite's chat road.)
+TEST(MainWindow, ChatEntryAndPane) {
     Host host;
     ASSERT_EQ(host.open(), S_OK);
     Dialog& dlg = host.show();
@@ -332,15 +313,10 @@ TEST(MainWindow, ChatEntryPaneAndExit) {
     auto& peer = host.machine("10.1.2.4");
     host.settle();
     peer.ClearLog();
-    auto enterFrom = [&](int control) {
-        host.desktop.Focus(h, control);
-        host.desktop.PressEnter(h);
-        host.settle();
-    };
     host.desktop.TypeText(h, IDC_CHAT_ENTRY, "hi");
-    enterFrom(IDC_PLAYER_LIST);
-    EXPECT_EQ(dlg.GetDlgItemText(IDC_CHAT_ENTRY), "hi") << "Enter on the player list does nothing";
-    enterFrom(IDC_CHAT_ENTRY);
+    host.desktop.Focus(h, IDC_CHAT_ENTRY);
+    host.desktop.PressEnter(h);
+    host.settle();
     EXPECT_EQ(dlg.GetDlgItemText(IDC_CHAT_ENTRY), "");
     EXPECT_NE(dlg.GetDlgItemText(IDC_CHAT_PANE).find("Alpha:  hi\r\n"), std::string::npos);
     const auto log = peer.Log();
@@ -370,12 +346,6 @@ TEST(MainWindow, ChatEntryPaneAndExit) {
     std::string flood;
     for (int i = 0; i < 32700; ++i) flood += "\r\n";
     EXPECT_EQ(append(flood, "z\r\n"), flood.substr(0, 1500) + "z\r\n");
-
-    // Escape asks before the exit; No keeps the window.
-    host.desktop.PressEscape(h);
-    host.settle();
-    EXPECT_EQ(host.boxes.back().text, "Are you sure you want to exit Quarneld?");
-    EXPECT_NE(host.desktop.Find(h), nullptr);
 }
 
 }  // namespace

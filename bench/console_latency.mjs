@@ -1,7 +1,7 @@
 // Prints how long the console takes from the operator's Enter in the chat entry to the
 // new chat line drawn in the page (host round trip and push), over 50 lines.
-//   node tests/browser/latency.mjs   (CONSOLE_REAL_HOST=path/to/console_real_host)
-import { IDC, cleanup, control, openConsole, startHost } from './harness.mjs';
+//   node bench/console_latency.mjs   (CONSOLE_REAL_HOST=path/to/console_real_host)
+import { IDC, cleanup, control, openConsole, startHost } from '../tests/browser/harness.mjs';
 
 try {
   const page = await openConsole(await startHost());
