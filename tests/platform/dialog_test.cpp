@@ -152,39 +152,9 @@ TEST_F(DialogTest, ListAndComboBoxesAnswerAsThePlatformDoes) {
     EXPECT_EQ(cmds.back().code, CBN_SELCHANGE);
     EXPECT_EQ((std::pair{d.DeleteString(T, 0), d.GetCurSel(T)}), std::pair(1, CB_ERR));
 
-    // Sorted boxes insert without regard to case; a full box answers the space error.
-    DialogTemplate sorted;
-    sorted.controls = {MakeControl(7, ControlKind::ListBox, "", 0, 0, 1, 1, CS_SORT)};
-    Dialog& s = Open(sorted);
-    for (const char* item : {"delta", "Bravo", "alpha"}) s.AddString(7, item);
-    EXPECT_EQ(s.AddString(7, "Charlie"), 2);
-    EXPECT_EQ(Items(s, 7), "alpha,Bravo,Charlie,delta,");
-    s.ResetContent(7);
-    for (std::size_t i = 0; i < kMaxListItems; ++i) ASSERT_EQ(s.InsertString(7, -1, "x"), static_cast<int>(i));
-    EXPECT_EQ(std::pair(s.AddString(7, "y"), s.InsertString(7, 0, "y")), std::pair(LB_ERRSPACE, LB_ERRSPACE));
-}
-
-TEST_F(DialogTest, EditSelectionAndLines) {
-    Dialog& d = Open(MainWindowTemplate());
-    const int P = IDC_CHAT_PANE;
-    d.SetDlgItemText(P, "first\r\nsecond line\r\nlast");
-    // The length of the line holding an index (inside a line end: the line before).
-    EXPECT_EQ((std::vector<int>{d.EditLineLength(P, 0), d.EditLineLength(P, 6), d.EditLineLength(P, 7),
-                                d.EditLineLength(P, 24), d.EditLineLength(P, 99)}),
-              (std::vector<int>{5, 5, 11, 4, 0}));
-    EXPECT_EQ((std::vector<int>{d.EditLineIndex(P, 1), d.EditLineIndex(P, 2), d.EditLineIndex(P, 3)}),
-              (std::vector<int>{7, 20, -1}));
-    // Whole text; reversed, normalised; deselect keeps the caret; clamped to the text.
-    for (auto [start, end, sel] : std::initializer_list<std::tuple<int, int, std::pair<int, int>>>{
-             {0, -1, {0, 24}}, {9, 3, {3, 9}}, {-1, 0, {9, 9}}, {500, 600, {24, 24}}}) {
-        d.EditSetSel(P, start, end);
-        EXPECT_EQ(d.EditGetSel(P), sel) << start;
-    }
-    // Replacing the selection keeps the caret after the new text.
-    d.EditSetSel(P, 0, 7);
-    d.EditReplaceSel(P, "2nd ");
-    EXPECT_EQ(d.GetDlgItemText(P), "2nd second line\r\nlast");
-    EXPECT_EQ(d.EditGetSel(P), std::make_pair(4, 4));
+    // A full box answers the space error.
+    for (std::size_t i = 0; i < kMaxListItems; ++i) ASSERT_EQ(d.InsertString(L, -1, "x"), static_cast<int>(i));
+    EXPECT_EQ(std::pair(d.AddString(L, "y"), d.InsertString(L, 0, "y")), std::pair(LB_ERRSPACE, LB_ERRSPACE));
 }
 
 TEST_F(DialogTest, ModalDialogsAndQuestionsHoldEveryWindowBelowUntilTheyEnd) {
