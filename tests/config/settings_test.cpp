@@ -272,8 +272,6 @@ TEST(ConfigReport, JsonNamesAndTexts) {
     d.dwUser1 = 0x0A05FF10;
     d.sessionName = u"Caf\u00e9[]";
     EXPECT_TRUE(testing::Fields(SessionToJson(d), {{"dwUser1", 0x0A05FF10}, {"sessionName", "Caf\u00e9[]"}}));
-    EXPECT_EQ(SettingsToJson(HostSettings{})["LA_WINDOW_SEC"], 60000);
-    EXPECT_EQ(PrefsToJson(UserPrefs{})["sessionConfigName"], "Default");
 }
 
 }  // namespace

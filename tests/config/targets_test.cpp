@@ -59,9 +59,6 @@ TEST(Coordinates, ParseAndSplit) {
     // Longitudes past 180 degrees wrap by whole turns.
     EXPECT_FALSE(SplitValue(4294967296.0 + 10.5, whole, frac));
     EXPECT_EQ(std::pair(whole, frac), std::pair(10, uint16_t{32768}));
-
-    EXPECT_EQ(FormatLatitude((47 + 26 / 60.0 + 30.5 / 3600) * kMetresPerDegreeLatitude), "N47* 26' 30.50\"");
-    EXPECT_EQ(FormatLongitude(kWest), "W122* 18' 0.00\"");
 }
 
 TEST(TargetObjects, WhichSectionsAreRead) {

@@ -111,8 +111,6 @@ TEST(SimulatorConfig, FileChoiceAndFailures) {
     wd.Write("cfs2.cfg", "[MULTIPLAYER]\n");
     wd.Mkdir("origcfs2.cfg");  // the copy cannot be created
     EXPECT_EQ(WriteSimulatorConfig(wd.path(), 2, "10.0.0.1"), -1);
-    EXPECT_EQ(SimulatorConfigName(2), std::string("cfs2.cfg"));
-    EXPECT_EQ(SimulatorConfigCopyName(1), std::string("origcombatfs.cfg"));
 }
 
 }  // namespace
