@@ -149,12 +149,12 @@ TEST(SessionSettings, LongNameAndNotesAreCutToFit) {
 TEST(ConfigPaths, BuiltOnceFromWorkDirAndName) {
     Workdir w;
     w.ctx.prefs.sessionConfigName = "Squad";
-    EXPECT_EQ(ConfigFilePath(w.ctx), w.dir.path().string() + "/quarneld/configs/Squad.cfg");
-    EXPECT_EQ(WelcomeTextPath(w.ctx), w.dir.path().string() + "/quarneld/configs/Squad.txt");
+    EXPECT_EQ(ConfigFilePath(w.ctx), w.path().string() + "/quarneld/configs/Squad.cfg");
+    EXPECT_EQ(WelcomeTextPath(w.ctx), w.path().string() + "/quarneld/configs/Squad.txt");
     // Later changes of the working directory or the name do not move the files.
     w.ctx.workDir = "/elsewhere";
     w.ctx.prefs.sessionConfigName = "Other";
-    EXPECT_EQ(ConfigFilePath(w.ctx), w.dir.path().string() + "/quarneld/configs/Squad.cfg");
+    EXPECT_EQ(ConfigFilePath(w.ctx), w.path().string() + "/quarneld/configs/Squad.cfg");
     EXPECT_TRUE(w.diag.empty());
 }
 
@@ -164,7 +164,7 @@ TEST(ConfigPaths, TooLongPathIsRefusedNotCut) {
     w.ctx.prefs.sessionConfigName = std::string(250, 'x');
     EXPECT_TRUE(ConfigFilePath(w.ctx).empty() && WelcomeTextPath(w.ctx).empty());
     EXPECT_TRUE(w.warned(0, "Path too long"));
-    EXPECT_NE(w.dir.read("qdlerror.txt").find("Path too long"), std::string::npos);
+    EXPECT_NE(w.read("quarneld/qdlerror.txt").find("Path too long"), std::string::npos);
 
     // Nothing is read: everything as with a missing file.
     std::optional<SessionDesc> desc;

@@ -2,14 +2,13 @@
 
 #include "config/fixture.h"
 #include "config/report.h"
-#include "workdir.h"
 
 namespace qd {
 namespace {
 
 using qd::testing::Fields;
-using test::Bytes;
-using test::WorkDir;
+using qd::testing::Bytes;
+using qd::testing::Workdir;
 
 const std::string kNotFound = "Config error, target 'aircraft' not found in your inventory.";
 const std::string kNoSim = "Config error, 'SIM=' entry not found.";
@@ -30,14 +29,14 @@ TargetObject Named(const std::string& aircraft) {
 }
 
 // A target for the aircraft once validated in the working directory, as the report shows it.
-nlohmann::json Validated(const WorkDir& wd, const std::string& aircraft, int result, Diagnostics* diag = nullptr) {
+nlohmann::json Validated(const Workdir& wd, const std::string& aircraft, int result, Diagnostics* diag = nullptr) {
     TargetObject t = Named(aircraft);
     EXPECT_EQ(ValidateTargetAircraft(wd.path(), t, diag), result) << aircraft;
     return TargetToJson(t);
 }
 
 TEST(AircraftCfg, LineRulesOfTheTitleAndSimSearch) {
-    WorkDir wd;
+    Workdir wd;
     // The cfg, the title looked for, the result and the SIM name found ("-": none).
     const std::tuple<std::string, std::string, int, std::string> cases[] = {
         // Lower-case header and key match; the SIM value is upper-cased.
@@ -62,7 +61,7 @@ TEST(AircraftCfg, LineRulesOfTheTitleAndSimSearch) {
         {"[FLTSIM.0]\n" + std::string(253, 'x') + "TITLE=A\nSIM=a\n", "A", 1, "-"},
     };
     for (const auto& [cfg, title, result, sim] : cases) {
-        wd.Write("aircraft/f/aircraft.cfg", cfg);
+        wd.write("aircraft/f/aircraft.cfg", cfg);
         TargetObject t = Named(title);
         EXPECT_EQ(ScanAircraftCfg(wd.path(), "f", t), result) << cfg;
         EXPECT_EQ(t.simName.value_or("-"), sim) << cfg;
@@ -71,14 +70,14 @@ TEST(AircraftCfg, LineRulesOfTheTitleAndSimSearch) {
         EXPECT_EQ(t.aircraftCfgPath.has_value(), result != 1) << cfg;
     }
     // An empty SIM value leaves the name unset and points at the cfg itself.
-    wd.Write("aircraft/f/aircraft.cfg", "[FLTSIM.0]\nTITLE=A\nSIM=\n");
+    wd.write("aircraft/f/aircraft.cfg", "[FLTSIM.0]\nTITLE=A\nSIM=\n");
     TargetObject e = Named("A");
     EXPECT_EQ(ScanAircraftCfg(wd.path(), "f", e), 0);
     EXPECT_TRUE(Fields(TargetToJson(e), {{"simName", nullptr}, {"simPath", "aircraft/f/aircraft.cfg"}}));
     // Unreadable: no file, or a folder in its place.
     TargetObject none = Named("A");
     EXPECT_EQ(ScanAircraftCfg(wd.path(), "missing", none), 1);
-    wd.Mkdir("aircraft/d/aircraft.cfg");
+    wd.mkdir("aircraft/d/aircraft.cfg");
     EXPECT_EQ(ScanAircraftCfg(wd.path(), "d", none), 1);
     EXPECT_EQ(wd.LogLines(), std::vector<std::string>{kNoSim});
 }
@@ -86,58 +85,58 @@ TEST(AircraftCfg, LineRulesOfTheTitleAndSimSearch) {
 TEST(Inventory, FolderResultsAndLogLines) {
     // No aircraft folder at all; an empty one.
     for (bool folder : {false, true}) {
-        WorkDir wd;
-        if (folder) wd.Write("aircraft/stray.txt", "not a folder");
+        Workdir wd;
+        if (folder) wd.write("aircraft/stray.txt", "not a folder");
         TargetObject t = Named("Tug");
         EXPECT_EQ(folder ? ValidateTargetAircraft(wd.path(), t) : FindInInventory(wd.path(), t), 1);
         EXPECT_EQ(wd.LogLines(), (std::vector<std::string>{kNotFound, "Tug"}));
     }
     {
-        WorkDir wd;  // TITLE without SIM in "a", no TITLE in "b": the last answer (1) counts
-        wd.Write("aircraft/a/aircraft.cfg", "[FLTSIM.0]\nTITLE=Tug\n");
-        wd.Write("aircraft/b/aircraft.cfg", "[FLTSIM.0]\nTITLE=Other\nSIM=o\n");
+        Workdir wd;  // TITLE without SIM in "a", no TITLE in "b": the last answer (1) counts
+        wd.write("aircraft/a/aircraft.cfg", "[FLTSIM.0]\nTITLE=Tug\n");
+        wd.write("aircraft/b/aircraft.cfg", "[FLTSIM.0]\nTITLE=Other\nSIM=o\n");
         TargetObject t = Named("Tug");
         EXPECT_EQ(FindInInventory(wd.path(), t), 1);
         EXPECT_EQ(wd.LogLines(), (std::vector<std::string>{kNoSim, kNotFound, "Tug"}));
-        wd.Write("aircraft/c/aircraft.cfg", "[FLTSIM.0]\nTITLE=Tug\nNO SIM HERE\n");
+        wd.write("aircraft/c/aircraft.cfg", "[FLTSIM.0]\nTITLE=Tug\nNO SIM HERE\n");
         Validated(wd, "Tug", 2);
     }
-    WorkDir wd;  // two folders with the same TITLE: name order decides
-    wd.Write("aircraft/zeta/aircraft.cfg", "[FLTSIM.0]\nTITLE=Tug\nSIM=z\n");
-    wd.Write("aircraft/alpha/aircraft.cfg", "[FLTSIM.0]\nTITLE=Tug\nSIM=a\n");
+    Workdir wd;  // two folders with the same TITLE: name order decides
+    wd.write("aircraft/zeta/aircraft.cfg", "[FLTSIM.0]\nTITLE=Tug\nSIM=z\n");
+    wd.write("aircraft/alpha/aircraft.cfg", "[FLTSIM.0]\nTITLE=Tug\nSIM=a\n");
     TargetObject t = Named("Tug");
     EXPECT_EQ(std::tuple(FindInInventory(wd.path(), t), t.simPath, wd.LogLines().size()),
               std::tuple(0, "aircraft/alpha/A", 0u));
 }
 
 TEST(Validate, CompletesAnAircraftOrStopsAtTheMissingFile) {
-    WorkDir wd;
+    Workdir wd;
     const std::string cfgLine = "AIRCRAFT.CFG path=aircraft/tug/aircraft.cfg";
-    wd.Write("aircraft/tug/aircraft.cfg", "[fltsim.0]\r\ntitle=Tug\r\nsim=qdtug\r\n");
+    wd.write("aircraft/tug/aircraft.cfg", "[fltsim.0]\r\ntitle=Tug\r\nsim=qdtug\r\n");
     EXPECT_TRUE(Fields(Validated(wd, "Tug", 3), {{"simName", "QDTUG"}, {"damageProfilePath", nullptr}}));
 
     // The upper-cased SIM name still finds lower-case files, as on the simulator's own disk.
-    wd.Write("aircraft/tug/qdtug.dp", "profile");
+    wd.write("aircraft/tug/qdtug.dp", "profile");
     EXPECT_TRUE(Fields(Validated(wd, "Tug", 4),
                        {{"damageProfilePath", "aircraft/tug/QDTUG.dp"}, {"airFilePath", nullptr}}));
     EXPECT_EQ(wd.LogLines(), (std::vector<std::string>{"Aircraft error, could not locate Damage Profile.", cfgLine,
                                                        "Aircraft error, could not locate Air file.", cfgLine}));
 
     // 100000 / 1500 = 66, / 12 = 5 feet, in whole numbers.
-    wd.Write("aircraft/tug/QdTug.AIR", AirFile(100000, -364));
+    wd.write("aircraft/tug/QdTug.AIR", AirFile(100000, -364));
     EXPECT_TRUE(Fields(Validated(wd, "Tug", 0), {{"airFilePath", "aircraft/tug/QDTUG.air"}, {"staticPitch", -2.0},
                                                  {"heightOffset", 5.0}, {"aircraft", "Tug"}, {"typeCode", 0}}));
 }
 
 TEST(Validate, ObjectDatabaseComesFirst) {
-    WorkDir wd;
+    Workdir wd;
     Bytes db;
     db.u16(308).u16(0);
     for (std::string name : {"Tug", "Freighter"})
         db.u16(static_cast<uint16_t>(25 + name.size())).zeros(16).u32(1).u32(4).text(name).raw({0});
-    wd.Write("quarneld/objdb.dat", db.b);
-    wd.Write("aircraft/tug/aircraft.cfg", "[FLTSIM.0]\nTITLE=Tug\nSIM=t\n");
-    wd.Mkdir("ships/FREIGHTER");
+    wd.write("quarneld/objdb.dat", db.b);
+    wd.write("aircraft/tug/aircraft.cfg", "[FLTSIM.0]\nTITLE=Tug\nSIM=t\n");
+    wd.mkdir("ships/FREIGHTER");
 
     TargetObject t = Named("Tug");
     t.staticPitch = 3;
@@ -150,10 +149,10 @@ TEST(Validate, ObjectDatabaseComesFirst) {
 }
 
 TEST(AirFile, RecordWalkIsBounded) {
-    WorkDir wd;
+    Workdir wd;
     Diagnostics diag;
     auto both = [&](const std::vector<uint8_t>& bytes) {
-        wd.Write("m.air", bytes);
+        wd.write("m.air", bytes);
         return std::pair(ReadAirPitch(wd.path(), "m.air", &diag), ReadAirHeight(wd.path(), "m.air", &diag));
     };
     EXPECT_EQ(both(AirFile(-100000, 1820)), std::pair(10.0, -5.0));
@@ -178,9 +177,9 @@ TEST(AirFile, RecordWalkIsBounded) {
 }
 
 TEST(Paths, LongerThan255CharactersAreRefused) {
-    WorkDir wd;
+    Workdir wd;
     const std::string longFolder(250, 'f');
-    wd.Write("aircraft/" + longFolder + "/aircraft.cfg", "[FLTSIM.0]\nTITLE=Tug\nSIM=t\n");
+    wd.write("aircraft/" + longFolder + "/aircraft.cfg", "[FLTSIM.0]\nTITLE=Tug\nSIM=t\n");
     Diagnostics diag;
     Validated(wd, "Tug", 1, &diag);
     const std::string refused = "Path error, longer than 255 characters: aircraft/" + longFolder + "/aircraft.cfg";
@@ -192,8 +191,8 @@ TEST(Paths, LongerThan255CharactersAreRefused) {
     // fine (the .dp path then is 258 and refused).
     for (auto [sim, result, simPath] : std::initializer_list<std::tuple<std::size_t, int, bool>>{
              {250, 2, false}, {242, 3, true}}) {
-        WorkDir w;
-        w.Write("aircraft/tug/aircraft.cfg", "[FLTSIM.0]\nTITLE=Tug\nSIM=" + std::string(sim, 's') + "\n");
+        Workdir w;
+        w.write("aircraft/tug/aircraft.cfg", "[FLTSIM.0]\nTITLE=Tug\nSIM=" + std::string(sim, 's') + "\n");
         const std::string fitting = "aircraft/tug/" + std::string(sim, 'S');
         EXPECT_EQ(Validated(w, "Tug", result)["simPath"], simPath ? nlohmann::json(fitting) : nlohmann::json());
     }

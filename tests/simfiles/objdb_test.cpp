@@ -2,14 +2,13 @@
 
 #include "config/fixture.h"
 #include "config/report.h"
-#include "workdir.h"
 
 namespace qd {
 namespace {
 
 using qd::testing::Fields;
-using test::Bytes;
-using test::WorkDir;
+using qd::testing::Bytes;
+using qd::testing::Workdir;
 
 // One record: length, 16-byte identifier, count, type code, name and its NUL.
 void Record(Bytes& out, uint8_t guidSeed, uint32_t count, uint32_t typeCode, const std::string& name) {
@@ -19,7 +18,7 @@ void Record(Bytes& out, uint8_t guidSeed, uint32_t count, uint32_t typeCode, con
 }
 
 // The lookup's result and the target it filled.
-std::pair<int, TargetObject> Lookup(const WorkDir& wd, const std::string& aircraft, Diagnostics* diag = nullptr) {
+std::pair<int, TargetObject> Lookup(const Workdir& wd, const std::string& aircraft, Diagnostics* diag = nullptr) {
     TargetObject t;
     t.aircraft = aircraft;
     const int r = LookupObjectDatabase(wd.path(), t, diag);
@@ -27,7 +26,7 @@ std::pair<int, TargetObject> Lookup(const WorkDir& wd, const std::string& aircra
 }
 
 TEST(ObjectDatabase, FindsRecordsIgnoringCaseAndFillsTheTarget) {
-    WorkDir wd;
+    Workdir wd;
     // Byte-exact layout of the first record (a body of 37 bytes), then two built ones.
     Bytes db;
     db.raw({0x34, 0x01, 0x00, 0x00, 0x25, 0x00});
@@ -36,7 +35,7 @@ TEST(ObjectDatabase, FindsRecordsIgnoringCaseAndFillsTheTarget) {
     db.text("AirFld_North").raw({0x00});
     Record(db, 0x40, 2, 3, "runway_grass");
     Record(db, 0x80, 0xFFFFFFFF, 1, "Freighter");
-    wd.Write("quarneld/objdb.dat", db.b);
+    wd.write("quarneld/objdb.dat", db.b);
 
     // Type codes 3 and 4 are airfields without collisions; the instance number is the
     // count times 65536 / type code, the division first, in 32 bits. The lookup itself
@@ -63,23 +62,23 @@ TEST(ObjectDatabase, FindsRecordsIgnoringCaseAndFillsTheTarget) {
 }
 
 TEST(ObjectDatabase, WrongHeaderOrMissingFileIsAbsent) {
-    WorkDir wd;
+    Workdir wd;
     EXPECT_EQ(Lookup(wd, "Freighter").first, 1);  // no file
     for (auto header : {std::vector<uint8_t>{0x34, 0x01, 0x01, 0x00}, std::vector<uint8_t>{0x33, 0x01, 0x00, 0x00},
                         std::vector<uint8_t>{0x34, 0x01, 0x00}, std::vector<uint8_t>{}}) {
         Bytes db{header};
         if (header.size() == 4) Record(db, 0, 1, 1, "Freighter");
-        wd.Write("quarneld/objdb.dat", db.b);
+        wd.write("quarneld/objdb.dat", db.b);
         EXPECT_EQ(Lookup(wd, "Freighter").first, 1);
         EXPECT_FALSE(ReadObjectDatabase(wd.path()).has_value());
     }
     std::filesystem::remove(wd.path() / "quarneld/objdb.dat");
-    wd.Mkdir("quarneld/objdb.dat");
+    wd.mkdir("quarneld/objdb.dat");
     EXPECT_EQ(Lookup(wd, "Freighter").first, 1);  // a folder in its place
 }
 
 TEST(ObjectDatabase, BadRecordsAreSkippedAndReportedOnce) {
-    WorkDir wd;
+    Workdir wd;
     Bytes db;
     db.u16(308).u16(0);
     Record(db, 0, 1, 1, std::string(49, 'L'));  // body 74 > 72
@@ -89,7 +88,7 @@ TEST(ObjectDatabase, BadRecordsAreSkippedAndReportedOnce) {
     db.u16(24).zeros(24);                       // no room for the name's NUL
     Record(db, 0, 1, 1, "Tail");
     db.u16(40).zeros(5);                        // truncated: claims 40, has 5
-    wd.Write("quarneld/objdb.dat", db.b);
+    wd.write("quarneld/objdb.dat", db.b);
 
     Diagnostics diag;
     auto [r, t] = Lookup(wd, "bunker", &diag);
@@ -114,7 +113,7 @@ TEST(ObjectDatabase, BadRecordsAreSkippedAndReportedOnce) {
     Record(cut, 0, 1, 1, "First");
     Record(cut, 0, 1, 1, "Second");
     cut.b.resize(cut.b.size() - 3);
-    wd.Write("quarneld/objdb.dat", cut.b);
+    wd.write("quarneld/objdb.dat", cut.b);
     EXPECT_EQ(std::pair(Lookup(wd, "Second").first, Lookup(wd, "first").first), std::pair(1, 0));
 }
 

@@ -1,8 +1,8 @@
 // The sample working directory shipped with the sources: every target in its session
 // configuration checks out against its own simulator files.
+#include "config/fixture.h"
 #include "config/targets.h"
 #include "simfiles/inventory.h"
-#include "workdir.h"
 
 namespace qd {
 namespace {
@@ -10,10 +10,10 @@ namespace {
 const std::filesystem::path kSample = QUARNELD_SOURCE_DIR "/sample";
 
 TEST(Sample, EveryTargetValidates) {
-    test::WorkDir scratch;  // keeps the error log out of the sample
-    ConfigContext ctx;
+    testing::Workdir scratch;  // keeps the error log out of the sample
+    ConfigContext& ctx = scratch.ctx;
+    Diagnostics& diag = scratch.diag;
     ctx.workDir = kSample;
-    Diagnostics diag;
     int targets = 0, aircraft = 0, airfields = 0;
     for (auto t = LoadTargetObject(ctx, 0); t; t = LoadTargetObject(ctx, ++targets)) {
         ASSERT_EQ(ValidateTargetAircraft(kSample, *t, &diag), 0) << t->aircraft;
