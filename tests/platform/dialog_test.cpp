@@ -157,8 +157,6 @@ TEST_F(DialogTest, ModalDialogsAndQuestionsHoldEveryWindowBelowUntilTheyEnd) {
     q.PostTask([&] {
         EXPECT_TRUE(desk.Click(main, IDC_CHANGE_OPTIONS));
         ASSERT_EQ(desk.Boxes().size(), 1u);
-        EXPECT_FALSE(desk.Boxes()[0].question);
-        EXPECT_EQ(desk.Snapshot().boxes[0].caption, "Error");  // the platform's default title
         q.PostTask([&] {
             // Held by the question.
             EXPECT_FALSE(desk.Click(main, IDC_EJECT) || desk.TypeText(main, IDC_CHAT_ENTRY, "x"));
@@ -201,14 +199,12 @@ TEST_F(DialogTest, ModalDialogsAndQuestionsHoldEveryWindowBelowUntilTheyEnd) {
     ASSERT_EQ(desk.Boxes().size(), kMaxNotices);
     EXPECT_EQ(desk.Boxes().back().request.text, "Player on team, but NOT 99");
 
-    // A dialog that ends while it opens never waits; a quit queue ends a dialog with -1.
+    // A dialog that ends while it opens never waits (a quit ending one: startup_test's signal).
     auto endAtOnce = [](Dialog& d, UINT msg, WPARAM, LPARAM) -> INT_PTR {
         if (msg == WM_INITDIALOG) d.End(0);
         return 0;
     };
     EXPECT_EQ(desk.DialogBoxParam(ConnectionDialogTemplate(), kNoWindow, endAtOnce, 0), 0);
-    q.PostTask([&] { q.PostQuitMessage(0); });
-    EXPECT_EQ(desk.DialogBoxParam(ConnectionDialogTemplate(), kNoWindow, {}, 0), -1);
 }
 
 }  // namespace

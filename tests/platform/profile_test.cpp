@@ -91,15 +91,5 @@ TEST(Profile, SectionNamesAreListedAndCutLikeThePlatform) {
     EXPECT_EQ(buf[0], 0);
 }
 
-TEST(Profile, ChangedFileIsReadAgain) {
-    TempDir dir;
-    auto file = dir.write("t.ini", "[s]\nk=1\n");
-    EXPECT_EQ(GetPrivateProfileString("s", "k", "", 16, file), "1");
-    file = dir.write("t.ini", "[s]\nk=22\n");
-    EXPECT_EQ(GetPrivateProfileString("s", "k", "", 16, file), "22");
-    std::filesystem::remove(file);
-    EXPECT_EQ(GetPrivateProfileString("s", "k", "gone", 16, file), "gone");
-}
-
 }  // namespace
 }  // namespace qd::profile
