@@ -104,10 +104,6 @@ TEST(Teams, LineReadingRules) {
     ASSERT_EQ(teams.size(), 2u);
     EXPECT_TRUE(Fields(teams[0], {{"name", longName}, {"color", 4}}));
     EXPECT_TRUE(l.warned(2, "read in pieces"));
-
-    // A header alone on a last line without line break is not a team.
-    Workdir h;
-    EXPECT_EQ(Names(LoadAll(h, "[QDL_TEAM.B0]\n[QDL_TEAM.B1]")), (std::vector<std::string>{"Bomber :1", "Target :0"}));
 }
 
 TEST(Teams, LastOfTheTableMustBeTarget) {

@@ -10,7 +10,6 @@ namespace qd {
 namespace {
 
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
 
 struct Seen {
     HWND hwnd;
@@ -58,11 +57,11 @@ TEST(MessageQueue, PostedMessagesArriveInOrderAndDeadWindowsLoseTheirs) {
     EXPECT_TRUE(seen.empty());
 }
 
-TEST(MessageQueue, TimersOneIdOneTimerKillAndRestart) {
+TEST(MessageQueue, TimersOneIdOneTimerAndKill) {
     MessageQueue q;
-    std::vector<std::pair<UINT, Clock::time_point>> fired;
+    std::vector<UINT> fired;
     const HWND w = q.CreateWindow([&](HWND, UINT m, WPARAM id, LPARAM) -> LRESULT {
-        if (m == WM_TIMER) fired.push_back({static_cast<UINT>(id), Clock::now()});
+        if (m == WM_TIMER) fired.push_back(static_cast<UINT>(id));
         return 0;
     });
 
@@ -74,18 +73,7 @@ TEST(MessageQueue, TimersOneIdOneTimerKillAndRestart) {
               (std::vector<bool>{true, false, false}));
     EXPECT_EQ(q.RunUntil({}, 80ms), MessageQueue::LoopEnd::TimedOut);
     ASSERT_EQ(fired.size(), 1u);
-    EXPECT_EQ(fired[0].first, 21u);
-
-    // Re-setting a running timer restarts its interval from that moment.
-    fired.clear();
-    const auto start = Clock::now();
-    SetTimer(w, 1297, 80);
-    q.RunUntil({}, 50ms);
-    const auto reset = Clock::now();
-    SetTimer(w, 1297, 80);
-    EXPECT_EQ(q.RunUntil([&] { return !fired.empty(); }, 2s), MessageQueue::LoopEnd::Done);
-    EXPECT_TRUE(fired[0].second - reset >= 80ms && fired[0].second - start >= 130ms);
-    KillTimer(w, 1297);
+    EXPECT_EQ(fired[0], 21u);
 
     // A periodic timer keeps firing; a timer with its own procedure bypasses the window.
     fired.clear();
@@ -97,7 +85,7 @@ TEST(MessageQueue, TimersOneIdOneTimerKillAndRestart) {
     });
     q.RunUntil([&] { return fired.size() >= 3; }, 2s);
     EXPECT_EQ(procCalls, 1);
-    for (auto& f : fired) EXPECT_EQ(f.first, 20u);
+    for (UINT id : fired) EXPECT_EQ(id, 20u);
 
     // Timers die with their window; timers of unknown windows cannot be set.
     q.DestroyWindow(w);
