@@ -83,14 +83,7 @@ TEST(AircraftCfg, LineRulesOfTheTitleAndSimSearch) {
 }
 
 TEST(Inventory, FolderResultsAndLogLines) {
-    // No aircraft folder at all; an empty one.
-    for (bool folder : {false, true}) {
-        Workdir wd;
-        if (folder) wd.write("aircraft/stray.txt", "not a folder");
-        TargetObject t = Named("Tug");
-        EXPECT_EQ(folder ? ValidateTargetAircraft(wd.path(), t) : FindInInventory(wd.path(), t), 1);
-        EXPECT_EQ(wd.LogLines(), (std::vector<std::string>{kNotFound, "Tug"}));
-    }
+    // No aircraft folder at all: Check.MissingWorkingDirectoryOrFilesGiveDefaultsOrStatusOne.
     {
         Workdir wd;  // TITLE without SIM in "a", no TITLE in "b": the last answer (1) counts
         wd.write("aircraft/a/aircraft.cfg", "[FLTSIM.0]\nTITLE=Tug\n");

@@ -55,10 +55,6 @@ TEST(ObjectDatabase, FindsRecordsIgnoringCaseAndFillsTheTarget) {
     EXPECT_TRUE(Fields(TargetToJson(t), {{"instanceNumber", 0xFFFF0000u}, {"isAirfield", 0}, {"disableCollisions", 0}}));
     std::tie(r, t) = Lookup(wd, "Freighte");  // a prefix is not a match
     EXPECT_EQ(std::pair(r, t.typeGuid.has_value()), std::pair(1, false));
-
-    auto all = ReadObjectDatabase(wd.path());
-    ASSERT_TRUE(all.has_value() && all->size() == 3u);
-    EXPECT_EQ(std::tuple((*all)[1].name, (*all)[1].offset), std::tuple("runway_grass", 4u + 39u));
 }
 
 TEST(ObjectDatabase, WrongHeaderOrMissingFileIsAbsent) {
@@ -70,7 +66,6 @@ TEST(ObjectDatabase, WrongHeaderOrMissingFileIsAbsent) {
         if (header.size() == 4) Record(db, 0, 1, 1, "Freighter");
         wd.write("quarneld/objdb.dat", db.b);
         EXPECT_EQ(Lookup(wd, "Freighter").first, 1);
-        EXPECT_FALSE(ReadObjectDatabase(wd.path()).has_value());
     }
     std::filesystem::remove(wd.path() / "quarneld/objdb.dat");
     wd.mkdir("quarneld/objdb.dat");
