@@ -11,13 +11,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// A command as the procedure saw it, with the focus at that moment.
-struct Command {
-    int id;
-    UINT code;
-    int focus;
-    bool operator==(const Command&) const = default;
-};
+using Command = std::tuple<int, UINT, int>;  // id, code, the focus then
 using Commands = std::vector<Command>;
 
 // A list's items in order, the selected one marked '*'.
@@ -121,7 +115,7 @@ TEST_F(DialogTest, ListAndComboBoxesAnswerAsThePlatformDoes) {
     EXPECT_EQ((std::pair{d.SetCurSel(T, 1), d.GetDlgItemText(T)}), std::pair(1, std::string("Blue")));
     EXPECT_EQ((std::tuple{d.SetCurSel(T, 5), d.GetCurSel(T), d.GetDlgItemText(T)}), std::tuple(CB_ERR, CB_ERR, ""));
     EXPECT_TRUE(desk.SelectItem(d.hwnd(), T, 0));
-    EXPECT_EQ(cmds.back().code, CBN_SELCHANGE);
+    EXPECT_EQ(std::get<1>(cmds.back()), CBN_SELCHANGE);
     EXPECT_EQ((std::pair{d.DeleteString(T, 0), d.GetCurSel(T)}), std::pair(1, CB_ERR));
 
     // A full box answers the space error.

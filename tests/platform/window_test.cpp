@@ -10,13 +10,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-struct Seen {
-    HWND hwnd;
-    UINT msg;
-    WPARAM w;
-    LPARAM l;
-    bool operator==(const Seen&) const = default;
-};
+using Seen = std::tuple<HWND, UINT, WPARAM, LPARAM>;
 
 TEST(MessageQueue, PostedMessagesArriveInOrderAndDeadWindowsLoseTheirs) {
     MessageQueue q;
