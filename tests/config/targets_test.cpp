@@ -59,9 +59,6 @@ TEST(Coordinates, ParseAndSplit) {
     // Longitudes past 180 degrees wrap by whole turns.
     EXPECT_FALSE(SplitValue(4294967296.0 + 10.5, whole, frac));
     EXPECT_EQ(std::pair(whole, frac), std::pair(10, uint16_t{32768}));
-
-    EXPECT_EQ(FormatLatitude((47 + 26 / 60.0 + 30.5 / 3600) * kMetresPerDegreeLatitude), "N47* 26' 30.50\"");
-    EXPECT_EQ(FormatLongitude(kWest), "W122* 18' 0.00\"");
 }
 
 TEST(TargetObjects, WhichSectionsAreRead) {
@@ -82,11 +79,8 @@ TEST(TargetObjects, WhichSectionsAreRead) {
     EXPECT_EQ(LoadAll(late, text + "[QDL_OBJECT.1]\nNAME=late\n").size(), 1u);
     EXPECT_TRUE(late.warned(42, "beyond the first 1000 bytes")) << late.dump();
 
-    // No object section: the default object; a section without keys takes the key defaults.
-    Workdir none;
-    all = LoadAll(none, "[QDL_SETTINGS]\n");
-    ASSERT_EQ(all.size(), 1u);
-    EXPECT_TRUE(Fields(all[0], {{"name", "DefTarg"}, {"aircraft", "windsock"}, {"lifePoints", 0}, {"latitude", 0}}));
+    // A section without keys takes the key defaults (no object section: the default
+    // object, in Check.MissingWorkingDirectoryOrFilesGiveDefaultsOrStatusOne).
     Workdir empty;
     all = LoadAll(empty, "[QDL_OBJECT.0]\n");
     EXPECT_TRUE(Fields(all.at(0), {{"name", "DefTarg"}, {"aircraft", "V1"}, {"lifePoints", 1500}, {"targetTeam", 0},

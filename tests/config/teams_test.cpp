@@ -12,9 +12,9 @@ namespace {
 using testing::Fields;
 using testing::Workdir;
 
-// The teams loaded from the configuration (none: no file), as the report shows them.
+// The teams loaded from the configuration, as the report shows them.
 std::vector<nlohmann::json> LoadAll(Workdir& w, const char* cfg) {
-    if (cfg) w.cfg(cfg);
+    w.cfg(cfg);
     std::vector<nlohmann::json> out;
     for (const auto& t : LoadTeams(w.ctx)) out.push_back(TeamToJson(*t));
     return out;
@@ -37,13 +37,12 @@ TEST(Teams, NamesKindsAndDefaultTarget) {
               (std::vector<std::string>{"Bomber :1", "Target3:0"}));
     EXPECT_TRUE(b.warnedAll({{5, "kind letter must be"}, {6, "a digit must follow"}}));
 
-    // Without a Target team the default one is added; no file: that team alone.
+    // Without a Target team the default one is added (no file: that team alone, in
+    // Check.MissingWorkingDirectoryOrFilesGiveDefaultsOrStatusOne).
     Workdir only;
     auto teams = LoadAll(only, "[QDL_TEAM.B0]\nSTART_IN_AIR=1\n");
     EXPECT_EQ(Names(teams), (std::vector<std::string>{"Bomber :1", "Target :0"}));
     EXPECT_TRUE(Fields(teams[1], {{"color", 2}, {"altitude", 0}, {"startInAir", 0}}));
-    Workdir none;
-    EXPECT_EQ(Names(LoadAll(none, nullptr)), (std::vector<std::string>{"Target :0"}));
 }
 
 TEST(Teams, KeysByKind) {
@@ -105,10 +104,6 @@ TEST(Teams, LineReadingRules) {
     ASSERT_EQ(teams.size(), 2u);
     EXPECT_TRUE(Fields(teams[0], {{"name", longName}, {"color", 4}}));
     EXPECT_TRUE(l.warned(2, "read in pieces"));
-
-    // A header alone on a last line without line break is not a team.
-    Workdir h;
-    EXPECT_EQ(Names(LoadAll(h, "[QDL_TEAM.B0]\n[QDL_TEAM.B1]")), (std::vector<std::string>{"Bomber :1", "Target :0"}));
 }
 
 TEST(Teams, LastOfTheTableMustBeTarget) {

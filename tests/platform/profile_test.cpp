@@ -44,14 +44,9 @@ TEST(Profile, LookupFollowsThePlatformsRules) {
         EXPECT_EQ(GetPrivateProfileString("section1", "name1", "default", 0, file), "");
         EXPECT_EQ(ReadSections(file).at(0).name, "section1");
     }
-    // UTF-16 is not read as 8-bit garbage: the file answers as a missing one would.
+    // A missing file with no default answers the empty text (UTF-16 and byte-order marks:
+    // Check.LoadsAsRunDoesAndWritesNothing).
     TempDir dir;
-    const auto wide = dir.write("w.ini", std::string("\xFF\xFE[\0s\0]\0\r\0\n\0k\0=\0v\0", 18));
-    EXPECT_EQ(GetPrivateProfileString("s", "k", "default", 16, wide), "default");
-    EXPECT_TRUE(ReadSections(wide).empty());
-    EXPECT_EQ((std::vector{FileEncoding(wide), FileEncoding(dir.write("b.ini", kWineFiles[2])),
-                           FileEncoding(dir.write("a.ini", kWineFiles[0])), FileEncoding(dir.path() / "missing.ini")}),
-              (std::vector{TextEncoding::Utf16, TextEncoding::Utf8Bom, TextEncoding::Bytes, TextEncoding::Missing}));
     char buf[8] = "kumquat";
     EXPECT_EQ(GetPrivateProfileString("section1", "name1", nullptr, buf, sizeof buf, dir.path() / "missing.ini"), 0u);
     EXPECT_STREQ(buf, "");
@@ -94,16 +89,6 @@ TEST(Profile, SectionNamesAreListedAndCutLikeThePlatform) {
     char buf[10] = "x";
     EXPECT_EQ(GetPrivateProfileSectionNames(buf, 10, dir.path() / "not_here.ini"), 0u);
     EXPECT_EQ(buf[0], 0);
-}
-
-TEST(Profile, ChangedFileIsReadAgain) {
-    TempDir dir;
-    auto file = dir.write("t.ini", "[s]\nk=1\n");
-    EXPECT_EQ(GetPrivateProfileString("s", "k", "", 16, file), "1");
-    file = dir.write("t.ini", "[s]\nk=22\n");
-    EXPECT_EQ(GetPrivateProfileString("s", "k", "", 16, file), "22");
-    std::filesystem::remove(file);
-    EXPECT_EQ(GetPrivateProfileString("s", "k", "gone", 16, file), "gone");
 }
 
 }  // namespace

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <csignal>
-#include <thread>
 #include <vector>
 
 #include "platform/event.h"
@@ -11,22 +9,13 @@ namespace qd {
 namespace {
 
 using namespace std::chrono_literals;
-using Clock = std::chrono::steady_clock;
 
-struct Seen {
-    HWND hwnd;
-    UINT msg;
-    WPARAM w;
-    LPARAM l;
-    bool operator==(const Seen&) const = default;
-};
+using Seen = std::tuple<HWND, UINT, WPARAM, LPARAM>;
 
 TEST(MessageQueue, PostedMessagesArriveInOrderAndDeadWindowsLoseTheirs) {
     MessageQueue q;
     std::vector<Seen> seen;
-    std::string text;
     auto record = [&](HWND h, UINT m, WPARAM w, LPARAM l) -> LRESULT {
-        if (m == 1281) text = MessageText(l);
         if (m != WM_DESTROY) seen.push_back({h, m, w, m == 1281 ? 0 : l});
         return 0;
     };
@@ -40,17 +29,6 @@ TEST(MessageQueue, PostedMessagesArriveInOrderAndDeadWindowsLoseTheirs) {
     EXPECT_FALSE(PostMessage(a, 1296, 0, 0) || IsWindow(a));  // destroyed: refused
     EXPECT_EQ(q.DispatchPending(), 2);
     EXPECT_EQ(seen, (std::vector<Seen>{{b, 1285, 0, 9}, {c, 1281, 3, 0}}));
-    EXPECT_EQ(text, "hello\r\n");
-
-    // Other threads post and wake a waiting loop; order per thread is kept and nothing is lost.
-    seen.clear();
-    std::thread poster([&] {
-        std::this_thread::sleep_for(20ms);
-        for (WPARAM i = 0; i < 500; ++i) PostMessage(b, WM_USER + 1, i, 0);
-    });
-    EXPECT_EQ(q.RunUntil([&] { return seen.size() == 500; }, 5s), MessageQueue::LoopEnd::Done);
-    poster.join();
-    for (WPARAM i = 0; i < seen.size(); ++i) ASSERT_EQ(seen[i].w, i);
 
     // A handler that posts again (a retry) is served on the next call, not in a loop.
     int retries = 0;
@@ -72,11 +50,11 @@ TEST(MessageQueue, PostedMessagesArriveInOrderAndDeadWindowsLoseTheirs) {
     EXPECT_TRUE(seen.empty());
 }
 
-TEST(MessageQueue, TimersOneIdOneTimerKillAndRestart) {
+TEST(MessageQueue, TimersOneIdOneTimerAndKill) {
     MessageQueue q;
-    std::vector<std::pair<UINT, Clock::time_point>> fired;
+    std::vector<UINT> fired;
     const HWND w = q.CreateWindow([&](HWND, UINT m, WPARAM id, LPARAM) -> LRESULT {
-        if (m == WM_TIMER) fired.push_back({static_cast<UINT>(id), Clock::now()});
+        if (m == WM_TIMER) fired.push_back(static_cast<UINT>(id));
         return 0;
     });
 
@@ -88,18 +66,7 @@ TEST(MessageQueue, TimersOneIdOneTimerKillAndRestart) {
               (std::vector<bool>{true, false, false}));
     EXPECT_EQ(q.RunUntil({}, 80ms), MessageQueue::LoopEnd::TimedOut);
     ASSERT_EQ(fired.size(), 1u);
-    EXPECT_EQ(fired[0].first, 21u);
-
-    // Re-setting a running timer restarts its interval from that moment.
-    fired.clear();
-    const auto start = Clock::now();
-    SetTimer(w, 1297, 80);
-    q.RunUntil({}, 50ms);
-    const auto reset = Clock::now();
-    SetTimer(w, 1297, 80);
-    EXPECT_EQ(q.RunUntil([&] { return !fired.empty(); }, 2s), MessageQueue::LoopEnd::Done);
-    EXPECT_TRUE(fired[0].second - reset >= 80ms && fired[0].second - start >= 130ms);
-    KillTimer(w, 1297);
+    EXPECT_EQ(fired[0], 21u);
 
     // A periodic timer keeps firing; a timer with its own procedure bypasses the window.
     fired.clear();
@@ -111,44 +78,31 @@ TEST(MessageQueue, TimersOneIdOneTimerKillAndRestart) {
     });
     q.RunUntil([&] { return fired.size() >= 3; }, 2s);
     EXPECT_EQ(procCalls, 1);
-    for (auto& f : fired) EXPECT_EQ(f.first, 20u);
+    for (UINT id : fired) EXPECT_EQ(id, 20u);
 
     // Timers die with their window; timers of unknown windows cannot be set.
     q.DestroyWindow(w);
     EXPECT_EQ((std::vector<bool>{q.HasTimer(w, 20), SetTimer(w, 20, 10)}), std::vector<bool>(2, false));
 }
 
-TEST(MessageQueue, QuitEndsEveryLoopAndShutdownSignalsWakeTheTarget) {
-    {
-        MessageQueue q;
-        const HWND w = q.CreateWindow([&](HWND, UINT m, WPARAM, LPARAM) -> LRESULT {
-            // An inner loop that would never end on its own.
-            EXPECT_TRUE(m != WM_USER || q.RunUntil([] { return false; }) == MessageQueue::LoopEnd::Quit);
-            return 0;
-        });
-        PostMessage(w, WM_USER, 0, 0);
-        q.PostTask([&] { q.PostQuitMessage(3); });
-        EXPECT_EQ(q.RunUntil([] { return false; }, 5s), MessageQueue::LoopEnd::Quit);
-        EXPECT_EQ(q.ExitCode(), 3);
-        EXPECT_FALSE(PostMessage(w, WM_USER, 0, 0));  // a quit queue takes no more
-    }
-    // A real SIGTERM, delivered on another thread, quits the loops of the signal target (the
-    // host's road: it sets no handler of its own).
+// A SIGTERM quitting the signal target's loops is the host's road: host_road_test and
+// startup_test end hosts with it and read the exit code.
+TEST(MessageQueue, QuitEndsEveryLoop) {
     MessageQueue q;
-    q.BecomeSignalTarget({});
-    InstallShutdownSignalHandlers();
-    std::thread t([] {
-        std::this_thread::sleep_for(20ms);
-        std::raise(SIGTERM);
+    const HWND w = q.CreateWindow([&](HWND, UINT m, WPARAM, LPARAM) -> LRESULT {
+        // An inner loop that would never end on its own.
+        EXPECT_TRUE(m != WM_USER || q.RunUntil([] { return false; }) == MessageQueue::LoopEnd::Quit);
+        return 0;
     });
+    PostMessage(w, WM_USER, 0, 0);
+    q.PostTask([&] { q.PostQuitMessage(3); });
     EXPECT_EQ(q.RunUntil([] { return false; }, 5s), MessageQueue::LoopEnd::Quit);
-    t.join();
-    EXPECT_EQ(q.ExitCode(), 0);
-    std::signal(SIGTERM, SIG_DFL);
-    std::signal(SIGINT, SIG_DFL);
+    EXPECT_EQ(q.ExitCode(), 3);
+    EXPECT_FALSE(PostMessage(w, WM_USER, 0, 0));  // a quit queue takes no more
 }
 
-TEST(AutoResetEvent, WaitAnyTakesTheFirstSetEventResetsItAndWakesFromAnotherThread) {
+// The wake from another thread is the session pump's, on every road.
+TEST(AutoResetEvent, WaitAnyTakesTheFirstSetEventAndResetsIt) {
     AutoResetEvent a, b;
     EXPECT_EQ(WaitForAny({&a, &b}, 0), kWaitTimeout);
     b.set();
@@ -157,12 +111,6 @@ TEST(AutoResetEvent, WaitAnyTakesTheFirstSetEventResetsItAndWakesFromAnotherThre
     EXPECT_EQ((std::vector<int>{WaitForAny({&a, &b}, 0), a.isSet(), WaitForAny({&a, &b}, 0), WaitForAny({&a, &b}, 10),
                                 WaitForAny({}, 0), WaitForAny({&a, nullptr}, 0)}),
               (std::vector<int>{0, false, 1, kWaitTimeout, kWaitFailed, kWaitFailed}));
-
-    int woke = -3;
-    std::thread waiter([&] { woke = WaitForAny({&a, &b}); });  // an infinite wait
-    b.set();
-    waiter.join();
-    EXPECT_EQ(std::pair(woke, b.isSet()), std::pair(1, false));
 }
 
 TEST(TickCount, WrapsAtTwoToThe32) {

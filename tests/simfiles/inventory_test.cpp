@@ -2,14 +2,13 @@
 
 #include "config/fixture.h"
 #include "config/report.h"
-#include "workdir.h"
 
 namespace qd {
 namespace {
 
 using qd::testing::Fields;
-using test::Bytes;
-using test::WorkDir;
+using qd::testing::Bytes;
+using qd::testing::Workdir;
 
 const std::string kNotFound = "Config error, target 'aircraft' not found in your inventory.";
 const std::string kNoSim = "Config error, 'SIM=' entry not found.";
@@ -30,14 +29,14 @@ TargetObject Named(const std::string& aircraft) {
 }
 
 // A target for the aircraft once validated in the working directory, as the report shows it.
-nlohmann::json Validated(const WorkDir& wd, const std::string& aircraft, int result, Diagnostics* diag = nullptr) {
+nlohmann::json Validated(const Workdir& wd, const std::string& aircraft, int result, Diagnostics* diag = nullptr) {
     TargetObject t = Named(aircraft);
     EXPECT_EQ(ValidateTargetAircraft(wd.path(), t, diag), result) << aircraft;
     return TargetToJson(t);
 }
 
 TEST(AircraftCfg, LineRulesOfTheTitleAndSimSearch) {
-    WorkDir wd;
+    Workdir wd;
     // The cfg, the title looked for, the result and the SIM name found ("-": none).
     const std::tuple<std::string, std::string, int, std::string> cases[] = {
         // Lower-case header and key match; the SIM value is upper-cased.
@@ -84,16 +83,9 @@ TEST(AircraftCfg, LineRulesOfTheTitleAndSimSearch) {
 }
 
 TEST(Inventory, FolderResultsAndLogLines) {
-    // No aircraft folder at all; an empty one.
-    for (bool folder : {false, true}) {
-        WorkDir wd;
-        if (folder) wd.Write("aircraft/stray.txt", "not a folder");
-        TargetObject t = Named("Tug");
-        EXPECT_EQ(folder ? ValidateTargetAircraft(wd.path(), t) : FindInInventory(wd.path(), t), 1);
-        EXPECT_EQ(wd.LogLines(), (std::vector<std::string>{kNotFound, "Tug"}));
-    }
+    // No aircraft folder at all: Check.MissingWorkingDirectoryOrFilesGiveDefaultsOrStatusOne.
     {
-        WorkDir wd;  // TITLE without SIM in "a", no TITLE in "b": the last answer (1) counts
+        Workdir wd;  // TITLE without SIM in "a", no TITLE in "b": the last answer (1) counts
         wd.Write("aircraft/a/aircraft.cfg", "[FLTSIM.0]\nTITLE=Tug\n");
         wd.Write("aircraft/b/aircraft.cfg", "[FLTSIM.0]\nTITLE=Other\nSIM=o\n");
         TargetObject t = Named("Tug");
@@ -102,7 +94,7 @@ TEST(Inventory, FolderResultsAndLogLines) {
         wd.Write("aircraft/c/aircraft.cfg", "[FLTSIM.0]\nTITLE=Tug\nNO SIM HERE\n");
         Validated(wd, "Tug", 2);
     }
-    WorkDir wd;  // two folders with the same TITLE: name order decides
+    Workdir wd;  // two folders with the same TITLE: name order decides
     wd.Write("aircraft/zeta/aircraft.cfg", "[FLTSIM.0]\nTITLE=Tug\nSIM=z\n");
     wd.Write("aircraft/alpha/aircraft.cfg", "[FLTSIM.0]\nTITLE=Tug\nSIM=a\n");
     TargetObject t = Named("Tug");
@@ -111,7 +103,7 @@ TEST(Inventory, FolderResultsAndLogLines) {
 }
 
 TEST(Validate, CompletesAnAircraftOrStopsAtTheMissingFile) {
-    WorkDir wd;
+    Workdir wd;
     const std::string cfgLine = "AIRCRAFT.CFG path=aircraft/tug/aircraft.cfg";
     wd.Write("aircraft/tug/aircraft.cfg", "[fltsim.0]\r\ntitle=Tug\r\nsim=qdtug\r\n");
     EXPECT_TRUE(Fields(Validated(wd, "Tug", 3), {{"simName", "QDTUG"}, {"damageProfilePath", nullptr}}));
@@ -130,7 +122,7 @@ TEST(Validate, CompletesAnAircraftOrStopsAtTheMissingFile) {
 }
 
 TEST(Validate, ObjectDatabaseComesFirst) {
-    WorkDir wd;
+    Workdir wd;
     Bytes db;
     db.u16(308).u16(0);
     for (std::string name : {"Tug", "Freighter"})
@@ -150,7 +142,7 @@ TEST(Validate, ObjectDatabaseComesFirst) {
 }
 
 TEST(AirFile, RecordWalkIsBounded) {
-    WorkDir wd;
+    Workdir wd;
     Diagnostics diag;
     auto both = [&](const std::vector<uint8_t>& bytes) {
         wd.Write("m.air", bytes);
@@ -178,7 +170,7 @@ TEST(AirFile, RecordWalkIsBounded) {
 }
 
 TEST(Paths, LongerThan255CharactersAreRefused) {
-    WorkDir wd;
+    Workdir wd;
     const std::string longFolder(250, 'f');
     wd.Write("aircraft/" + longFolder + "/aircraft.cfg", "[FLTSIM.0]\nTITLE=Tug\nSIM=t\n");
     Diagnostics diag;
@@ -192,7 +184,7 @@ TEST(Paths, LongerThan255CharactersAreRefused) {
     // fine (the .dp path then is 258 and refused).
     for (auto [sim, result, simPath] : std::initializer_list<std::tuple<std::size_t, int, bool>>{
              {250, 2, false}, {242, 3, true}}) {
-        WorkDir w;
+        Workdir w;
         w.Write("aircraft/tug/aircraft.cfg", "[FLTSIM.0]\nTITLE=Tug\nSIM=" + std::string(sim, 's') + "\n");
         const std::string fitting = "aircraft/tug/" + std::string(sim, 'S');
         EXPECT_EQ(Validated(w, "Tug", result)["simPath"], simPath ? nlohmann::json(fitting) : nlohmann::json());

@@ -2,14 +2,13 @@
 
 #include "config/fixture.h"
 #include "config/report.h"
-#include "workdir.h"
 
 namespace qd {
 namespace {
 
 using qd::testing::Fields;
-using test::Bytes;
-using test::WorkDir;
+using qd::testing::Bytes;
+using qd::testing::Workdir;
 
 // One record: length, 16-byte identifier, count, type code, name and its NUL.
 void Record(Bytes& out, uint8_t guidSeed, uint32_t count, uint32_t typeCode, const std::string& name) {
@@ -19,7 +18,7 @@ void Record(Bytes& out, uint8_t guidSeed, uint32_t count, uint32_t typeCode, con
 }
 
 // The lookup's result and the target it filled.
-std::pair<int, TargetObject> Lookup(const WorkDir& wd, const std::string& aircraft, Diagnostics* diag = nullptr) {
+std::pair<int, TargetObject> Lookup(const Workdir& wd, const std::string& aircraft, Diagnostics* diag = nullptr) {
     TargetObject t;
     t.aircraft = aircraft;
     const int r = LookupObjectDatabase(wd.path(), t, diag);
@@ -27,7 +26,7 @@ std::pair<int, TargetObject> Lookup(const WorkDir& wd, const std::string& aircra
 }
 
 TEST(ObjectDatabase, FindsRecordsIgnoringCaseAndFillsTheTarget) {
-    WorkDir wd;
+    Workdir wd;
     // Byte-exact layout of the first record (a body of 37 bytes), then two built ones.
     Bytes db;
     db.raw({0x34, 0x01, 0x00, 0x00, 0x25, 0x00});
@@ -56,14 +55,10 @@ TEST(ObjectDatabase, FindsRecordsIgnoringCaseAndFillsTheTarget) {
     EXPECT_TRUE(Fields(TargetToJson(t), {{"instanceNumber", 0xFFFF0000u}, {"isAirfield", 0}, {"disableCollisions", 0}}));
     std::tie(r, t) = Lookup(wd, "Freighte");  // a prefix is not a match
     EXPECT_EQ(std::pair(r, t.typeGuid.has_value()), std::pair(1, false));
-
-    auto all = ReadObjectDatabase(wd.path());
-    ASSERT_TRUE(all.has_value() && all->size() == 3u);
-    EXPECT_EQ(std::tuple((*all)[1].name, (*all)[1].offset), std::tuple("runway_grass", 4u + 39u));
 }
 
 TEST(ObjectDatabase, WrongHeaderOrMissingFileIsAbsent) {
-    WorkDir wd;
+    Workdir wd;
     EXPECT_EQ(Lookup(wd, "Freighter").first, 1);  // no file
     for (auto header : {std::vector<uint8_t>{0x34, 0x01, 0x01, 0x00}, std::vector<uint8_t>{0x33, 0x01, 0x00, 0x00},
                         std::vector<uint8_t>{0x34, 0x01, 0x00}, std::vector<uint8_t>{}}) {
@@ -71,7 +66,6 @@ TEST(ObjectDatabase, WrongHeaderOrMissingFileIsAbsent) {
         if (header.size() == 4) Record(db, 0, 1, 1, "Freighter");
         wd.Write("quarneld/objdb.dat", db.b);
         EXPECT_EQ(Lookup(wd, "Freighter").first, 1);
-        EXPECT_FALSE(ReadObjectDatabase(wd.path()).has_value());
     }
     std::filesystem::remove(wd.path() / "quarneld/objdb.dat");
     wd.Mkdir("quarneld/objdb.dat");
@@ -79,7 +73,7 @@ TEST(ObjectDatabase, WrongHeaderOrMissingFileIsAbsent) {
 }
 
 TEST(ObjectDatabase, BadRecordsAreSkippedAndReportedOnce) {
-    WorkDir wd;
+    Workdir wd;
     Bytes db;
     db.u16(308).u16(0);
     Record(db, 0, 1, 1, std::string(49, 'L'));  // body 74 > 72
