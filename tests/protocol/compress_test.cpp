@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "platform/temp_dir.h"
 #include "protocol/compress.h"
-#include "protocol/messages.h"
 
 namespace qd {
 namespace {
@@ -109,24 +107,6 @@ TEST(Compress, DecompressRefusesDamagedStreams) {
     longer.push_back(0);
     EXPECT_FALSE(Decompress(longer, c.size()));                              // trailing byte
     EXPECT_FALSE(Decompress(FromBits(Near(1) + "1" + kMark), 3));            // reaches before the start
-}
-
-TEST(DamageProfile, MessageFromContentAndFile) {
-    // (An unhittable object's CR LF profile is checked where the game sends it.)
-    testing::TempDir dir;
-    std::string content;
-    for (int i = 0; i < 3000; ++i) content += "damage=10,20\r\n"[i % 14];
-    dir.write("objects_dp/tank.dp", content);
-    const auto decoded =
-        NetDamageProfile::decode(BuildDamageProfileFromFile("objects_dp\\tank.dp", dir.path(), false).value());
-    ASSERT_TRUE(decoded);
-    EXPECT_EQ(decoded->contentLength, 3000u);
-    EXPECT_EQ(Decompress(decoded->stream, decoded->contentLength), Of(content));
-
-    std::string error;
-    EXPECT_FALSE(BuildDamageProfileFromFile("objects_dp\\gone.dp", dir.path(), false, &error));
-    EXPECT_NE(error.find("gone.dp"), std::string::npos) << error;
-    EXPECT_FALSE(BuildDamageProfileFromFile("", dir.path(), true, &error));  // no path: nothing built
 }
 
 }  // namespace qd

@@ -499,10 +499,14 @@ TEST_F(GameEdges, DamageThresholdsBomberCheckAndDestroyClaims) {
     JoinTeam(alice, *red);
     EXPECT_EQ(alice.got(NET_JOIN_REFUSED).size(), 1u);
 
-    // An unhittable object's profile is CR LF, its file never read; without a template
-    // no description follows.
+    // A missing profile file is logged by name and nothing is sent; an unhittable object's
+    // profile is CR LF, its file never read. Without a template no description follows.
     tank->typeGuid = std::array<uint8_t, 16>{};
-    tank->unhittable = 1, tank->damageProfilePath = "missing.dp";
+    tank->damageProfilePath = "missing.dp";
+    Send(alice, tank->playerId, NetObjectDataRequest{}.encode());
+    EXPECT_TRUE(alice.got(NET_DAMAGE_PROFILE).empty());
+    EXPECT_NE(Log().find("Object Tank: cannot find damage profile missing.dp"), std::string::npos);
+    tank->unhittable = 1;
     Send(alice, tank->playerId, NetObjectDataRequest{}.encode());
     const auto profile = NetDamageProfile::decode(alice.got(NET_DAMAGE_PROFILE).at(0).data);
     EXPECT_EQ(profile->stream, Bytes({0x1A, 0x14, 0xFD, 0xFF}));
