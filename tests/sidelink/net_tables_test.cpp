@@ -109,8 +109,6 @@ TEST(RecordedTables, InterfacesInIndexOrderAddressesByAddressAndTheAdaptersOfThe
     std::vector<uint8_t> hw;
     EXPECT_TRUE(ParseHardwareAddressText("02:FC:00:00:00:01\n", hw));
     EXPECT_EQ(hw, (std::vector<uint8_t>{2, 0xfc, 0, 0, 0, 1}));
-    EXPECT_TRUE(ParseHardwareAddressText("\n", hw));
-    EXPECT_TRUE(hw.empty());
     for (const char* bad : {"02:fc:00:00:00:0", "02-fc-00-00-00-01"})
         EXPECT_FALSE(ParseHardwareAddressText(bad, hw)) << bad;
     EXPECT_FALSE(ParseHardwareAddressText(std::string(200, 'a'), hw));
