@@ -130,8 +130,7 @@ protected:
         }
         for (auto& team : teams) {
             host.teams.push_back(&team);
-            const DpName name{.shortName = WideCopy(*team.name), .longName = {}};
-            ASSERT_EQ(engine->CreateGroup(&team.groupId, name, Bytes(8), 0), S_OK);
+            ASSERT_EQ(engine->CreateGroup(&team.groupId, Name(WideCopy(*team.name), u""), Bytes(8), 0), S_OK);
             for (auto& t : targets) {
                 if (*team.name != "Target ") continue;
                 Update(t.playerId, [&](PlayerRecord& r) { r.teamGroup = team.groupId; });
@@ -150,8 +149,7 @@ protected:
         for (int i = 0; i < 50 && engine->Stats().queuedMessages > 0; ++i) DrainReceiveQueue(ctx, sys, app);
     }
     Client Join(std::u16string name, std::string address) {
-        Client c{&rig.net->AddPeer(std::move(address))};
-        c.peer->Join();
+        Client c{&rig.Peer(std::move(address))};
         c.peer->CreatePlayer(name, u"BJ[]Spitfire[]C", &c.id);
         Pump();
         return c;
