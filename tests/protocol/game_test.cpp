@@ -506,8 +506,7 @@ TEST_F(GameEdges, LaunchDetailsStatusRulesAndChat) {
     EXPECT_FALSE(window.timers.count(kReentryTimerId));
     EXPECT_EQ(host.state.reentryOpen, 0u);
 
-    // Last Alive with no-fun players: a newcomer is told, and Ready during the window
-    // asks for Waiting.
+    // Last Alive with no-fun players: a newcomer is told; Ready during the window asks for Waiting.
     config.settings.NO_LOCK_OR_RADAR_PLAYERS = 1;
     Letter({&alice}, u'B');
     Client bob = Join(u"Bob", "192.0.2.2");
@@ -521,8 +520,7 @@ TEST_F(GameEdges, LaunchDetailsStatusRulesAndChat) {
     Letter({&alice}, u'C');  // the game ends with the window open: the window closes with it
     EXPECT_EQ(host.state.reentryOpen, 0u);
 
-    // The operator's empty line still goes out and is echoed (a line with text: the
-    // browser suite's real host); an unknown sender has no line.
+    // The operator's empty line still goes out and is echoed; an unknown sender has no line.
     window.entry = "";
     EXPECT_EQ(SendChat(host), S_OK);
     EXPECT_EQ(alice.got(NET_TEXT).back().data, Bytes({0x25, 0x10, 0, 0, 5, 0, 0, 0, 1, 0, 0, 0, 0}));

@@ -1,5 +1,4 @@
-// The network tables from recorded Linux sources and from this machine, and the adapters
-// discovery makes of them.
+// The network tables from recorded Linux sources, and the adapters discovery makes of them.
 #include <algorithm>
 #include <bit>
 
@@ -126,8 +125,7 @@ TEST(RecordedTables, InterfacesInIndexOrderAddressesByAddressAndTheAdaptersOfThe
                                               "192.168.1.5/255.255.255.0 192.168.1.255 2",
                                               "192.168.1.10/255.255.255.0 192.168.1.255 2"}));
 
-    // The adapters of this machine: eth0 has two addresses, the later one of the address
-    // table wins; wlan0 has none.
+    // The adapters of this machine: eth0's later address wins; wlan0 has none.
     test::ScriptedSource source;
     source.addressRows = BuildAddressTable(records, links);
     source.interfaceRows = BuildInterfaceTable(links);
@@ -184,9 +182,8 @@ TEST(DiscoverAdapters, DialUpAndBroadcastAdaptersAreExcludedAndFailuresLeaveNoth
     EXPECT_EQ(Report(list), std::vector<std::string>{"127.0.0.1 fallback"});
 }
 
-// The live machine's tables are read on the road (host_road_test); here the reader is
-// pointed at a recorded copy: both tables, the dual-stack listener that repeats an IPv4
-// one counted once.
+// The reader pointed at a recorded copy (this machine's: the road, host_road_test): both
+// tables, the dual-stack listener that repeats an IPv4 one counted once.
 TEST(LinuxTables, RecordedTablesReadWhole) {
     if (!kLittleEndian) GTEST_SKIP() << "fixtures recorded on a little-endian machine";
     std::vector<NetEntry> rows;
