@@ -78,13 +78,9 @@ TEST(SettingsMessage, UserWords) {
     EXPECT_EQ(GetU32(BuildSettingsMessage(in), 112), 0u);
     in.team.altitude = 3048;  // 10000 ft
     EXPECT_EQ(GetU32(BuildSettingsMessage(in), 112), 10000u);
-    in.simulatorVersion = 1;
-    EXPECT_EQ(GetU32(BuildSettingsMessage(in), 112), 3048u);
     in.team.maxPlayers = 255;
     in.session.dwUser1 = 0;
     EXPECT_EQ(GetU32(BuildSettingsMessage(in), 104), 0x00FF0000u);
-    in.hostPlayerId = 0x00010001;
-    EXPECT_EQ(GetU32(BuildSettingsMessage(in), 96), 0u);
 }
 
 TEST(SettingsMessage, FormationOffsetsAndTheirLetters) {
