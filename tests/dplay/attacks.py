@@ -39,11 +39,8 @@ def chat_pane(args):
 
 
 def host_rss_kb(args):
-    try:
-        with open("/proc/%d/status" % args.host_pid) as f:
-            return next(int(line.split()[1]) for line in f if line.startswith("VmRSS:"))
-    except (OSError, ValueError, StopIteration):
-        return 0
+    with open("/proc/%d/status" % args.host_pid) as f:
+        return next(int(line.split()[1]) for line in f if line.startswith("VmRSS:"))
 
 
 class Visit:
@@ -77,8 +74,7 @@ class Visit:
 
     def report(self, when):
         figure("served_" + when, int(self.ok), 1, 1)
-        if not self.ok:
-            print("visitor %s: %s" % (when, self.error), flush=True)
+        print("visitor %s: %s" % (when, self.error or "served"), flush=True)
         return self
 
 
@@ -213,12 +209,9 @@ def silent_acker(args):
     m = dp.Machine("S", args.host, 14, source="127.0.0.6")
     m.ack_forwards = False
     m.join(dp.enumerate_host(m, args)[0])
-    for i in range(4):  # each within the step time
-        v = Visit(args, "J%d" % i)
-        if not v.ok:
-            return v.report("during")
+    visits = [Visit(args, "J%d" % i) for i in range(4)]  # each within the step time
+    figure("served_during", sum(v.ok for v in visits), 4, 4)
     figure("silent_peer_dropped", int(closed_by_host(m.out)), 1, 1)  # the host closed its streams
-    figure("served_during", 1, 1, 1)
     m.close()
 
 
@@ -353,7 +346,7 @@ def main():
     p = dp.parser()
     p.add_argument("--attack", required=True, choices=sorted(ATTACKS))
     p.add_argument("--stream-port", type=int, required=True)
-    p.add_argument("--host-pid", type=int, default=0)
+    p.add_argument("--host-pid", type=int, required=True)
     args = p.parse_args()
     ATTACKS[args.attack](args)  # which lets go of everything when it returns
     Visit(args, "A").report("after")
