@@ -4,7 +4,7 @@ that tests/dplay/attack_test.cpp started, with a well-behaved client that must b
 and after. What each side got is printed as "figure NAME=VALUE" lines, each checked against what
 the host's limits must make of it; exits 1 when one is outside. Loopback only: other machines are
 other 127.x.y.z addresses."""
-import os, socket, struct, sys, threading, time
+import contextlib, os, socket, struct, sys, threading, time
 
 sys.dont_write_bytecode = True  # nothing left behind in the source tree
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -118,12 +118,10 @@ def idle_streams(args):
     for a in range(32):
         for i in range(16):
             size, sent = (60000, 48 * 1024) if i % 2 else (2000, 1000)
-            try:
+            with contextlib.suppress(OSError):
                 s = connect_from("127.0.1.%d" % (a + 1), args.stream_port)
                 s.sendall(struct.pack("<I", dp.TOKEN_REMOTE << 20 | size) + bytes(sent))
                 socks.append(s)
-            except OSError:
-                pass
     opened = time.monotonic()
     time.sleep(1.0)
     figure("held_1s", sum(not closed_by_host(s) for s in socks), 0, 4 * 32)
@@ -237,17 +235,12 @@ def enum_flood_udp(args):
     t.start()
     time.sleep(1.0)
     answered, m = 0, dp.Machine("E", args.host, 14)
-    udp = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
     for _ in range(5):
-        udp.sendto(dp.enum_request(args.app, 1, m.stream_port, 14), (args.host, args.enum_port))
-        try:
-            m.expect_command(dp.ENUMSESSIONSREPLY, "enumeration reply", timeout=1.0)
+        with contextlib.suppress(dp.Failure):
+            dp.enumerate_host(m, args)
             answered += 1
-        except dp.Failure:
-            pass
         time.sleep(0.5)  # inside the per-source rate
     m.close()
-    udp.close()
     figure("enum_answered_of_5", answered, 5, 5)
     Visit(args, "D").report("during")
     stop.set()
