@@ -209,6 +209,7 @@ def silent_acker(args):
     m.join(dp.enumerate_host(m, args)[0])
     visits = [Visit(args, "J%d" % i) for i in range(4)]  # each within the step time
     figure("served_during", sum(v.ok for v in visits), 4, 4)
+    print("".join("visitor %s: %s\n" % (v.machine.label, v.error) for v in visits if not v.ok), end="")
     figure("silent_peer_dropped", int(closed_by_host(m.out)), 1, 1)  # the host closed its streams
     m.close()
 
