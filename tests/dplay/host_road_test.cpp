@@ -17,6 +17,14 @@ using namespace qd::test;
 
 bool python() { return shell("python3 --version > /dev/null 2>&1") == 0; }
 
+// A script of tests/dplay played against the host: it must exit 0.
+void play(const SampleHost& host, const std::string& script) {
+    const fs::path log = host.work.path() / "script.log";
+    const int status = shell("timeout 100 python3 " QUARNELD_SOURCE_DIR "/tests/dplay/" + script + host.clientArgs() +
+                             " > '" + log.string() + "' 2>&1");
+    EXPECT_EQ(status, 0) << script << "\n" << host.work.read(log) << "--- host:\n" << host.process.output();
+}
+
 // The target the client shoots is made quick to destroy.
 void quickTarget(const testing::TempDir& work) {
     std::string text = work.read("quarneld/configs/Default.cfg");
@@ -79,18 +87,12 @@ TEST(HostRoad, ScriptedClientsThroughTheRealHost) {
         EXPECT_NE(output.find(line), std::string::npos) << line << "\n" << output;
     EXPECT_EQ(output.find(host.token), std::string::npos);
 
-    const fs::path log = work / "client.log", metrics = work / "metrics.txt", pcap = work / "road.pcap";
-    const std::string command = "timeout 90 python3 " QUARNELD_SOURCE_DIR "/tests/dplay/client.py --road" +
-                                host.clientArgs() + " --pcap '" + pcap.string() + "' --metrics-out '" +
-                                metrics.string() + "' > '" + log.string() + "' 2>&1";
-    EXPECT_EQ(shell(command), 0) << command << "\n--- client:\n" << host.work.read(log) << "--- host:\n"
-                                 << host.process.output();
-    std::printf("%s", host.work.read(log).c_str());
-
+    play(host, "client.py --road");
     EXPECT_EQ(host.process.terminate(10s), 0) << host.process.output();
     EXPECT_EQ(notify.next(1s).rfind("STOPPING=1\n", 0), 0u);
 #ifdef QUARNELD_PROMTOOL
-    // Prometheus's own checker reads the metrics the client scraped while it played.
+    // Prometheus's own checker reads the metrics the client scraped while it played (metrics.txt).
+    const fs::path log = work / "promtool.log", metrics = work / "metrics.txt";
     EXPECT_EQ(shell(QUARNELD_PROMTOOL " check metrics < '" + metrics.string() + "' > '" + log.string() + "' 2>&1"), 0)
         << host.work.read(log) << host.work.read(metrics);
 #else
@@ -106,12 +108,8 @@ TEST_P(HostAttack, WellBehavedClientIsServedDuringAndAfter) {
     if (!python()) GTEST_SKIP() << "python3 not installed";
     SampleHost host;
     ASSERT_TRUE(host.start());
-    const fs::path log = host.work.path() / "attack.log";
-    const int status = shell("timeout 100 python3 " QUARNELD_SOURCE_DIR "/tests/dplay/attacks.py --attack " +
-                             GetParam() + host.clientArgs() + " --stream-port " + std::to_string(host.dplayPort) +
-                             " --host-pid " + std::to_string(host.process.pid()) + " > '" + log.string() + "' 2>&1");
-    std::printf("%s", host.work.read(log).c_str());
-    EXPECT_EQ(status, 0) << host.work.read(log) << "--- host:\n" << host.process.output();
+    play(host, "attacks.py --attack " + GetParam() + " --stream-port " + std::to_string(host.dplayPort) +
+                   " --host-pid " + std::to_string(host.process.pid()));
     EXPECT_FALSE(host.process.exited()) << host.process.output();
     EXPECT_EQ(host.process.terminate(10s), 0) << host.process.output();
     for (const char* bad : {"rror", "NOT"}) EXPECT_EQ(host.errorLog().find(bad), std::string::npos) << host.errorLog();

@@ -1,16 +1,7 @@
-/* A DirectPlay 4 (IDirectPlay4A) client driven line by line on standard input, for running a
- * real DirectPlay runtime against the host. It prints what the runtime reports, one line per
- * fact, fields separated by '|'; run_interop.py gives the commands and checks the lines.
- *
- *   enum HOST PORT APP-GUID   sessions of APP-GUID at HOST (enumeration port PORT)
- *   join                      joins the first session found
- *   create SHORT LONG         creates our player
- *   list                      players, groups and group members as the runtime knows them
- *   send TO HEX               guaranteed message from our player to TO (0: everybody)
- *   leave                     destroys our player and closes the session
- *
- * Every message received meanwhile is printed: "recv|from|to|hex" or "sys|type|...".
- * Build: i686-w64-mingw32-gcc -o dpclient.exe dpclient.c -ldxguid -lole32 */
+/* A DirectPlay 4 (IDirectPlay4A) client driven line by line on standard input by run_interop.py
+ * (commands: enum HOST PORT APP-GUID, join, create SHORT LONG, list, send TO HEX, leave). It prints
+ * what the runtime reports, one fact a line, fields separated by '|'; every message received
+ * meanwhile as "recv|from|to|hex" or "sys|type|...". */
 #define INITGUID
 #include <windows.h>
 #include <dplay.h>

@@ -3,7 +3,8 @@
 Wine 10's own dplayx/dpwsockx (built by tools/interop/build_wine_dplay.sh) play the sample session
 hosted by `quarneld run` on 127.0.0.1 while tshark captures loopback. Every step is checked on what
 a client saw, the host's console and Wireshark's reading of the capture."""
-import argparse, contextlib, fcntl, os, re, shutil, signal, socket, struct, subprocess, sys, tempfile, threading, time
+import argparse, contextlib, fcntl, os, pathlib, re, shutil, signal, socket, struct, subprocess, sys, tempfile
+import threading, time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
@@ -29,7 +30,7 @@ def free_port():
 
 
 def text(path):
-    return open(path, errors="replace").read() if os.path.exists(path) else ""
+    return pathlib.Path(path).read_text(errors="replace") if os.path.exists(path) else ""
 
 
 class Client(Inbox):
@@ -90,12 +91,10 @@ def sample_copy(work):
     launches waiting players instead."""
     wd = os.path.join(work, "sample")
     shutil.copytree(os.path.join(ROOT, "sample"), wd)
-    cfg = os.path.join(wd, "quarneld", "configs", "Default.cfg")
-    with open(cfg, "rb") as f:
-        data = f.read()
+    cfg = pathlib.Path(wd, "quarneld", "configs", "Default.cfg")
+    data = cfg.read_bytes()
     check(b"NO_LOCK_OR_RADAR_PLAYERS=0" in data, "the sample's no-fun setting moved")
-    with open(cfg, "wb") as f:
-        f.write(data.replace(b"NO_LOCK_OR_RADAR_PLAYERS=0", b"NO_LOCK_OR_RADAR_PLAYERS=1"))
+    cfg.write_bytes(data.replace(b"NO_LOCK_OR_RADAR_PLAYERS=0", b"NO_LOCK_OR_RADAR_PLAYERS=1"))
     return wd
 
 
@@ -117,7 +116,7 @@ def prepare_prefix(cache, runtime):
 def road(start, console, ports, workdir):
     """The scenarios; start(label) starts a client. Returns how long the host took to remove a
     killed client."""
-    welcome = open(os.path.join(workdir, "quarneld", "configs", "Default.txt"), "rb").read()
+    welcome = pathlib.Path(workdir, "quarneld", "configs", "Default.txt").read_bytes()
     targets = {"Henderson Field", "Tug Henderson", "Freighter Tulagi", "Munda Strip", "Fuel Dump Vila"}
 
     def listed(who, team=""):
@@ -251,8 +250,7 @@ def main():
                    STEP)
         check(procs["tshark"].poll() is None, "tshark: %s" % text(tshark_log))
         token, host_log = os.urandom(12).hex(), os.path.join(out, "host.log")
-        with open(os.path.join(work, "token"), "w") as f:
-            f.write(token + "\n")
+        pathlib.Path(work, "token").write_text(token + "\n")
         procs["host"] = subprocess.Popen(
             [args.quarneld, "run", "--workdir", workdir, "--bind", "127.0.0.1", "--enum-port", str(ports["enum"]),
              "--dplay-port", str(ports["dplay"]), "--console", "127.0.0.1:%d" % ports["console"],
