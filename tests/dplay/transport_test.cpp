@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "dplay/vectors.h"
+#include "session/data_access.h"
 #include "session/dplay/framer.h"
 #include "session/dplay/transport.h"
 #include "session/session_fixture.h"
@@ -27,12 +28,6 @@ using namespace std::chrono_literals;
 constexpr char16_t kHostLong[] = u"Host[]";
 constexpr char16_t kGroup[] = u"Red";
 const asio::ip::address_v4 kLoopback = asio::ip::address_v4::loopback();
-
-std::string narrow(const std::optional<std::u16string>& s) {
-    std::string out;
-    for (char16_t c : s.value_or(u"")) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-    return out;
-}
 
 template <class T>
 bool is(const Frame& f) {
@@ -83,15 +78,11 @@ TEST(EnumSessions, WhichRequestsGetWhichReply) {
     }
 }
 
-TEST(EnumSessions, RateLimiterPerSourceWithABoundedTable) {
+// The burst is checked below over sockets; refill and one bucket per source by the attack run's
+// enumeration floods (host_road_test).
+TEST(EnumSessions, RateLimiterTableIsBounded) {
     RateLimiter rl(2.0, 3.0, 4);
-    auto t0 = RateLimiter::Clock::now();
-    for (int i = 0; i < 3; ++i) EXPECT_TRUE(rl.allow(1, t0));
-    EXPECT_FALSE(rl.allow(1, t0));
-    EXPECT_TRUE(rl.allow(2, t0));  // another source has its own bucket
-    EXPECT_TRUE(rl.allow(1, t0 + 500ms));
-    EXPECT_FALSE(rl.allow(1, t0 + 600ms));
-    for (uint32_t src = 10; src < 100; ++src) rl.allow(src, t0 + 1s);
+    for (uint32_t src = 10; src < 100; ++src) rl.allow(src, RateLimiter::Clock::now());
     EXPECT_LE(rl.tracked(), 4u);
 }
 
@@ -124,7 +115,7 @@ private:
         std::string out;
         auto list = [&out](bool named) -> EnumPlayersCallback {
             return [&out, named](DPID id, uint32_t, const DpName& n, uint32_t) {
-                out += fmt::format("{:08x}{};", id, named ? "=" + narrow(n.longName) : "");
+                out += fmt::format("{:08x}{};", id, named ? "=" + NarrowCopy(n.longName.value_or(u"")) : "");
                 return true;
             };
         };
@@ -189,7 +180,7 @@ TEST(DplayTransport, ScriptedClientsRoad) {
     const std::string command = fmt::format(
         "timeout 90 python3 " QUARNELD_SOURCE_DIR "/tests/dplay/client.py --host 127.0.0.1 --enum-port {} --app '{}' "
         "--session-name Dogfight --max-players 64 --host-long '{}' --group {}",
-        h.transport->enumUdpPort(), kGuidCfs2.toString(), narrow(kHostLong), narrow(kGroup));
+        h.transport->enumUdpPort(), kGuidCfs2.toString(), NarrowCopy(kHostLong), NarrowCopy(kGroup));
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
 
     // Everyone left: the host's player and team are all that remain.

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <random>
-
 #include "dplay/vectors.h"
 #include "session/dplay/framer.h"
 #include "session/dplay/wire.h"
@@ -244,28 +242,7 @@ TEST(DplayWire, PlayerMessagesWithoutIdsAndOnDatagrams) {
     EXPECT_EQ(decodeBarePlayerMessage(hex("01 02"), true).value().payload, (Bytes{1, 2}));
 }
 
-TEST(StreamFramer, CutsAStreamFedInAnyChunksIntoItsMessages) {
-    std::vector<Bytes> expected;
-    Bytes stream;
-    for (const auto& v : testvec::all()) {
-        expected.push_back(hex(v.bytes));
-        stream.insert(stream.end(), expected.back().begin(), expected.back().end());
-    }
-    std::mt19937 rng(1234);
-    for (int round = 0; round < 200; ++round) {
-        StreamFramer framer;
-        std::vector<Bytes> got;
-        for (std::size_t pos = 0, n = 0; pos < stream.size(); pos += n) {
-            n = std::min(std::uniform_int_distribution<std::size_t>(0, 150)(rng), stream.size() - pos);
-            auto collect = [&](ByteView m) { got.emplace_back(m.begin(), m.end()); };
-            ASSERT_EQ(framer.feed(ByteView(stream).subspan(pos, n), collect), StreamFramer::Status::Ok);
-            EXPECT_LE(framer.buffered(), framer.limit());
-        }
-        EXPECT_EQ(got, expected);
-        EXPECT_EQ(framer.buffered(), 0u);
-    }
-}
-
+// Streams cut in any chunks: fuzz/dplay_stream.cpp, replayed in every test run.
 TEST(StreamFramer, RefusesSizesItCannotTrustAndStaysRefused) {
     auto refused = [](Bytes b, std::size_t limit = StreamFramer::kDefaultLimit) {
         StreamFramer f(limit);
