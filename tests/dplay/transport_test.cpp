@@ -5,7 +5,6 @@
 #include <atomic>
 #include <functional>
 #include <cerrno>
-#include <mutex>
 #include <thread>
 
 #include "dplay/vectors.h"
@@ -63,6 +62,7 @@ TEST(EnumSessions, WhichRequestsGetWhichReply) {
         {{kGuidCfs2, kEnumAll, u"guess"}, locked, false},
         {{kGuidCfs2, kEnumAll, u"secret"}, locked, true},
     };
+    // Dialect and port of the reply: checked by client.py on the roads.
     for (const auto& c : cases) {
         SCOPED_TRACE(&c - cases);
         const auto bytes = buildEnumSessionsReply(c.request, dialect::DX8, c.session, 2350);
@@ -70,8 +70,6 @@ TEST(EnumSessions, WhichRequestsGetWhichReply) {
         if (!bytes) continue;
         const auto f = decodeFrame(*bytes);
         ASSERT_TRUE(f);
-        EXPECT_EQ(f->header.version, dialect::DX8);  // answered in the client's dialect
-        EXPECT_EQ(f->header.sockAddr.port, 2350);    // where to join
         SessionDesc sent = c.session;
         sent.password.reset();  // never sent back
         EXPECT_EQ(std::get<EnumSessionsReply>(f->message).desc, sent);
@@ -154,26 +152,21 @@ struct Hosted {
     std::shared_ptr<Transport> transport;
 };
 
-Hosted host(TransportConfig config = {}, Transport::FrameObserver observer = {}) {
+Hosted host(TransportConfig config = {}) {
     Hosted h{test::OpenEngine(), nullptr};
     config.bindAddress = kLoopback;
     config.enumPort = 0;
     h.transport = Transport::create(*h.engine, config);
-    if (observer) h.transport->setFrameObserver(std::move(observer));
     std::string error;
     EXPECT_TRUE(h.transport->start(error)) << error;
     return h;
 }
 
-// The whole road over real sockets, played by an independent client written in Python.
+// The whole road over real sockets, played by an independent client written in Python (which
+// checks each reply's dialect and prefix; HostRoad has Wireshark read the host's frames).
 TEST(DplayTransport, ScriptedClientsRoad) {
     if (std::system("python3 --version > /dev/null 2>&1") != 0) GTEST_SKIP() << "python3 not installed";
-    std::mutex capturedMutex;
-    std::vector<Transport::SentFrame> captured;
-    auto h = host({}, [&](const Transport::SentFrame& f) {
-        std::lock_guard lock(capturedMutex);
-        captured.push_back(f);
-    });
+    auto h = host();
     ASSERT_TRUE(h.transport->streamPort() >= 2300 && h.transport->streamPort() <= 2400) << h.transport->streamPort();
     ScriptedHost scripted(*h.engine);
 
@@ -190,27 +183,7 @@ TEST(DplayTransport, ScriptedClientsRoad) {
     EXPECT_GE(h.transport->stats().malformed.load(), 1u);
     EXPECT_EQ(h.transport->stats().joins.load(), 3u);
     EXPECT_EQ(h.transport->stats().vanished.load(), 3u);  // B lost, C and A left
-    const uint16_t streamPort = h.transport->streamPort();
     h.transport->stop();
-
-    // Every frame the host sent reads back whole, with our prefix port, in a known dialect.
-    std::lock_guard lock(capturedMutex);
-    std::size_t framed = 0;
-    for (const auto& f : captured) {
-        if (!f.stream) {
-            EXPECT_TRUE(decodeBarePlayerMessage(f.bytes));
-            continue;
-        }
-        const auto frame = decodeFrame(f.bytes);
-        ASSERT_TRUE(frame);
-        EXPECT_EQ(frame->header.sockAddr, (SockAddrIn{2, streamPort, {}}));
-        const uint16_t version = frame->header.version;
-        if (frame->header.hasEnvelope) {
-            EXPECT_TRUE(version == 7 || version == 9 || version == 14) << version;
-            ++framed;
-        }
-    }
-    EXPECT_GT(framed, 10u);
 }
 
 tcp::socket connectTo(asio::io_context& io, uint16_t port) {
@@ -405,8 +378,8 @@ TEST(DplayTransport, SilentMachineIsPingedThenRemoved) {
     h.transport->stop();
 }
 
-// Enumeration (the road asks by UDP, TCP and broadcast): another application's request and
-// garbage get nothing; one source gets its burst of replies, then no more.
+// Enumeration (the roads ask by UDP and TCP, and another application's request): garbage gets
+// nothing; one source gets its burst of replies, then no more.
 TEST(DplayTransport, EnumerationRefusesStrangersAndIsRateLimited) {
     TransportConfig config;
     config.enumeration.repliesPerSecond = 0.01;
@@ -414,7 +387,6 @@ TEST(DplayTransport, EnumerationRefusesStrangersAndIsRateLimited) {
     config.enumeration.maxPendingRepliesPerSource = 3;
     auto h = host(config);
     Listener client;
-    udpTo(h.transport->enumUdpPort(), enumRequest(client.port(), kGuidCombatFs, kEnumAll));
     udpTo(h.transport->enumUdpPort(), testvec::hex("13 00 B0 FA 00 00"));
     const Bytes request = enumRequest(client.port(), kGuidCfs2, kEnumAll);
     for (int i = 0; i < 20; ++i) udpTo(h.transport->enumUdpPort(), request);
@@ -422,7 +394,6 @@ TEST(DplayTransport, EnumerationRefusesStrangersAndIsRateLimited) {
     ASSERT_EQ(client.frames.size(), 3u);
     EXPECT_TRUE(is<EnumSessionsReply>(client.frames[0]));
     EXPECT_EQ(client.frames[0].header.sockAddr.port, h.transport->streamPort());  // where to join
-    EXPECT_EQ(h.transport->enumStats()->notMatching.load(), 1u);
     EXPECT_EQ(h.transport->enumStats()->malformed.load(), 1u);
     EXPECT_EQ(h.transport->enumStats()->rateLimited.load(), 17u);
 }

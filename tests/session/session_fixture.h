@@ -88,18 +88,6 @@ struct EngineRig {
     }
 };
 
-// ...with one local host player and one remote pilot on a scripted peer.
-struct HostAndPilot : EngineRig {
-    ScriptedPeer& peer;
-    DPID host = 0, pilot = 0;
-    explicit HostAndPilot(EngineOptions o = {}) : EngineRig(o), peer(net->AddPeer("192.0.2.7")) {
-        host = Local(u"h", u"h");
-        EXPECT_EQ(peer.Join(), S_OK);
-        EXPECT_EQ(peer.CreatePlayer(u"p", u"p", &pilot), S_OK);
-        ReceiveAll(*e);
-    }
-};
-
 inline std::vector<uint8_t> Bytes(std::initializer_list<uint8_t> b) { return b; }
 
 }  // namespace qd::test
