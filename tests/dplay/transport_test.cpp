@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <functional>
-#include <cerrno>
 #include <thread>
 
 #include "dplay/vectors.h"
@@ -197,16 +196,6 @@ void udpTo(uint16_t port, const Bytes& b) {
     udp::socket(io, udp::v4()).send_to(asio::buffer(b), udp::endpoint(kLoopback, port));
 }
 
-bool closedByPeer(tcp::socket& s) {
-    // Bounded, with a plain recv whose timeout holds (Asio's blocking read would wait on):
-    // the host closes at once or never.
-    struct timeval tv{3, 0};
-    setsockopt(s.native_handle(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    uint8_t b[64];
-    ssize_t n = ::recv(s.native_handle(), b, sizeof b, 0);
-    return n == 0 || (n < 0 && errno == ECONNRESET);
-}
-
 Bytes enumRequest(uint16_t replyPort, const Guid& application, uint32_t flags) {
     return encode({Token::Remote, SockAddrIn{2, replyPort, {}}, dialect::DX9},
                   EnumSessionsRequest{application, flags, std::nullopt});
@@ -283,29 +272,12 @@ std::optional<RequestPlayerReply> askForId(tcp::socket& s, Listener& listener, S
 }
 
 TEST(DplayTransport, EdgeLimits) {
+// Oversized frames and streams per address: the attack run's idle streams (host_road_test).
     TransportConfig config;
     config.maxMachines = 1;
-    config.maxConnectionsPerAddress = 3;
-    config.maxFrameBytes = 1024;
     auto h = host(config);
     asio::io_context io;
     const uint16_t port = h.transport->streamPort();
-
-    // A size word beyond the limit cannot be framed: the stream closes, the session stays.
-    {
-        tcp::socket s = connectTo(io, port);
-        asio::write(s, asio::buffer(testvec::hex("00 10 B0 FA")));  // 0x1000 bytes, token 0xFAB
-        EXPECT_TRUE(closedByPeer(s));
-    }
-    // Inbound streams from one address are bounded.
-    {
-        std::vector<tcp::socket> held;
-        for (int i = 0; i < 3; ++i) held.push_back(connectTo(io, port));
-        std::this_thread::sleep_for(100ms);
-        tcp::socket extra = connectTo(io, port);
-        EXPECT_TRUE(closedByPeer(extra));
-    }
-    std::this_thread::sleep_for(100ms);
     // One machine fits; the second asker hears DPERR_NONEWPLAYERS. Both replies come to the
     // address the request came from, whatever the prefix claims.
     auto first = std::make_unique<Listener>();
@@ -322,8 +294,8 @@ TEST(DplayTransport, EdgeLimits) {
     asio::write(b, asio::buffer(requestSystemId({})));
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(h.transport->machineCount(), 1u);
-    EXPECT_GE(h.transport->stats().overloaded.load(), 2u);
-    EXPECT_GE(h.transport->stats().malformed.load(), 2u);
+    EXPECT_EQ(h.transport->stats().overloaded.load(), 1u);
+    EXPECT_EQ(h.transport->stats().malformed.load(), 1u);
     EXPECT_EQ(h.engine->Stats().machines, 0u);  // asked for an id, never joined
 
     // The first asker goes away without joining: its id is not lost but handed on (the
