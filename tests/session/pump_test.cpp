@@ -15,11 +15,7 @@ struct Pumped : EngineRig {
     HostContext ctx;
     ScriptedPeer& peer = Peer();
     DPID host = 0, target = 0, pilot = 0;
-    struct Call {
-        bool system;
-        std::vector<uint8_t> bytes;
-        DPID from, to;
-    };
+    struct Call { bool system; std::vector<uint8_t> bytes; DPID from, to; };
     std::vector<Call> calls;
     MessageHandler system = recorder(true), application = recorder(false);
 

@@ -3,6 +3,9 @@
 #include "dplay/vectors.h"
 #include "session/sysmsg.h"
 
+// Designated initializers leave the members they skip at their defaults, as meant here.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
 namespace qd {
 
 using dplay::testvec::hex;
@@ -38,12 +41,8 @@ TEST(SysMsg, LayoutsAreDirectPlays32BitStructuresWithTrailingItems) {
                   "41 00 00 00  01 02 03"));
 
     // DPMSG_SETSESSIONDESC: type then the 80-byte DPSESSIONDESC2, its name just after it.
-    SessionDesc d;
-    d.dwFlags = DPSESSION_MIGRATEHOST;
-    d.guidApplication = kGuidCfs2;
-    d.dwMaxPlayers = 8;
-    d.dwUser1 = 0xCAFEBABE;
-    d.sessionName = u"S";
+    const SessionDesc d{.dwFlags = DPSESSION_MIGRATEHOST, .guidApplication = kGuidCfs2, .dwMaxPlayers = 8,
+                        .sessionName = u"S", .dwUser1 = 0xCAFEBABE};
     EXPECT_EQ(EncodeSetSessionDesc(d),
               hex("04 01 00 00  50 00 00 00  04 00 00 00  00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"
                   "65 18 36 BA 5C 7A E7 40 88 1A 56 7C 19 A1 50 A9  08 00 00 00  00 00 00 00  54 00 00 00"
