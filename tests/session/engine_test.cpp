@@ -283,20 +283,18 @@ TEST(Engine, RemotePartiesCannotGrowMemoryOrTouchWhatIsNotTheirs) {
         EXPECT_EQ(peer.SetRemoteData(pilot, std::vector<uint8_t>(kib * 1024)), answer) << kib;
 }
 
+// Choosing the connection, opening, closing twice and the instance's name as the host does them:
+// tests/app HostSession.
 TEST(Engine, ConnectionsOpenCloseAndReopen) {
     Engine e;
-    int calls = 0;
     std::vector<uint8_t> address;
     auto offered = [&](const Guid& sp, std::span<const uint8_t> a, const DpName&, uint32_t) {
-        ++calls;
         EXPECT_EQ(sp, kDpspGuidTcpip);
         address.assign(a.begin(), a.end());
         return true;
     };
     ASSERT_EQ(e.EnumConnections(&kGuidCfs2, offered, 0), S_OK);
-    EXPECT_EQ(calls, 1);
-    EXPECT_EQ(AddressServiceProvider(address), kDpspGuidTcpip);
-    EXPECT_EQ(address[20], 60);  // TotalSize counts the whole enumerated address
+    EXPECT_EQ(address.at(20), 60);  // TotalSize counts the whole enumerated address
 
     DPID id = 0;
     EXPECT_EQ(e.Open(TestDesc(), DPOPEN_CREATE), DPERR_UNINITIALIZED);
@@ -309,7 +307,6 @@ TEST(Engine, ConnectionsOpenCloseAndReopen) {
     EXPECT_EQ(e.Open(TestDesc(), DPOPEN_JOIN), DPERR_NOSESSIONS);
     ASSERT_EQ(e.Open(TestDesc(), DPOPEN_CREATE), S_OK);
     EXPECT_EQ(e.Open(TestDesc(), DPOPEN_CREATE), DPERR_ALREADYINITIALIZED);
-    EXPECT_NE(e.HostSystemPlayer(), 0u);
 
     auto net = ScriptedNetwork::Attach(e);
     auto& peer = net->AddPeer("192.0.2.7");
@@ -320,12 +317,11 @@ TEST(Engine, ConnectionsOpenCloseAndReopen) {
     EXPECT_EQ(peer.Log().back().kind, Kind::SessionClosed);
     DpName n;
     EXPECT_NE(e.GetPlayerName(id, n), S_OK);
-    EXPECT_EQ(e.Close(), S_OK);
     ASSERT_EQ(e.Open(TestDesc(), DPOPEN_CREATE), S_OK);  // a failed host may try again
     EXPECT_EQ(e.Stats().players, 0u);
 
-    // Every session created gets its own instance, whatever the description said: two
-    // hosts of one application on one network are two sessions to a client.
+    // Every session created gets its own instance, whatever the description said: two hosts
+    // of one application on one network are two sessions to a client.
     SessionDesc d1, d2;
     ASSERT_EQ(e.GetSessionDesc(d1), S_OK);
     ASSERT_EQ(OpenEngine()->GetSessionDesc(d2), S_OK);
