@@ -72,10 +72,10 @@ TEST(DplayWire, VectorsReencodeByteExactAndRefuseEveryTruncation) {
     }
 }
 
+// What the host sends (the id reply, ping replies, player messages) client.py reads field by field
+// on the roads; what it receives from Windows is checked here.
 TEST(DplayWire, JoinMessagesCarryWhatWindowsSends) {
     EXPECT_EQ(decodeAs<RequestPlayerId>(testvec::kRequestPlayerIdSystem).flags, kPlayerSystem | kPlayerLocal);
-    const auto reply = decodeAs<RequestPlayerReply>(testvec::kRequestPlayerReply);
-    EXPECT_EQ(std::tuple(reply.id, reply.result, reply.sspiProvider.has_value()), std::tuple(0x51573u, S_OK, false));
 
     // Both carry the client's stream and datagram ports, address 0.0.0.0.
     const Bytes sp = encodeSpData({{2, 2301, {0, 0, 0, 0}}, {2, 2351, {0, 0, 0, 0}}});
@@ -90,12 +90,6 @@ TEST(DplayWire, JoinMessagesCarryWhatWindowsSends) {
 
     const auto data = decodeAs<DataChanged>(testvec::kGroupDataChanged);
     EXPECT_EQ(std::pair(data.id, data.data), std::pair(0x5E7u, Bytes{1, 2, 3, 4}));
-    const auto ping = decodeAs<Ping>(testvec::kPingReply);
-    EXPECT_EQ(std::tuple(ping.reply, ping.idFrom, ping.tickCount), std::tuple(true, 0x51573u, 0x1234u));
-    const Frame f = mustDecode(hex(testvec::kPlayerMessageStream));
-    EXPECT_FALSE(f.header.hasEnvelope);
-    const auto& pm = as<PlayerMessage>(f);
-    EXPECT_EQ(std::tuple(pm.idFrom, pm.idTo, pm.payload), std::tuple(0x7734u, 0x12345678u, Bytes{'h', 'i'}));
 }
 
 // The settings message the host writes onto a client's DirectPlay port: a
@@ -148,7 +142,7 @@ TEST(DplayWire, SuperEnumPlayersReplyEntries) {
 }
 
 // Kinds beyond those of the vectors and the fuzz corpora (fuzz/dplay_frame.cpp round-trips those)
-// and those client.py reads from the host and sends it on the roads.
+// and those client.py and the attack run read from the host and send it.
 TEST(DplayWire, EveryMessageKindRoundTrips) {
     const PackedPlayer pp{.flags = kPlayerSystem, .id = 7, .longName = u"Long", .spData = encodeSpData({}),
                           .playerIds = {1, 2, 3}};
@@ -159,10 +153,8 @@ TEST(DplayWire, EveryMessageKindRoundTrips) {
         EnumPlayerRequest{},
         RequestGroupId{0},
         RequestPlayerReply{5, SecurityDesc{24, 0, 0, 0, 1, 0x6801}, u"NTLM", u"Base", DPERR_NONEWPLAYERS},
-        PlayerMgmt{Command::CreateGroup, 0, 0x5E7, 0, pp},
         PlayerMgmt{Command::DeletePlayerFromGroup, 0, 7, 8, std::nullopt},
         PlayerMgmt{Command::CreatePlayerVerify, 0, 7, 0, pp},
-        AddForwardAck{7},
         AddForwardReply{DPERR_INVALIDPASSWORD},
         SuperEnumPlayersReply{desc, {spp}, {}, {spp}},
         NameChanged{Command::GroupNameChanged, 0, 8, std::nullopt, u"team"},
