@@ -2,7 +2,6 @@
 
 #include <fmt/format.h>
 
-#include <atomic>
 #include <functional>
 #include <thread>
 
@@ -90,17 +89,13 @@ public:
         EXPECT_EQ(engine_.CreatePlayer(&player_, test::Name(u"Host", kHostLong), &event_, {}, 0), S_OK);
         EXPECT_EQ(engine_.CreateGroup(&group_, test::Name(kGroup, u""), {}, 0), S_OK);
         EXPECT_EQ(engine_.AddPlayerToGroup(group_, player_), S_OK);
-        thread_ = std::thread([this] {
-            while (!done_) {
+        thread_ = std::jthread([this](std::stop_token stop) {
+            while (!stop.stop_requested()) {
                 WaitForAny({&event_}, 50);
                 for (const auto& r : test::ReceiveAll(engine_))
                     if (r.from != DPID_SYSMSG) answer(r.from, std::string(r.bytes.begin(), r.bytes.end()));
             }
         });
-    }
-    ~ScriptedHost() {
-        done_ = true;
-        thread_.join();
     }
 
 private:
@@ -141,8 +136,7 @@ private:
     Engine& engine_;
     AutoResetEvent event_;
     DPID player_ = 0, group_ = 0;
-    std::atomic<bool> done_{false};
-    std::thread thread_;
+    std::jthread thread_;  // last: stopped and joined first
 };
 
 struct Hosted {

@@ -14,7 +14,7 @@ struct Access : EngineRig {
 };
 }  // namespace
 
-TEST(DataAccess, PlayerRecordsReadAsZerosNoRecordOrWhatWasStored) {
+TEST(DataAccess, PlayerAndTeamRecordsReadAsZerosNoRecordOrWhatWasStored) {
     Access t;
     const DPID a = t.Local(u"a"), b = t.Local(u"b");
     EXPECT_EQ(t.da.GetPlayerRecord(a), PlayerRecord{});  // never stored: zeros, kind 0
@@ -37,6 +37,20 @@ TEST(DataAccess, PlayerRecordsReadAsZerosNoRecordOrWhatWasStored) {
     // Data larger than a record is no record.
     t.e->SetPlayerData(b, std::vector<uint8_t>(53, 1), DPSET_LOCAL);
     EXPECT_FALSE(t.da.GetPlayerRecord(b));
+
+    // A team's record is 20 bytes of local group data.
+    DPID g = 0;
+    t.e->CreateGroup(&g, Name(u"Red", u""), {}, 0);
+    EXPECT_EQ(t.da.GetTeamGroupRecord(g), TeamGroupRecord{});
+    EXPECT_FALSE(t.da.GetTeamGroupRecord(0x99));
+    const TeamGroupRecord team{2, 0, 0, 0x3, 5};
+    ASSERT_EQ(t.da.PutTeamGroupRecord(g, team), S_OK);
+    EXPECT_EQ(t.da.GetTeamGroupRecord(g), team);
+    size = 20;
+    ASSERT_EQ(t.e->GetGroupData(g, raw, &size, DPGET_LOCAL), S_OK);
+    EXPECT_EQ(std::tuple(size, raw[0], raw[12], raw[16]), std::tuple(20u, 2, 3, 5));
+    // Renames reach the players through DirectPlay (tests/app MainWindow reads them back).
+    EXPECT_EQ(t.da.SetPlayerLongName(0x99, u"AJ[]x[]F"), DPERR_INVALIDPLAYER);
 }
 
 TEST(DataAccess, InitPlayerRecordMakesAWaitingClientOnlyOnce) {
@@ -69,23 +83,6 @@ TEST(DataAccess, InitPlayerRecordMakesAWaitingClientOnlyOnce) {
     const DPID g = t.Local(u"g");
     t.da.InitPlayerRecord(g);
     EXPECT_EQ(t.da.GetPlayerRecord(g).value().lastMotion, r->lastMotion);
-}
-
-TEST(DataAccess, TeamGroupRecordsAreTwentyBytesOfLocalGroupData) {
-    Access t;
-    DPID g = 0;
-    t.e->CreateGroup(&g, Name(u"Red", u""), {}, 0);
-    EXPECT_EQ(t.da.GetTeamGroupRecord(g), TeamGroupRecord{});
-    EXPECT_FALSE(t.da.GetTeamGroupRecord(0x99));
-    const TeamGroupRecord team{2, 0, 0, 0x3, 5};
-    ASSERT_EQ(t.da.PutTeamGroupRecord(g, team), S_OK);
-    EXPECT_EQ(t.da.GetTeamGroupRecord(g), team);
-    uint8_t raw[20];
-    uint32_t size = sizeof raw;
-    ASSERT_EQ(t.e->GetGroupData(g, raw, &size, DPGET_LOCAL), S_OK);
-    EXPECT_EQ(std::tuple(size, raw[0], raw[12], raw[16]), std::tuple(20u, 2, 3, 5));
-    // Renames reach the players through DirectPlay (tests/app MainWindow reads them back).
-    EXPECT_EQ(t.da.SetPlayerLongName(0x99, u"AJ[]x[]F"), DPERR_INVALIDPLAYER);
 }
 
 // Sign-extended widening as the simulator's own copies do; narrowing keeps the low byte and
