@@ -189,11 +189,6 @@ void udpTo(uint16_t port, const Bytes& b) {
     udp::socket(io, udp::v4()).send_to(asio::buffer(b), udp::endpoint(kLoopback, port));
 }
 
-Bytes enumRequest(uint16_t replyPort, const Guid& application, uint32_t flags) {
-    return encode({Token::Remote, SockAddrIn{2, replyPort, {}}, dialect::DX9},
-                  EnumSessionsRequest{application, flags, std::nullopt});
-}
-
 // A client machine's own stream port: takes every stream the host opens to it and keeps the
 // frames that arrive on them.
 class Listener {
@@ -347,7 +342,8 @@ TEST(DplayTransport, EnumerationRefusesStrangersAndIsRateLimited) {
     auto h = host(config);
     Listener client;
     udpTo(h.transport->enumUdpPort(), testvec::hex("13 00 B0 FA 00 00"));
-    const Bytes request = enumRequest(client.port(), kGuidCfs2, kEnumAll);
+    const Bytes request = encode({Token::Remote, SockAddrIn{2, client.port(), {}}, dialect::DX9},
+                                 EnumSessionsRequest{kGuidCfs2, kEnumAll, std::nullopt});
     for (int i = 0; i < 20; ++i) udpTo(h.transport->enumUdpPort(), request);
     client.until([] { return false; }, 800ms);
     ASSERT_EQ(client.frames.size(), 3u);

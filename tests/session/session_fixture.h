@@ -30,8 +30,7 @@ inline DpName Name(std::u16string shortName, std::u16string longName) {
 }
 
 struct Received {
-    DPID from = 0;
-    DPID to = 0;
+    DPID from = 0, to = 0;
     std::vector<uint8_t> bytes;
     uint32_t type() const { return SysMessageType(bytes).value_or(0); }
 };
