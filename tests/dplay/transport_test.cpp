@@ -341,7 +341,6 @@ TEST(DplayTransport, EnumerationRefusesStrangersAndIsRateLimited) {
     client.until([] { return false; }, 800ms);
     ASSERT_EQ(client.frames.size(), 3u);
     EXPECT_TRUE(is<EnumSessionsReply>(client.frames[0]));
-    EXPECT_EQ(client.frames[0].header.sockAddr.port, h.transport->streamPort());  // where to join
     EXPECT_EQ(h.transport->enumStats()->malformed.load(), 1u);
     EXPECT_EQ(h.transport->enumStats()->rateLimited.load(), 17u);
 }
