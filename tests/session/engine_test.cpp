@@ -8,34 +8,28 @@ namespace qd {
 using namespace qd::test;
 using Kind = OutboundNotice::Kind;
 
-TEST(Engine, LocalPlayersAreAnnouncedToTheOtherLocalsNewestFirst) {
+// What local players hear: each other's arrival, renames, data and the description.
+TEST(Engine, LocalPlayersHearOfEachOtherAndOfRenamesDataAndDescription) {
     EngineRig t;
+    auto& peer = t.Peer();
     const DPID a = t.Local(u"t1");
     EXPECT_FALSE(t.ev.isSet());  // nobody else to tell
     const DPID b = t.Local(u"t2");
     EXPECT_TRUE(t.ev.isSet());
     const DPID c = t.Local(u"t3");
-    const auto got = ReceiveAll(*t.e);
+    auto got = ReceiveAll(*t.e);
     ASSERT_EQ(Recipients(got), (std::vector<DPID>{a, b, a}));  // b -> a; c -> b, a (newest first)
     for (const auto& r : got) EXPECT_EQ(std::pair(r.from, r.type()), std::pair(DPID_SYSMSG, DPSYS_CREATEPLAYERORGROUP));
     const auto created = DecodeCreatePlayerOrGroup(got[2].bytes).value();
     EXPECT_EQ(std::tuple(created.id, created.name, created.flags & DPPLAYER_LOCAL, created.currentPlayers),
               std::tuple(c, Name(u"t3", u"AJ[]F4F[]G"), DPPLAYER_LOCAL, 3u));
-}
-
-TEST(Engine, RenamesDataAndDescriptionReachEveryLocalPlayerAndThePeers) {
-    EngineRig t;
-    auto& peer = t.Peer();
-    const DPID a = t.Local(u"t1");
-    t.Local(u"t2");  // a second local player, who hears of every change too
-    ReceiveAll(*t.e);
     Told(peer);
 
     // The host's own rename comes back to every local player, the renamed one included (the
     // peers' notices: tests/protocol GameTest's renamesOf).
     ASSERT_EQ(t.e->SetPlayerName(a, Name(u"t1", u"AJ[]F4F[]F"), DPSET_GUARANTEED), S_OK);
-    auto got = ReceiveAll(*t.e);
-    ASSERT_EQ(got.size(), 2u);
+    got = ReceiveAll(*t.e);
+    ASSERT_EQ(got.size(), 3u);
     for (const auto& r : got) EXPECT_EQ(DecodeSetName(r.bytes).value().name, Name(u"t1", u"AJ[]F4F[]F"));
     Told(peer);
 
@@ -44,7 +38,7 @@ TEST(Engine, RenamesDataAndDescriptionReachEveryLocalPlayerAndThePeers) {
     EXPECT_TRUE(ReceiveAll(*t.e).empty());
     ASSERT_EQ(t.e->SetPlayerData(a, Bytes({9}), DPSET_REMOTE), S_OK);
     got = ReceiveAll(*t.e);
-    ASSERT_EQ(got.size(), 2u);
+    ASSERT_EQ(got.size(), 3u);
     EXPECT_EQ(DecodeSetData(got[0].bytes), (SysSetData{DPPLAYERTYPE_PLAYER, a, {9}}));
     const auto told = Told(peer);
     ASSERT_EQ(told.size(), 1u);  // the remote data only
@@ -65,9 +59,9 @@ TEST(Engine, RenamesDataAndDescriptionReachEveryLocalPlayerAndThePeers) {
     d.guidInstance = Guid{};
     ASSERT_EQ(t.e->SetSessionDesc(d, 0), S_OK);
     got = ReceiveAll(*t.e);
-    ASSERT_EQ(got.size(), 2u);
+    ASSERT_EQ(got.size(), 3u);
     const auto desc = DecodeSetSessionDesc(got[0].bytes).value();
-    EXPECT_EQ(std::tuple(desc.dwUser3, desc.guidInstance, desc.dwCurrentPlayers), std::tuple(4u, own.guidInstance, 2u));
+    EXPECT_EQ(std::tuple(desc.dwUser3, desc.guidInstance, desc.dwCurrentPlayers), std::tuple(4u, own.guidInstance, 3u));
 }
 
 TEST(Engine, ReceiveKeepsTheMessageUntilTheBufferIsBigEnough) {
