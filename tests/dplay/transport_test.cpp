@@ -46,28 +46,23 @@ TEST(EnumSessions, WhichRequestsGetWhichReply) {
     unlimited.dwMaxPlayers = 0;
     locked.dwFlags |= 0x200;
     locked.password = u"secret";
-    const struct {
-        EnumSessionsRequest request;
-        const SessionDesc& session;
-        bool answered;
-    } cases[] = {
-        {{kGuidCfs2, kEnumAvailable, std::nullopt}, open, true},
-        {{Guid{}, kEnumAll, std::nullopt}, open, true},  // any application (another: the roads)
-        {{kGuidCfs2, kEnumAvailable, std::nullopt}, full, false},
-        {{kGuidCfs2, kEnumAll, std::nullopt}, full, true},
-        {{kGuidCfs2, kEnumAvailable, std::nullopt}, unlimited, true},
-        {{kGuidCfs2, kEnumAll, u"guess"}, locked, false},
-        {{kGuidCfs2, kEnumAll, u"secret"}, locked, true},
-    };
     // Dialect and port of the reply: checked by client.py on the roads.
-    for (const auto& c : cases) {
-        SCOPED_TRACE(&c - cases);
-        const auto bytes = buildEnumSessionsReply(c.request, dialect::DX8, c.session, 2350);
-        ASSERT_EQ(bytes.has_value(), c.answered);
+    int i = 0;
+    for (const auto& [request, session, answered] : {
+             std::tuple{EnumSessionsRequest{kGuidCfs2, kEnumAvailable, std::nullopt}, &open, true},
+             {{Guid{}, kEnumAll, std::nullopt}, &open, true},  // any application (another: the roads)
+             {{kGuidCfs2, kEnumAvailable, std::nullopt}, &full, false},
+             {{kGuidCfs2, kEnumAll, std::nullopt}, &full, true},
+             {{kGuidCfs2, kEnumAvailable, std::nullopt}, &unlimited, true},
+             {{kGuidCfs2, kEnumAll, u"guess"}, &locked, false},
+             {{kGuidCfs2, kEnumAll, u"secret"}, &locked, true}}) {
+        SCOPED_TRACE(i++);
+        const auto bytes = buildEnumSessionsReply(request, dialect::DX8, *session, 2350);
+        ASSERT_EQ(bytes.has_value(), answered);
         if (!bytes) continue;
         const auto f = decodeFrame(*bytes);
         ASSERT_TRUE(f);
-        SessionDesc sent = c.session;
+        SessionDesc sent = *session;
         sent.password.reset();  // never sent back
         EXPECT_EQ(std::get<EnumSessionsReply>(f->message).desc, sent);
     }
