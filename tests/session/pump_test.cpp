@@ -38,7 +38,7 @@ struct Pumped : EngineRig {
 
 // Ten queued messages give one post and one drain, in order; a second thread is refused.
 // Closing twice and after a failed start: tests/app HostSession.
-TEST(Pump, TenQueuedMessagesGiveOnePostAndOneDrainInOrderAndCloseIsIdempotent) {
+TEST(Pump, TenQueuedMessagesGiveOnePostAndOneDrainInOrderThenCloseStopsAll) {
     Pumped s;
     for (uint8_t i = 0; i < 10; ++i) s.peer.SendTo(s.pilot, s.host, std::vector<uint8_t>{i, 0, 0, 0, 0});
     std::atomic<int> posts{0};
