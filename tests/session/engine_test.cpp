@@ -8,6 +8,9 @@ namespace qd {
 using namespace qd::test;
 using Kind = OutboundNotice::Kind;
 
+// Designated initializers leave the members they skip at their defaults, as meant here.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
 // What local players hear: each other's arrival, renames, data and the description.
 TEST(Engine, LocalPlayersHearOfEachOtherAndOfRenamesDataAndDescription) {
     EngineRig t;
@@ -70,11 +73,9 @@ TEST(Engine, ReceiveKeepsTheMessageUntilTheBufferIsBigEnough) {
     ReceiveAll(*t.e);
 
     DPID from = 0, to = 0;
-    uint32_t size = 64;
+    uint32_t size = 99;  // one byte short
     std::vector<uint8_t> buf(100);
-    EXPECT_EQ(t.e->Receive(&from, &to, DPRECEIVE_ALL, nullptr, &size), DPERR_NOMESSAGES);
     ASSERT_EQ(t.e->Send(a, b, DPSEND_GUARANTEED, std::vector<uint8_t>(100, 7)), S_OK);
-    size = 99;
     EXPECT_EQ(t.e->Receive(&from, &to, DPRECEIVE_ALL, buf.data(), &size), DPERR_BUFFERTOOSMALL);
     EXPECT_EQ(size, 100u);
     EXPECT_EQ(t.e->Receive(&from, &to, DPRECEIVE_ALL | DPRECEIVE_PEEK, buf.data(), &size), S_OK);
@@ -205,12 +206,8 @@ TEST(Engine, PeersJoinRenameChangeGroupsAndVanish) {
 
 TEST(Engine, RemotePartiesCannotGrowMemoryOrTouchWhatIsNotTheirs) {
     EngineOptions o;
-    o.limits.maxQueuedMessages = 4;
-    o.limits.maxMachines = 2;
-    o.limits.maxPlayersPerMachine = 2;
-    o.limits.maxGroupsPerMachine = 1;
-    o.limits.maxNameUnits = 8;
-    o.limits.tableBytes = 8 * 1024;
+    o.limits = {.maxMachines = 2, .maxPlayersPerMachine = 2, .maxGroupsPerMachine = 1, .maxNameUnits = 8,
+                .maxQueuedMessages = 4, .tableBytes = 8 * 1024};
     EngineRig t(o);
     auto& e = t.e;
     auto& peer = t.Peer();
