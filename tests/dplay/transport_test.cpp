@@ -41,7 +41,6 @@ TEST(EnumSessions, WhichRequestsGetWhichReply) {
     unlimited.dwMaxPlayers = 0;
     locked.dwFlags |= 0x200;
     locked.password = u"secret";
-    // Dialect and port of the reply: checked by client.py on the roads.
     int i = 0;
     for (const auto& [request, session, answered] : {
              std::tuple{EnumSessionsRequest{kGuidCfs2, kEnumAvailable, std::nullopt}, &open, true},
@@ -63,8 +62,7 @@ TEST(EnumSessions, WhichRequestsGetWhichReply) {
     }
 }
 
-// The burst is checked below over sockets; refill and one bucket per source by the attack run's
-// enumeration floods (host_road_test).
+// Burst: the enumeration test below; refill and a bucket per source: the attack run's floods.
 TEST(EnumSessions, RateLimiterTableIsBounded) {
     RateLimiter rl(2.0, 3.0, 4);
     for (uint32_t src = 10; src < 100; ++src) rl.allow(src, RateLimiter::Clock::now());
@@ -129,10 +127,7 @@ private:
     std::jthread thread_;  // last: stopped and joined first
 };
 
-struct Hosted {
-    std::shared_ptr<Engine> engine;
-    std::shared_ptr<Transport> transport;
-};
+struct Hosted { std::shared_ptr<Engine> engine; std::shared_ptr<Transport> transport; };
 
 Hosted host(TransportConfig config = {}) {
     Hosted h{test::OpenEngine(), nullptr};

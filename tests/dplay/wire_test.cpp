@@ -36,7 +36,6 @@ Bytes overwrite(Bytes b, std::size_t at, const Bytes& with) {
 }
 
 TEST(DplayWire, DocumentExamplesDecodeToTheirListedFields) {
-    // The prefix and envelope are read on every road by client.py and Windows' own clients.
     const auto es = decodeAs<EnumSessionsRequest>(testvec::kEnumSessionsRequest41);
     EXPECT_EQ(std::tuple(es.application, es.flags, es.password), std::tuple(kExampleApp, kEnumAll, u"Password"));
     const SessionDesc listed{.dwFlags = 0x404, .guidInstance = *Guid::parse("{21FAA08E-42FC-B546-AFD3-5E1584FBBB60}"),

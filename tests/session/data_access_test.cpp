@@ -49,7 +49,6 @@ TEST(DataAccess, PlayerAndTeamRecordsReadAsZerosNoRecordOrWhatWasStored) {
     size = 20;
     ASSERT_EQ(t.e->GetGroupData(g, raw, &size, DPGET_LOCAL), S_OK);
     EXPECT_EQ(std::tuple(size, raw[0], raw[12], raw[16]), std::tuple(20u, 2, 3, 5));
-    // Renames reach the players through DirectPlay (tests/app MainWindow reads them back).
     EXPECT_EQ(t.da.SetPlayerLongName(0x99, u"AJ[]x[]F"), DPERR_INVALIDPLAYER);
 }
 
@@ -85,8 +84,7 @@ TEST(DataAccess, InitPlayerRecordMakesAWaitingClientOnlyOnce) {
     EXPECT_EQ(t.da.GetPlayerRecord(g).value().lastMotion, r->lastMotion);
 }
 
-// Sign-extended widening as the simulator's own copies do; narrowing keeps the low byte and
-// stops at the first zero.
+// Widening sign-extends; narrowing keeps the low byte and stops at the first zero.
 TEST(DataAccess, WideAndNarrowCopies) {
     EXPECT_EQ(WideCopy(std::string("A\xE9")), (std::u16string{0x0041, 0xFFE9}));
     EXPECT_EQ(NarrowCopy(std::u16string{u'a', 0x0141, 0x0100, u'b'}), "aA");

@@ -156,7 +156,6 @@ TEST(Engine, PeersJoinRenameChangeGroupsAndVanish) {
                                            "E0 5E E9 36 77 85 CF 11 96 0C 00 80 C7 53 4E 82"
                                            "A0 4D A5 C4 AF E0 CF 11 9C 4E 00 A0 C9 05 42 5E  0A 00 00 00"
                                            "31 39 32 2E 30 2E 32 2E 37 00"));
-    EXPECT_EQ(AddressINet(address), "192.0.2.7");
     EXPECT_EQ(t.Ids(DPENUMPLAYERS_REMOTE), std::vector<DPID>{pilot});
     EXPECT_EQ(peer.Rename(host, u"mine now"), DPERR_ACCESSDENIED);
     EXPECT_EQ(t.e->SetPlayerName(pilot, Name(u"x", u"y"), 0), DPERR_ACCESSDENIED);
@@ -292,8 +291,6 @@ TEST(Engine, ConnectionsOpenCloseAndReopen) {
     ASSERT_EQ(e.CreatePlayer(&id, Name(u"a", u"a"), &ev, {}, 0), S_OK);
     ASSERT_EQ(e.Close(), S_OK);
     EXPECT_EQ(peer.Log().back().kind, Kind::SessionClosed);
-    DpName n;
-    EXPECT_NE(e.GetPlayerName(id, n), S_OK);
     ASSERT_EQ(e.Open(TestDesc(), DPOPEN_CREATE), S_OK);  // a failed host may try again
     EXPECT_EQ(e.Stats().players, 0u);
 

@@ -83,7 +83,6 @@ TEST(Pump, DrainDispatchesBySenderDropsShortMessagesAndKeepsTheBufferRule) {
               std::tuple(100u, 40u, 60u));
     // Replaced for the first message and for the third (larger than the second), never for the second.
     EXPECT_EQ(stats.allocations, (std::vector<uint32_t>{3, 100, 60}));
-    // (What a status letter says: GameTest's letters.)
     EXPECT_EQ(std::tuple(s.calls[3].system, s.calls[3].from, s.calls[3].to), std::tuple(true, DPID_SYSMSG, s.target));
 }
 
