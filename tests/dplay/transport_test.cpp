@@ -157,7 +157,6 @@ TEST(DplayTransport, ScriptedClientsRoad) {
     for (int i = 0; i < 100 && h.engine->Stats().machines != 0; ++i) std::this_thread::sleep_for(20ms);
     const EngineStats s = h.engine->Stats();
     EXPECT_EQ(std::tuple(s.machines, s.players, s.groups, h.transport->machineCount()), std::tuple(0u, 1u, 1u, 0u));
-    EXPECT_GE(h.transport->stats().malformed.load(), 1u);
     EXPECT_EQ(h.transport->stats().joins.load(), 3u);
     EXPECT_EQ(h.transport->stats().vanished.load(), 3u);  // B lost, C and A left
     h.transport->stop();

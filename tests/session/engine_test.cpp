@@ -47,7 +47,8 @@ TEST(Engine, LocalPlayersHearOfEachOtherAndOfRenamesDataAndDescription) {
     ASSERT_EQ(told.size(), 1u);  // the remote data only
     EXPECT_EQ(told[0].kind, Kind::DataChanged);
     // The size query and the copy (empty and remote data: DataAccess's records, the roads' name tables).
-    for (auto [room, answer, data] : {std::tuple{0u, DPERR_BUFFERTOOSMALL, Bytes({0, 0, 0})}, {3u, S_OK, Bytes({1, 2, 3})}}) {
+    for (auto [room, answer, data] :
+         {std::tuple{0u, DPERR_BUFFERTOOSMALL, Bytes({0, 0, 0})}, {3u, S_OK, Bytes({1, 2, 3})}}) {
         std::vector<uint8_t> buf(8);
         EXPECT_EQ(t.e->GetPlayerData(a, room ? buf.data() : nullptr, &room, DPGET_LOCAL), answer);
         buf.resize(room);
