@@ -2,13 +2,11 @@
 
 #include <fmt/format.h>
 
-#include <atomic>
 #include <functional>
-#include <cerrno>
-#include <mutex>
 #include <thread>
 
 #include "dplay/vectors.h"
+#include "session/data_access.h"
 #include "session/dplay/framer.h"
 #include "session/dplay/transport.h"
 #include "session/session_fixture.h"
@@ -28,20 +26,9 @@ constexpr char16_t kHostLong[] = u"Host[]";
 constexpr char16_t kGroup[] = u"Red";
 const asio::ip::address_v4 kLoopback = asio::ip::address_v4::loopback();
 
-std::string narrow(const std::optional<std::u16string>& s) {
-    std::string out;
-    for (char16_t c : s.value_or(u"")) out.push_back(c < 0x80 ? static_cast<char>(c) : '?');
-    return out;
-}
-
 template <class T>
 bool is(const Frame& f) {
     return std::holds_alternative<T>(f.message);
-}
-
-template <class T>
-const T& as(const Frame& f) {
-    return std::get<T>(f.message);
 }
 
 TEST(EnumSessions, WhichRequestsGetWhichReply) {
@@ -54,44 +41,31 @@ TEST(EnumSessions, WhichRequestsGetWhichReply) {
     unlimited.dwMaxPlayers = 0;
     locked.dwFlags |= 0x200;
     locked.password = u"secret";
-    const struct {
-        EnumSessionsRequest request;
-        const SessionDesc& session;
-        bool answered;
-    } cases[] = {
-        {{kGuidCfs2, kEnumAvailable, std::nullopt}, open, true},
-        {{kGuidCombatFs, kEnumAll, std::nullopt}, open, false},  // the other simulator
-        {{Guid{}, kEnumAll, std::nullopt}, open, true},          // any application
-        {{kGuidCfs2, kEnumAvailable, std::nullopt}, full, false},
-        {{kGuidCfs2, kEnumAll, std::nullopt}, full, true},
-        {{kGuidCfs2, kEnumAvailable, std::nullopt}, unlimited, true},
-        {{kGuidCfs2, kEnumAll, u"guess"}, locked, false},
-        {{kGuidCfs2, kEnumAll, u"secret"}, locked, true},
-    };
-    for (const auto& c : cases) {
-        SCOPED_TRACE(&c - cases);
-        const auto bytes = buildEnumSessionsReply(c.request, dialect::DX8, c.session, 2350);
-        ASSERT_EQ(bytes.has_value(), c.answered);
+    int i = 0;
+    for (const auto& [request, session, answered] : {
+             std::tuple{EnumSessionsRequest{kGuidCfs2, kEnumAvailable, std::nullopt}, &open, true},
+             {{Guid{}, kEnumAll, std::nullopt}, &open, true},  // any application (another: the roads)
+             {{kGuidCfs2, kEnumAvailable, std::nullopt}, &full, false},
+             {{kGuidCfs2, kEnumAll, std::nullopt}, &full, true},
+             {{kGuidCfs2, kEnumAvailable, std::nullopt}, &unlimited, true},
+             {{kGuidCfs2, kEnumAll, u"guess"}, &locked, false},
+             {{kGuidCfs2, kEnumAll, u"secret"}, &locked, true}}) {
+        SCOPED_TRACE(i++);
+        const auto bytes = buildEnumSessionsReply(request, dialect::DX8, *session, 2350);
+        ASSERT_EQ(bytes.has_value(), answered);
         if (!bytes) continue;
         const auto f = decodeFrame(*bytes);
         ASSERT_TRUE(f);
-        EXPECT_EQ(f->header.version, dialect::DX8);  // answered in the client's dialect
-        EXPECT_EQ(f->header.sockAddr.port, 2350);    // where to join
-        SessionDesc sent = c.session;
+        SessionDesc sent = *session;
         sent.password.reset();  // never sent back
         EXPECT_EQ(std::get<EnumSessionsReply>(f->message).desc, sent);
     }
 }
 
-TEST(EnumSessions, RateLimiterPerSourceWithABoundedTable) {
+// Burst: the enumeration test below; refill and a bucket per source: the attack run's floods.
+TEST(EnumSessions, RateLimiterTableIsBounded) {
     RateLimiter rl(2.0, 3.0, 4);
-    auto t0 = RateLimiter::Clock::now();
-    for (int i = 0; i < 3; ++i) EXPECT_TRUE(rl.allow(1, t0));
-    EXPECT_FALSE(rl.allow(1, t0));
-    EXPECT_TRUE(rl.allow(2, t0));  // another source has its own bucket
-    EXPECT_TRUE(rl.allow(1, t0 + 500ms));
-    EXPECT_FALSE(rl.allow(1, t0 + 600ms));
-    for (uint32_t src = 10; src < 100; ++src) rl.allow(src, t0 + 1s);
+    for (uint32_t src = 10; src < 100; ++src) rl.allow(src, RateLimiter::Clock::now());
     EXPECT_LE(rl.tracked(), 4u);
 }
 
@@ -103,17 +77,13 @@ public:
         EXPECT_EQ(engine_.CreatePlayer(&player_, test::Name(u"Host", kHostLong), &event_, {}, 0), S_OK);
         EXPECT_EQ(engine_.CreateGroup(&group_, test::Name(kGroup, u""), {}, 0), S_OK);
         EXPECT_EQ(engine_.AddPlayerToGroup(group_, player_), S_OK);
-        thread_ = std::thread([this] {
-            while (!done_) {
+        thread_ = std::jthread([this](std::stop_token stop) {
+            while (!stop.stop_requested()) {
                 WaitForAny({&event_}, 50);
                 for (const auto& r : test::ReceiveAll(engine_))
                     if (r.from != DPID_SYSMSG) answer(r.from, std::string(r.bytes.begin(), r.bytes.end()));
             }
         });
-    }
-    ~ScriptedHost() {
-        done_ = true;
-        thread_.join();
     }
 
 private:
@@ -124,7 +94,7 @@ private:
         std::string out;
         auto list = [&out](bool named) -> EnumPlayersCallback {
             return [&out, named](DPID id, uint32_t, const DpName& n, uint32_t) {
-                out += fmt::format("{:08x}{};", id, named ? "=" + narrow(n.longName) : "");
+                out += fmt::format("{:08x}{};", id, named ? "=" + NarrowCopy(n.longName.value_or(u"")) : "");
                 return true;
             };
         };
@@ -154,72 +124,42 @@ private:
     Engine& engine_;
     AutoResetEvent event_;
     DPID player_ = 0, group_ = 0;
-    std::atomic<bool> done_{false};
-    std::thread thread_;
+    std::jthread thread_;  // last: stopped and joined first
 };
 
-struct Hosted {
-    std::shared_ptr<Engine> engine;
-    std::shared_ptr<Transport> transport;
-};
+struct Hosted { std::shared_ptr<Engine> engine; std::shared_ptr<Transport> transport; };
 
-Hosted host(TransportConfig config = {}, Transport::FrameObserver observer = {}) {
+Hosted host(TransportConfig config = {}) {
     Hosted h{test::OpenEngine(), nullptr};
     config.bindAddress = kLoopback;
     config.enumPort = 0;
     h.transport = Transport::create(*h.engine, config);
-    if (observer) h.transport->setFrameObserver(std::move(observer));
     std::string error;
     EXPECT_TRUE(h.transport->start(error)) << error;
     return h;
 }
 
-// The whole road over real sockets, played by an independent client written in Python.
+// The whole road over real sockets, played by an independent client written in Python (which
+// checks each reply's dialect and prefix; HostRoad has Wireshark read the host's frames).
 TEST(DplayTransport, ScriptedClientsRoad) {
     if (std::system("python3 --version > /dev/null 2>&1") != 0) GTEST_SKIP() << "python3 not installed";
-    std::mutex capturedMutex;
-    std::vector<Transport::SentFrame> captured;
-    auto h = host({}, [&](const Transport::SentFrame& f) {
-        std::lock_guard lock(capturedMutex);
-        captured.push_back(f);
-    });
+    auto h = host();
     ASSERT_TRUE(h.transport->streamPort() >= 2300 && h.transport->streamPort() <= 2400) << h.transport->streamPort();
     ScriptedHost scripted(*h.engine);
 
     const std::string command = fmt::format(
         "timeout 90 python3 " QUARNELD_SOURCE_DIR "/tests/dplay/client.py --host 127.0.0.1 --enum-port {} --app '{}' "
         "--session-name Dogfight --max-players 64 --host-long '{}' --group {}",
-        h.transport->enumUdpPort(), kGuidCfs2.toString(), narrow(kHostLong), narrow(kGroup));
+        h.transport->enumUdpPort(), kGuidCfs2.toString(), NarrowCopy(kHostLong), NarrowCopy(kGroup));
     EXPECT_EQ(std::system(command.c_str()), 0) << command;
 
     // Everyone left: the host's player and team are all that remain.
     for (int i = 0; i < 100 && h.engine->Stats().machines != 0; ++i) std::this_thread::sleep_for(20ms);
     const EngineStats s = h.engine->Stats();
     EXPECT_EQ(std::tuple(s.machines, s.players, s.groups, h.transport->machineCount()), std::tuple(0u, 1u, 1u, 0u));
-    EXPECT_GE(h.transport->stats().malformed.load(), 1u);
     EXPECT_EQ(h.transport->stats().joins.load(), 3u);
     EXPECT_EQ(h.transport->stats().vanished.load(), 3u);  // B lost, C and A left
-    const uint16_t streamPort = h.transport->streamPort();
     h.transport->stop();
-
-    // Every frame the host sent reads back whole, with our prefix port, in a known dialect.
-    std::lock_guard lock(capturedMutex);
-    std::size_t framed = 0;
-    for (const auto& f : captured) {
-        if (!f.stream) {
-            EXPECT_TRUE(decodeBarePlayerMessage(f.bytes));
-            continue;
-        }
-        const auto frame = decodeFrame(f.bytes);
-        ASSERT_TRUE(frame);
-        EXPECT_EQ(frame->header.sockAddr, (SockAddrIn{2, streamPort, {}}));
-        const uint16_t version = frame->header.version;
-        if (frame->header.hasEnvelope) {
-            EXPECT_TRUE(version == 7 || version == 9 || version == 14) << version;
-            ++framed;
-        }
-    }
-    EXPECT_GT(framed, 10u);
 }
 
 tcp::socket connectTo(asio::io_context& io, uint16_t port) {
@@ -231,21 +171,6 @@ tcp::socket connectTo(asio::io_context& io, uint16_t port) {
 void udpTo(uint16_t port, const Bytes& b) {
     asio::io_context io;
     udp::socket(io, udp::v4()).send_to(asio::buffer(b), udp::endpoint(kLoopback, port));
-}
-
-bool closedByPeer(tcp::socket& s) {
-    // Bounded, with a plain recv whose timeout holds (Asio's blocking read would wait on):
-    // the host closes at once or never.
-    struct timeval tv{3, 0};
-    setsockopt(s.native_handle(), SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
-    uint8_t b[64];
-    ssize_t n = ::recv(s.native_handle(), b, sizeof b, 0);
-    return n == 0 || (n < 0 && errno == ECONNRESET);
-}
-
-Bytes enumRequest(uint16_t replyPort, const Guid& application, uint32_t flags) {
-    return encode({Token::Remote, SockAddrIn{2, replyPort, {}}, dialect::DX9},
-                  EnumSessionsRequest{application, flags, std::nullopt});
 }
 
 // A client machine's own stream port: takes every stream the host opens to it and keeps the
@@ -309,48 +234,28 @@ Bytes requestSystemId(SockAddrIn claimed) {
     return encode({Token::Remote, claimed, dialect::DX9}, RequestPlayerId{kPlayerSystem | kPlayerLocal});
 }
 
-// Asks on `s` for a system player, naming the listener's port (and the address `claimed`):
-// the reply the host sends there.
-std::optional<RequestPlayerReply> askForId(tcp::socket& s, Listener& listener, SockAddrIn claimed = {}) {
-    claimed.port = listener.port();
-    asio::write(s, asio::buffer(requestSystemId(claimed)));
+// Asks on `s` for a system player, naming the listener's port: the reply the host sends there.
+std::optional<RequestPlayerReply> askForId(tcp::socket& s, Listener& listener) {
+    asio::write(s, asio::buffer(requestSystemId({2, listener.port(), {}})));
     const auto f = listener.next(is<RequestPlayerReply>);
-    return f ? std::optional(as<RequestPlayerReply>(*f)) : std::nullopt;
+    return f ? std::optional(std::get<RequestPlayerReply>(f->message)) : std::nullopt;
 }
 
+// Oversized frames and streams per address: the attack run's idle streams (host_road_test);
+// replies to the requesting address whatever the prefix claims: B on the scripted road.
 TEST(DplayTransport, EdgeLimits) {
     TransportConfig config;
     config.maxMachines = 1;
-    config.maxConnectionsPerAddress = 3;
-    config.maxFrameBytes = 1024;
     auto h = host(config);
     asio::io_context io;
     const uint16_t port = h.transport->streamPort();
-
-    // A size word beyond the limit cannot be framed: the stream closes, the session stays.
-    {
-        tcp::socket s = connectTo(io, port);
-        asio::write(s, asio::buffer(testvec::hex("00 10 B0 FA")));  // 0x1000 bytes, token 0xFAB
-        EXPECT_TRUE(closedByPeer(s));
-    }
-    // Inbound streams from one address are bounded.
-    {
-        std::vector<tcp::socket> held;
-        for (int i = 0; i < 3; ++i) held.push_back(connectTo(io, port));
-        std::this_thread::sleep_for(100ms);
-        tcp::socket extra = connectTo(io, port);
-        EXPECT_TRUE(closedByPeer(extra));
-    }
-    std::this_thread::sleep_for(100ms);
-    // One machine fits; the second asker hears DPERR_NONEWPLAYERS. Both replies come to the
-    // address the request came from, whatever the prefix claims.
+    // One machine fits; the second asker hears DPERR_NONEWPLAYERS.
     auto first = std::make_unique<Listener>();
     Listener second;
     tcp::socket a = connectTo(io, port), b = connectTo(io, port);
-    const auto r1 = askForId(a, *first, SockAddrIn{2, 0, {127, 0, 0, 2}});
+    const auto r1 = askForId(a, *first);
     ASSERT_TRUE(r1);
     EXPECT_EQ(r1->result, S_OK);
-    EXPECT_NE(r1->id, 0u);
     const auto r2 = askForId(b, second);
     ASSERT_TRUE(r2);
     EXPECT_EQ(r2->result, DPERR_NONEWPLAYERS);
@@ -358,8 +263,8 @@ TEST(DplayTransport, EdgeLimits) {
     asio::write(b, asio::buffer(requestSystemId({})));
     std::this_thread::sleep_for(100ms);
     EXPECT_EQ(h.transport->machineCount(), 1u);
-    EXPECT_GE(h.transport->stats().overloaded.load(), 2u);
-    EXPECT_GE(h.transport->stats().malformed.load(), 2u);
+    EXPECT_EQ(h.transport->stats().overloaded.load(), 1u);
+    EXPECT_EQ(h.transport->stats().malformed.load(), 1u);
     EXPECT_EQ(h.engine->Stats().machines, 0u);  // asked for an id, never joined
 
     // The first asker goes away without joining: its id is not lost but handed on (the
@@ -389,33 +294,22 @@ TEST(DplayTransport, SilentMachineIsPingedThenRemoved) {
                                                               .systemPlayerId = system, .version = dialect::DX8}};
     asio::write(toHost, asio::buffer(encode(ctx, join)));
     ASSERT_TRUE(mine.next(is<SuperEnumPlayersReply>));
-    asio::write(toHost, asio::buffer(encode(ctx, RequestPlayerId{kPlayerLocal})));
-    const auto second = mine.next(is<RequestPlayerReply>);
-    ASSERT_TRUE(second);
-    const DPID player = as<RequestPlayerReply>(*second).id;
-    const PackedPlayer quiet{.id = player, .shortName = u"Quiet", .playerData = {7}, .systemPlayerId = system};
-    const PlayerMgmt create{Command::CreatePlayer, 0, player, 0, quiet};
-    asio::write(toHost, asio::buffer(encode(ctx, create)));
 
-    const auto ping = mine.next([](const Frame& f) { return is<Ping>(f) && !as<Ping>(f).reply; });
+    const auto ping = mine.next([](const Frame& f) { return is<Ping>(f) && !std::get<Ping>(f.message).reply; });
     ASSERT_TRUE(ping);
     EXPECT_EQ(ping->header.version, dialect::DX8);  // answered in its own dialect
-    EXPECT_EQ(h.engine->Stats().players, 1u);
-    uint8_t data = 0;
-    uint32_t size = 1;
-    EXPECT_EQ(h.engine->GetPlayerData(player, &data, &size, DPGET_REMOTE), S_OK);
-    EXPECT_EQ(data, 7);  // the player's data came with it
-    // Silence past the limit: the machine and its player are gone, its streams closed.
+    EXPECT_EQ(h.engine->Stats().machines, 1u);
+    // Silence past the limit: the machine is gone (its players with it: Engine's vanish test), its
+    // streams closed.
     for (int i = 0; i < 100 && h.engine->Stats().machines != 0; ++i) std::this_thread::sleep_for(20ms);
     EXPECT_EQ(h.engine->Stats().machines, 0u);
-    EXPECT_EQ(h.engine->Stats().players, 0u);
     EXPECT_EQ(h.transport->stats().vanished.load(), 1u);
     EXPECT_TRUE(mine.until([&] { return mine.closed > 0; }));
     h.transport->stop();
 }
 
-// Enumeration (the road asks by UDP, TCP and broadcast): another application's request and
-// garbage get nothing; one source gets its burst of replies, then no more.
+// Enumeration (the roads ask by UDP and TCP, and another application's request): garbage gets
+// nothing; one source gets its burst of replies, then no more.
 TEST(DplayTransport, EnumerationRefusesStrangersAndIsRateLimited) {
     TransportConfig config;
     config.enumeration.repliesPerSecond = 0.01;
@@ -423,15 +317,13 @@ TEST(DplayTransport, EnumerationRefusesStrangersAndIsRateLimited) {
     config.enumeration.maxPendingRepliesPerSource = 3;
     auto h = host(config);
     Listener client;
-    udpTo(h.transport->enumUdpPort(), enumRequest(client.port(), kGuidCombatFs, kEnumAll));
     udpTo(h.transport->enumUdpPort(), testvec::hex("13 00 B0 FA 00 00"));
-    const Bytes request = enumRequest(client.port(), kGuidCfs2, kEnumAll);
+    const Bytes request = encode({Token::Remote, SockAddrIn{2, client.port(), {}}, dialect::DX9},
+                                 EnumSessionsRequest{kGuidCfs2, kEnumAll, std::nullopt});
     for (int i = 0; i < 20; ++i) udpTo(h.transport->enumUdpPort(), request);
     client.until([] { return false; }, 800ms);
     ASSERT_EQ(client.frames.size(), 3u);
     EXPECT_TRUE(is<EnumSessionsReply>(client.frames[0]));
-    EXPECT_EQ(client.frames[0].header.sockAddr.port, h.transport->streamPort());  // where to join
-    EXPECT_EQ(h.transport->enumStats()->notMatching.load(), 1u);
     EXPECT_EQ(h.transport->enumStats()->malformed.load(), 1u);
     EXPECT_EQ(h.transport->enumStats()->rateLimited.load(), 17u);
 }

@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <random>
-
 #include "dplay/vectors.h"
 #include "session/dplay/framer.h"
 #include "session/dplay/wire.h"
@@ -38,20 +36,13 @@ Bytes overwrite(Bytes b, std::size_t at, const Bytes& with) {
 }
 
 TEST(DplayWire, DocumentExamplesDecodeToTheirListedFields) {
-    Frame f = mustDecode(hex(testvec::kEnumSessionsRequest41));
-    EXPECT_EQ(std::tuple(f.header.size, f.header.token, f.header.command, f.header.version),
-              std::tuple(70u, Token::Remote, Command::EnumSessions, dialect::DX9));
-    EXPECT_EQ(f.header.sockAddr, (SockAddrIn{2, 2300, {}}));
-    const auto& es = as<EnumSessionsRequest>(f);
+    const auto es = decodeAs<EnumSessionsRequest>(testvec::kEnumSessionsRequest41);
     EXPECT_EQ(std::tuple(es.application, es.flags, es.password), std::tuple(kExampleApp, kEnumAll, u"Password"));
-
-    f = mustDecode(hex(testvec::kEnumSessionsReply42));
-    EXPECT_EQ(f.header.command, Command::EnumSessionsReply);
     const SessionDesc listed{.dwFlags = 0x404, .guidInstance = *Guid::parse("{21FAA08E-42FC-B546-AFD3-5E1584FBBB60}"),
                              .guidApplication = kExampleApp, .dwMaxPlayers = 1000, .dwCurrentPlayers = 1,
                              .sessionName = u"LOTHAIR", .dwReserved1 = 0x1E52A0A1, .dwUser2 = 2, .dwUser3 = 3,
                              .dwUser4 = 4};
-    EXPECT_EQ(as<EnumSessionsReply>(f).desc, listed);
+    EXPECT_EQ(decodeAs<EnumSessionsReply>(testvec::kEnumSessionsReply42).desc, listed);
 }
 
 // Every vector decodes and encodes back to exactly its bytes; cut anywhere (its size word
@@ -74,10 +65,10 @@ TEST(DplayWire, VectorsReencodeByteExactAndRefuseEveryTruncation) {
     }
 }
 
+// What the host sends (the id reply, ping replies, player messages) client.py reads field by field
+// on the roads; what it receives from Windows is checked here.
 TEST(DplayWire, JoinMessagesCarryWhatWindowsSends) {
     EXPECT_EQ(decodeAs<RequestPlayerId>(testvec::kRequestPlayerIdSystem).flags, kPlayerSystem | kPlayerLocal);
-    const auto reply = decodeAs<RequestPlayerReply>(testvec::kRequestPlayerReply);
-    EXPECT_EQ(std::tuple(reply.id, reply.result, reply.sspiProvider.has_value()), std::tuple(0x51573u, S_OK, false));
 
     // Both carry the client's stream and datagram ports, address 0.0.0.0.
     const Bytes sp = encodeSpData({{2, 2301, {0, 0, 0, 0}}, {2, 2351, {0, 0, 0, 0}}});
@@ -92,12 +83,6 @@ TEST(DplayWire, JoinMessagesCarryWhatWindowsSends) {
 
     const auto data = decodeAs<DataChanged>(testvec::kGroupDataChanged);
     EXPECT_EQ(std::pair(data.id, data.data), std::pair(0x5E7u, Bytes{1, 2, 3, 4}));
-    const auto ping = decodeAs<Ping>(testvec::kPingReply);
-    EXPECT_EQ(std::tuple(ping.reply, ping.idFrom, ping.tickCount), std::tuple(true, 0x51573u, 0x1234u));
-    const Frame f = mustDecode(hex(testvec::kPlayerMessageStream));
-    EXPECT_FALSE(f.header.hasEnvelope);
-    const auto& pm = as<PlayerMessage>(f);
-    EXPECT_EQ(std::tuple(pm.idFrom, pm.idTo, pm.payload), std::tuple(0x7734u, 0x12345678u, Bytes{'h', 'i'}));
 }
 
 // The settings message the host writes onto a client's DirectPlay port: a
@@ -120,11 +105,7 @@ TEST(DplayWire, SettingsMessageIsByteExact) {
     ASSERT_EQ(expected.size(), 186u);
     EXPECT_EQ(encodePadded(ctx, SessionDescChanged{0, d}, 0), overwrite(expected, 0, {0xBA, 0x00}));
     expected.resize(264);
-    const Bytes m = encodePadded(ctx, SessionDescChanged{0, d}, 264);
-    EXPECT_EQ(m, expected);
-    Frame f = mustDecode(m);
-    EXPECT_EQ(f.header.version, dialect::DX61A);
-    EXPECT_EQ(as<SessionDescChanged>(f).desc, d);
+    EXPECT_EQ(encodePadded(ctx, SessionDescChanged{0, d}, 264), expected);  // read back by client.py --road
 }
 
 // The name table a joining client receives, entries laid out as the ones Windows
@@ -151,17 +132,10 @@ TEST(DplayWire, SuperEnumPlayersReplyEntries) {
                                 "02 00 09 2E 00 00 00 00 00 00 00 00 00 00 00 00"));
     EXPECT_EQ(entry(group), hex("10 00 00 00 48 00 00 00 E7 05 00 00 40 01 00 00 73 15 05 00"
                                 "01 37 13 00 00 99 00 00 00"));
-
-    const SuperEnumPlayersReply reply{
-        {.guidApplication = kGuidCfs2, .sessionName = u"Session"}, {host, named}, {group}, {}};
-    Frame f = mustDecode(encode({}, reply));
-    const auto& r = as<SuperEnumPlayersReply>(f);
-    EXPECT_EQ(r.desc, reply.desc);
-    EXPECT_EQ(r.players, reply.players);
-    EXPECT_EQ(r.groups, reply.groups);
-    EXPECT_TRUE(r.shortcuts.empty());
 }
 
+// Kinds beyond those of the vectors and the fuzz corpora (fuzz/dplay_frame.cpp round-trips those)
+// and those client.py and the attack run read from the host and send it.
 TEST(DplayWire, EveryMessageKindRoundTrips) {
     const PackedPlayer pp{.flags = kPlayerSystem, .id = 7, .longName = u"Long", .spData = encodeSpData({}),
                           .playerIds = {1, 2, 3}};
@@ -169,27 +143,14 @@ TEST(DplayWire, EveryMessageKindRoundTrips) {
     const SuperPackedPlayer spp{.id = 9, .playerData = Bytes(300, 0x5A), .shortcutIds = std::vector<DPID>{4, 5}};
     const SessionDesc desc{.sessionName = u"name", .password = u"pw"};
     const std::vector<Message> all = {
-        EnumSessionsRequest{kGuidCfs2, kEnumAvailable, std::nullopt},
-        EnumSessionsReply{desc},
         EnumPlayerRequest{},
         RequestGroupId{0},
         RequestPlayerReply{5, SecurityDesc{24, 0, 0, 0, 1, 0x6801}, u"NTLM", u"Base", DPERR_NONEWPLAYERS},
-        PlayerMgmt{Command::CreateGroup, 0, 0x5E7, 0, pp},
-        PlayerMgmt{Command::AddForward, 0, 7, 0, pp},
-        PlayerMgmt{Command::DeletePlayer, 0, 7, 0, std::nullopt},
         PlayerMgmt{Command::DeletePlayerFromGroup, 0, 7, 8, std::nullopt},
         PlayerMgmt{Command::CreatePlayerVerify, 0, 7, 0, pp},
-        AddForwardRequest{0, 7, 0, pp, std::nullopt, 99},
-        AddForwardAck{7},
         AddForwardReply{DPERR_INVALIDPASSWORD},
         SuperEnumPlayersReply{desc, {spp}, {}, {spp}},
-        EnumPlayersReply{desc, {pp}, {pp}},
-        DataChanged{Command::PlayerDataChanged, 0, 7, Bytes{9, 9}},
-        NameChanged{Command::PlayerNameChanged, 0, 7, u"short", u"longR"},
         NameChanged{Command::GroupNameChanged, 0, 8, std::nullopt, u"team"},
-        SessionDescChanged{0, desc},
-        Ping{false, 7, 1},
-        YouAreDead{},
         IAmNameServer{0, 7, 3, encodeSpData({})},
         PlayerWrapper{Bytes{1, 2, 3}},
         PacketFragment{kGuidCfs2, 1, 100, 3, 900, Bytes(40, 1)},
@@ -231,41 +192,18 @@ TEST(DplayWire, PlayerMessagesWithoutIdsAndOnDatagrams) {
     // In a session without message ids a payload starting "play" would read as an
     // envelope: it goes out inside a PLAYERWRAPPER instead.
     const PlayerMessage m{std::nullopt, std::nullopt, Bytes{'p', 'l', 'a', 'y', 1, 0, 0, 0}};
-    Frame f = mustDecode(encode({}, m), true);
-    ASSERT_TRUE(std::holds_alternative<PlayerWrapper>(f.message));
+    const Frame f = mustDecode(encode({}, m), true);
     const Bytes& inner = as<PlayerWrapper>(f).inner;
     EXPECT_EQ(decodeWrappedPlayerMessage(inner, true).value().payload, m.payload);
     EXPECT_FALSE(decodeWrappedPlayerMessage(Bytes(inner.begin(), inner.end() - 1), true));
 
     const Bytes bare = encodeBarePlayerMessage(PlayerMessage{0x10, 0x20, Bytes{5}});
     EXPECT_EQ(bare, hex("10 00 00 00 20 00 00 00 05"));
-    EXPECT_EQ(decodeBarePlayerMessage(bare).value().idTo, 0x20u);
     EXPECT_FALSE(decodeBarePlayerMessage(hex("10 00 00 00 20 00 00")));
     EXPECT_EQ(decodeBarePlayerMessage(hex("01 02"), true).value().payload, (Bytes{1, 2}));
 }
 
-TEST(StreamFramer, CutsAStreamFedInAnyChunksIntoItsMessages) {
-    std::vector<Bytes> expected;
-    Bytes stream;
-    for (const auto& v : testvec::all()) {
-        expected.push_back(hex(v.bytes));
-        stream.insert(stream.end(), expected.back().begin(), expected.back().end());
-    }
-    std::mt19937 rng(1234);
-    for (int round = 0; round < 200; ++round) {
-        StreamFramer framer;
-        std::vector<Bytes> got;
-        for (std::size_t pos = 0, n = 0; pos < stream.size(); pos += n) {
-            n = std::min(std::uniform_int_distribution<std::size_t>(0, 150)(rng), stream.size() - pos);
-            auto collect = [&](ByteView m) { got.emplace_back(m.begin(), m.end()); };
-            ASSERT_EQ(framer.feed(ByteView(stream).subspan(pos, n), collect), StreamFramer::Status::Ok);
-            EXPECT_LE(framer.buffered(), framer.limit());
-        }
-        EXPECT_EQ(got, expected);
-        EXPECT_EQ(framer.buffered(), 0u);
-    }
-}
-
+// Streams cut in any chunks: fuzz/dplay_stream.cpp, replayed in every test run.
 TEST(StreamFramer, RefusesSizesItCannotTrustAndStaysRefused) {
     auto refused = [](Bytes b, std::size_t limit = StreamFramer::kDefaultLimit) {
         StreamFramer f(limit);

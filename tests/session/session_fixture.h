@@ -30,8 +30,7 @@ inline DpName Name(std::u16string shortName, std::u16string longName) {
 }
 
 struct Received {
-    DPID from = 0;
-    DPID to = 0;
+    DPID from = 0, to = 0;
     std::vector<uint8_t> bytes;
     uint32_t type() const { return SysMessageType(bytes).value_or(0); }
 };
@@ -85,18 +84,6 @@ struct EngineRig {
         auto add = [&](DPID id, uint32_t, const DpName&, uint32_t) { return ids.push_back(id), true; };
         group ? e->EnumGroupPlayers(*group, nullptr, add, flags) : e->EnumPlayers(nullptr, add, flags);
         return ids;
-    }
-};
-
-// ...with one local host player and one remote pilot on a scripted peer.
-struct HostAndPilot : EngineRig {
-    ScriptedPeer& peer;
-    DPID host = 0, pilot = 0;
-    explicit HostAndPilot(EngineOptions o = {}) : EngineRig(o), peer(net->AddPeer("192.0.2.7")) {
-        host = Local(u"h", u"h");
-        EXPECT_EQ(peer.Join(), S_OK);
-        EXPECT_EQ(peer.CreatePlayer(u"p", u"p", &pilot), S_OK);
-        ReceiveAll(*e);
     }
 };
 

@@ -3,6 +3,9 @@
 #include "dplay/vectors.h"
 #include "session/sysmsg.h"
 
+// Designated initializers leave the members they skip at their defaults, as meant here.
+#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
+
 namespace qd {
 
 using dplay::testvec::hex;
@@ -38,12 +41,8 @@ TEST(SysMsg, LayoutsAreDirectPlays32BitStructuresWithTrailingItems) {
                   "41 00 00 00  01 02 03"));
 
     // DPMSG_SETSESSIONDESC: type then the 80-byte DPSESSIONDESC2, its name just after it.
-    SessionDesc d;
-    d.dwFlags = DPSESSION_MIGRATEHOST;
-    d.guidApplication = kGuidCfs2;
-    d.dwMaxPlayers = 8;
-    d.dwUser1 = 0xCAFEBABE;
-    d.sessionName = u"S";
+    const SessionDesc d{.dwFlags = DPSESSION_MIGRATEHOST, .guidApplication = kGuidCfs2, .dwMaxPlayers = 8,
+                        .sessionName = u"S", .dwUser1 = 0xCAFEBABE};
     EXPECT_EQ(EncodeSetSessionDesc(d),
               hex("04 01 00 00  50 00 00 00  04 00 00 00  00 00 00 00 00 00 00 00 00 00 00 00 00 00 00 00"
                   "65 18 36 BA 5C 7A E7 40 88 1A 56 7C 19 A1 50 A9  08 00 00 00  00 00 00 00  54 00 00 00"
@@ -51,26 +50,12 @@ TEST(SysMsg, LayoutsAreDirectPlays32BitStructuresWithTrailingItems) {
                   "53 00 00 00"));
 }
 
+// The others are read back from the engine's own messages in engine_test.cpp and, group
+// membership, in tests/protocol GameTest's team moves.
 TEST(SysMsg, DecodersReadBackWhatWasEncoded) {
-    SysDestroyPlayerOrGroup m{DPPLAYERTYPE_PLAYER, 42, {9, 8, 7}, {1}, {}, 0, 0};
-    m.name.shortName = u"pilot";
-    m.name.longName = u"xx[]C";
+    const SysDestroyPlayerOrGroup m{
+        DPPLAYERTYPE_PLAYER, 42, {9, 8, 7}, {1}, {.shortName = u"pilot", .longName = u"xx[]C"}, 0, 0};
     EXPECT_EQ(DecodeDestroyPlayerOrGroup(EncodeDestroyPlayerOrGroup(m)), m);
-
-    SysCreatePlayerOrGroup c{DPPLAYERTYPE_GROUP, 5, 2, {}, {}, 0, 0};
-    c.name.shortName = u"Red";
-    EXPECT_EQ(DecodeCreatePlayerOrGroup(EncodeCreatePlayerOrGroup(c)), c);
-
-    SessionDesc d;
-    d.sessionName = u"Name";
-    d.password = u"";
-    d.dwUser4 = 77;
-    EXPECT_EQ(DecodeSetSessionDesc(EncodeSetSessionDesc(d)), d);
-
-    uint32_t type = 0;
-    EXPECT_EQ(DecodeGroupMembership(EncodeGroupMembership(DPSYS_DELETEPLAYERFROMGROUP, {3, 4}), &type),
-              (SysGroupMembership{3, 4}));
-    EXPECT_EQ(type, DPSYS_DELETEPLAYERFROMGROUP);
 }
 
 TEST(SysMsg, DecodersRefuseShortOrMalformedMessages) {
