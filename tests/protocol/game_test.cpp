@@ -496,37 +496,5 @@ TEST_F(GameEdges, DamageThresholdsBomberCheckAndDestroyClaims) {
     EXPECT_NE(Log().find("template4.dat: cannot open"), std::string::npos);
 }
 
-TEST_F(GameEdges, LaunchDetailsStatusRulesAndChat) {
-    config.settings.TIME_OF_DAY = 15 * 60;
-    config.settings.WIN_CRITERIA = 2, config.settings.LA_WINDOW_SEC = 0;  // Last Alive without a window
-    host.daylight = true;
-    JoinTeam(alice, *red);
-    Letter({&alice}, u'D');
-    EXPECT_EQ(LaunchOf(alice.got(NET_LAUNCH).at(0)).timeOfDay, 0x00000F17u);  // 00:15 -> hour 23
-    EXPECT_FALSE(window.timers.count(kReentryTimerId));
-    EXPECT_EQ(host.state.reentryOpen, 0u);
-
-    // Last Alive with no-fun players: a newcomer is told; Ready during the window asks for Waiting.
-    config.settings.NO_LOCK_OR_RADAR_PLAYERS = 1;
-    Letter({&alice}, u'B');
-    Client bob = Join(u"Bob", "192.0.2.2");
-    EXPECT_EQ(bob.lastText(), "No fun game is in session");
-    host.state.reentryOpen = 1;
-    Letter({&bob}, u'D');
-    EXPECT_EQ(bob.lastText(), "Please switch back to Waiting now");
-    EXPECT_EQ(Rec(bob.id).status, kStatusReady);
-    Letter({&bob}, u'C');
-    EXPECT_EQ(Rec(bob.id).status, kStatusNfReady);
-    Letter({&alice}, u'C');  // the game ends with the window open: the window closes with it
-    EXPECT_EQ(host.state.reentryOpen, 0u);
-
-    // The operator's empty line still goes out and is echoed; an unknown sender has no line.
-    window.entry = "";
-    EXPECT_EQ(SendChat(host), S_OK);
-    EXPECT_EQ(alice.got(NET_TEXT).back().data, Bytes({0x25, 0x10, 0, 0, 5, 0, 0, 0, 1, 0, 0, 0, 0}));
-    EXPECT_EQ(window.chat, std::vector<std::string>{"Tank:  \r\n"});
-    EXPECT_FALSE(FormatChatLine(host, 0x4242, "x"));
-}
-
 }  // namespace
 }  // namespace qd

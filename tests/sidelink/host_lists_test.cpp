@@ -23,13 +23,6 @@ protected:
     }
     std::string File() { return tmp.read("quarneld/xconnect.txt"); }
     void Table(std::vector<NetEntry> rows) { source.tcpTables.emplace_back(std::move(rows)); }
-    // A session opening with nothing to ignore, whose new listeners are the host's ports.
-    void Open(std::vector<NetEntry> hostPorts) {
-        Table({});
-        ASSERT_EQ(s.BuildIgnoreList(), 0);
-        Table(std::move(hostPorts));
-        s.RecordHostPorts();
-    }
     std::pair<int, int> Ports() { return {s.hostPort1(), s.hostPort2()}; }
 
     testing::TempDir tmp;
@@ -106,22 +99,6 @@ TEST_F(HostListsTest, EmptyListsWriteOnlyTheirHeadings) {
               "\n\n"
               "QUARNELD ports\n\n"
               "Connection info\n\n");
-
-    // Without a host name there is no host section; without a table nothing changes.
-    const std::string ignoredOnly = "Ignored sockets\n\n0.0.0.0:47624          0.0.0.0:0              LISTENING\n\n\n";
-    source.hostNameFails = true;
-    Table({});
-    s.BuildIgnoreList();
-    EXPECT_EQ(File(), ignoredOnly);
-    EXPECT_EQ(s.BuildIgnoreList(), 1);  // no table queued: the read fails
-    EXPECT_EQ(s.ignoreList().size(), 1u);
-    EXPECT_EQ(File(), ignoredOnly);
-
-    // A working directory without the quarneld folder loses only the file.
-    SideLinkState elsewhere{source, tmp.path() / "nowhere"};
-    Table({Est(kMe, 40000, kClient, 2350)});
-    EXPECT_EQ(elsewhere.GetPort(), 0);
-    EXPECT_EQ(elsewhere.portList().size(), 1u);
 }
 
 TEST_F(HostListsTest, IgnoredListenerHidesItsAddressAndPortOtherEntriesOnlyTheirTuple) {
@@ -152,22 +129,11 @@ TEST_F(HostListsTest, IgnoredListenerHidesItsAddressAndPortOtherEntriesOnlyTheir
     EXPECT_TRUE(s.portList().empty());
 }
 
-TEST_F(HostListsTest, HostPortsKeepTheFirstAndDropADuplicateSecond) {
-    Open({Listen(kAny, 2300)});
-    EXPECT_EQ(Ports(), std::pair(2300, 0));  // one new connection: the second keeps its value
-    Table({Listen(kAny, 2300)});  // a second opening sees the same port again
-    s.RecordHostPorts();
-    EXPECT_EQ(Ports(), std::pair(2300, 0));
-    Table({Listen(kAny, 2400)});
-    s.RecordHostPorts();
-    Table({});
-    s.RecordHostPorts();
-    s.RecordHostPorts();  // an unreadable table changes nothing either
-    EXPECT_EQ(Ports(), std::pair(2300, 2400));
-}
-
 TEST_F(HostListsTest, PortListKeepsOnlyEstablishedClientConnectionsInRange) {
-    Open({Listen(kAny, 2300), Listen(kAny, 2301)});
+    Table({});  // a session opening with nothing to ignore
+    ASSERT_EQ(s.BuildIgnoreList(), 0);
+    Table({Listen(kAny, 2300), Listen(kAny, 2301)});
+    s.RecordHostPorts();
     ASSERT_EQ(Ports(), std::pair(2301, 2300));
     Table({
         Est(kMe, 40000, kClient, 1024),

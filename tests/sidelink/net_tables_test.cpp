@@ -141,6 +141,10 @@ TEST(RecordedTables, InterfacesInIndexOrderAddressesByAddressAndTheAdaptersOfThe
     EXPECT_EQ(Report(list)[2], "tun0 1 00-00-00-00-00-00 10.8.0.6/255.255.255.255 announced");
     list[2].ignored = list[3].ignored = 1;
     EXPECT_EQ(Report(list).back(), "127.0.0.1 fallback");
+    std::string failure;
+    source.addressesFail = true;
+    EXPECT_EQ(DiscoverAdapters(source, list, &failure), 0);
+    EXPECT_EQ(failure, "the IPv4 address table could not be read");
     EXPECT_FALSE(ReadSysClassNet(FixtureDir() / "no_such_dir", links));
     // A label with an alias suffix finds its link by name; an unknown one is dropped.
     const auto placed = BuildAddressTable({{"eth0:1", 0, MakeAddress(10, 0, 0, 1), 0, 0},
@@ -153,33 +157,6 @@ TEST(RecordedTables, InterfacesInIndexOrderAddressesByAddressAndTheAdaptersOfThe
         EXPECT_FALSE(ParseIpAddrShow(bad, records)) << bad;
     EXPECT_TRUE(ParseIpAddrShow("2: eth0 inet6 fe80::1/64 scope link\n", records));
     EXPECT_TRUE(records.empty());
-}
-
-TEST(DiscoverAdapters, DialUpAndBroadcastAdaptersAreExcludedAndFailuresLeaveNothingUsable) {
-    test::ScriptedSource source;
-    source.interfaceRows = {{1, "ppp0", 23, {0x44, 0x45, 0x53, 0x54, 0x61, 0x70}},
-                            {2, "odd0", 6, {2, 0, 0, 0, 0, 9}},
-                            {3, "eth1", 6, {2, 0, 0, 0, 0, 3}}};
-    source.addressRows = {{MakeAddress(10, 1, 1, 1), 1, MakeAddress(255, 0, 0, 0), 0},
-                          {MakeAddress(255, 255, 255, 255), 2, 0, 0},
-                          {MakeAddress(10, 2, 2, 2), 3, MakeAddress(255, 255, 0, 0), 0},
-                          {MakeAddress(10, 3, 3, 3), 99, 0, 0}};  // no such interface
-    AdapterList list;
-    ASSERT_EQ(DiscoverAdapters(source, list), 3);
-    EXPECT_EQ(Report(list), (std::vector<std::string>{"ppp0 23 44-45-53-54-61-70 10.1.1.1/255.0.0.0 excluded",
-                                                      "odd0 6 02-00-00-00-00-09 255.255.255.255/0.0.0.0 excluded",
-                                                      "eth1 6 02-00-00-00-00-03 10.2.2.2/255.255.0.0 announced",
-                                                      "10.2.2.2"}));
-    // A rebuild starts from an empty list; a failed table read counts 0 and says why.
-    std::string failure;
-    source.addressesFail = true;
-    EXPECT_EQ(DiscoverAdapters(source, list, &failure), 0);
-    EXPECT_EQ(failure, "the IPv4 address table could not be read");
-    EXPECT_EQ(ChooseHostAddress(list).address, MakeAddress(127, 0, 0, 1));
-    source.interfacesFail = true;
-    EXPECT_EQ(DiscoverAdapters(source, list, &failure), 0);
-    EXPECT_EQ(failure, "the network interface table could not be read");
-    EXPECT_EQ(Report(list), std::vector<std::string>{"127.0.0.1 fallback"});
 }
 
 // The reader pointed at a recorded copy (this machine's: the road, host_road_test): both
