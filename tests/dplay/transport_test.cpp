@@ -321,11 +321,14 @@ TEST(DplayTransport, EnumerationRefusesStrangersAndIsRateLimited) {
     const Bytes request = encode({Token::Remote, SockAddrIn{2, client.port(), {}}, dialect::DX9},
                                  EnumSessionsRequest{kGuidCfs2, kEnumAll, std::nullopt});
     for (int i = 0; i < 20; ++i) udpTo(h.transport->enumUdpPort(), request);
-    client.until([] { return false; }, 800ms);
+    const auto* stats = h.transport->enumStats();
+    // Waits on the host's own counts, then a little longer for a reply too many.
+    client.until([&] { return client.frames.size() >= 3 && stats->rateLimited.load() >= 17; });
+    client.until([] { return false; }, 300ms);
     ASSERT_EQ(client.frames.size(), 3u);
     EXPECT_TRUE(is<EnumSessionsReply>(client.frames[0]));
-    EXPECT_EQ(h.transport->enumStats()->malformed.load(), 1u);
-    EXPECT_EQ(h.transport->enumStats()->rateLimited.load(), 17u);
+    EXPECT_EQ(stats->malformed.load(), 1u);
+    EXPECT_EQ(stats->rateLimited.load(), 17u);
 }
 
 }  // namespace
