@@ -73,5 +73,23 @@ TEST(Profile, FirstSectionAndFirstKeyWinAndBlanksAreTrimmed) {
     EXPECT_EQ(sections[1].keys.back().key, "after") << "a header without ']' does not start a section";
 }
 
+TEST(Profile, SectionNamesAreListedAndCutLikeThePlatform) {
+    TempDir dir;
+    const auto file = dir.write("t.ini", "[ section1 ]\r\n[section2]\r\n[section3]\r\n");
+    // The platform answers size - 2 for a list that does not fit with room to spare; a
+    // name that does not fit is left out whole, never cut into another name.
+    const std::string all("section1\0section2\0section3\0\0", 28), two("section1\0section2\0\0", 19);
+    for (auto [size, count, names] : std::initializer_list<std::tuple<std::size_t, std::size_t, std::string>>{
+             {29, 27, all}, {28, 26, all}, {27, 25, two}, {1, 0, ""}}) {
+        char buf[100];
+        std::memset(buf, 0xc, sizeof buf);
+        EXPECT_EQ(GetPrivateProfileSectionNames(buf, size, file), count) << size;
+        EXPECT_EQ(std::string(buf, size + 1), names + std::string(size - names.size(), '\0') + '\xc') << size;
+    }
+    char buf[10] = "x";
+    EXPECT_EQ(GetPrivateProfileSectionNames(buf, 10, dir.path() / "not_here.ini"), 0u);
+    EXPECT_EQ(buf[0], 0);
+}
+
 }  // namespace
 }  // namespace qd::profile

@@ -2,6 +2,7 @@
 
 #include <vector>
 
+#include "platform/event.h"
 #include "platform/window.h"
 
 namespace qd {
@@ -98,6 +99,25 @@ TEST(MessageQueue, QuitEndsEveryLoop) {
     EXPECT_EQ(q.RunUntil([] { return false; }, 5s), MessageQueue::LoopEnd::Quit);
     EXPECT_EQ(q.ExitCode(), 3);
     EXPECT_FALSE(PostMessage(w, WM_USER, 0, 0));  // a quit queue takes no more
+}
+
+// The wake from another thread is the session pump's, on every road.
+TEST(AutoResetEvent, WaitAnyTakesTheFirstSetEventAndResetsIt) {
+    AutoResetEvent a, b;
+    EXPECT_EQ(WaitForAny({&a, &b}, 0), kWaitTimeout);
+    b.set();
+    a.set();
+    // List order decides, like WaitForMultipleObjects; the event taken is reset.
+    EXPECT_EQ((std::vector<int>{WaitForAny({&a, &b}, 0), a.isSet(), WaitForAny({&a, &b}, 0), WaitForAny({&a, &b}, 10),
+                                WaitForAny({}, 0), WaitForAny({&a, nullptr}, 0)}),
+              (std::vector<int>{0, false, 1, kWaitTimeout, kWaitFailed, kWaitFailed}));
+}
+
+TEST(TickCount, WrapsAtTwoToThe32) {
+    SetTickCountOffsetForTesting(0);
+    SetTickCountOffsetForTesting(0xFFFFFFFFu - GetTickCount() + 1);  // now reads near 0 after the wrap
+    EXPECT_LT(GetTickCount(), 1000u);
+    SetTickCountOffsetForTesting(0);
 }
 
 }  // namespace
