@@ -36,6 +36,10 @@ TEST_F(DialogsTest, EjectOptionsStartAtAllowRejoinOnEveryOpening) {
     // OK without touching the buttons only lets the player go.
     EXPECT_EQ(Eject("Carl", {}), 1);
     EXPECT_FALSE(list.IsAutobooted("Carl"));
+    // Kept out for this run only: nothing written.
+    EXPECT_EQ(Eject("Dan", {IDC_NO_REJOIN}), 1);
+    EXPECT_TRUE(list.IsAutobooted("Dan"));
+    EXPECT_EQ(wd.Read("quarneld/autoboot.txt"), "Bob\n");
     // The same player ejected again for good is written again.
     EXPECT_EQ(Eject("Bob", {IDC_AUTOBOOT}), 1);
     EXPECT_EQ(wd.Read("quarneld/autoboot.txt"), "Bob\nBob\n");
