@@ -172,12 +172,6 @@ protected:
             const std::string text = j.dump();
             ec = Step(ioc, [&](auto h) { ws->async_write(asio::buffer(text), h); });
         }
-        // Reads pushed snapshots until one satisfies the predicate.
-        json ReadUntil(const std::function<bool(const json&)>& want) {
-            for (int i = 0; i < 100; ++i)
-                if (json j = Read(); ec || want(j)) return ec ? json() : j;
-            return json();
-        }
     };
     std::unique_ptr<Ws> OpenWs(const std::string& cookie, const std::string& origin) {
         auto c = std::make_unique<Ws>();
@@ -254,7 +248,7 @@ TEST_F(ConsoleTest, LoginCookieRefusalsAndLimits) {
     // A WebSocket message over the limit ends that socket; snapshots pushed before the
     // server read it may still arrive.
     ws->Send({{"op", "type"}, {"hwnd", window_.main_}, {"control", IDC_CHAT_ENTRY}, {"text", std::string(17000, 'x')}});
-    ws->ReadUntil([](const json&) { return false; });
+    for (int i = 0; i < 100 && !ws->ec; ++i) ws->Read();
     EXPECT_TRUE(ws->ec);
 }
 
@@ -313,13 +307,13 @@ TEST_F(ConsoleTest, IdleConnectionsCannotCrowdOutTheOperator) {
               std::string::npos);
 }
 
-TEST_F(ConsoleTest, CommandsReachTheWindowInArrivalOrderAndChangesArePushed) {
+// (Changes pushed to every page: the browser suites' two browsers.)
+TEST_F(ConsoleTest, CommandsReachTheWindowInArrivalOrder) {
     StartServer();
     auto a = OpenWs(cookie_, "http://" + host_);
-    auto b = OpenWs(cookie_, "http://" + host_);
-    ASSERT_FALSE(a->ec || b->ec);
-    const json firstA = a->Read();
-    b->Read();
+    ASSERT_FALSE(a->ec);
+    // The status line's 8-bit text reaches the page in UTF-8.
+    EXPECT_EQ(a->Read()["status"], json::parse(R"({"sessionName":"Sessi\u00f3n \u20ac","hostAddress":"10.0.0.7"})"));
     const HWND main = window_.main_;
     auto click = [&](int id, HWND hwnd = kNoWindow) {
         return json{{"op", "click"}, {"hwnd", hwnd == kNoWindow ? main : hwnd}, {"control", id}};
@@ -341,18 +335,6 @@ TEST_F(ConsoleTest, CommandsReachTheWindowInArrivalOrderAndChangesArePushed) {
     }
     EXPECT_EQ(Post(json{{"op", "click"}}).status(), 400u);
     EXPECT_EQ(window_.Commands(expected.size()), expected);
-
-    // Both pages see the typed text: stored in 8-bit, converted to UTF-8 on the way out.
-    auto typed = [](const json& j) {
-        for (const json& c : j["dialogs"].empty() ? json::array() : j["dialogs"][0]["controls"])
-            if (c["id"] == IDC_CHAT_ENTRY) return c["text"] == "h\u00e9llo";
-        return false;
-    };
-    const json seenA = a->ReadUntil(typed);
-    ASSERT_FALSE(seenA.is_null());
-    ASSERT_FALSE(b->ReadUntil(typed).is_null());
-    EXPECT_GT(seenA["revision"].get<uint64_t>(), firstA["revision"].get<uint64_t>());
-    EXPECT_EQ(seenA["status"], json::parse(R"({"sessionName":"Sessi\u00f3n \u20ac","hostAddress":"10.0.0.7"})"));
 
     // Input to a window that does not exist, or a disabled control, changes nothing.
     expected.push_back(IDC_EJECT);
