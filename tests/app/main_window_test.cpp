@@ -122,7 +122,6 @@ TEST(HostSession, ThreeTargetsBecomeLocalPlayersAndTheFirstIsTheHost) {
     ASSERT_EQ(host.open(), S_OK);
     ASSERT_EQ(host.setup.targets.size(), 3u);
     EXPECT_TRUE(host.boxes.empty()) << "not lobbied: no message, the dialog hosts at once";
-    EXPECT_NE(host.context.hostPlayerId, 0u);
     EXPECT_EQ(host.context.hostPlayerId, host.setup.targets[0].target->playerId);
     for (std::size_t i = 0; i < 3; ++i) {
         const auto& t = *host.setup.targets[i].target;
@@ -234,7 +233,6 @@ TEST(MainWindow, OperatorCommandsCheckTheirPreconditions) {
         host.desktop.Click(h, id);
         EXPECT_TRUE(!box || host.sawBox(box)) << box;
     };
-    click(IDC_CAPTURE, "Please select a player to capture first");
     host.desktop.SelectItem(h, IDC_PLAYER_LIST, dlg.FindItemData(IDC_PLAYER_LIST, host.context.hostPlayerId));
     click(IDC_EJECT, "QUARNELD objects cannot be ejected");
     EXPECT_TRUE(host.ejectAsked.empty()) << "no dialog for a host object";

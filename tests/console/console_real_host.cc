@@ -112,16 +112,9 @@ int main(int argc, char** argv) {
     options.consoleAddress = "127.0.0.1:0";
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string arg = argv[i];
-        if (arg == "--workdir")
-            options.workDir = argv[i + 1];
-        else if (arg == "--console")
-            options.consoleAddress = argv[i + 1];
-        else if (arg == "--console-token-file")
-            options.consoleTokenFile = argv[i + 1];
-        else {
-            std::cerr << "usage: console_real_host --workdir DIR [--console ADDR:PORT] [--console-token-file FILE]\n";
-            return 2;
-        }
+        if (arg == "--workdir") options.workDir = argv[i + 1];
+        if (arg == "--console") options.consoleAddress = argv[i + 1];
+        if (arg == "--console-token-file") options.consoleTokenFile = argv[i + 1];
     }
     options.factory = []() -> std::shared_ptr<DirectPlayService> {
         g.engine = std::make_shared<Engine>();
