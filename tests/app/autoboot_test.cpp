@@ -48,10 +48,6 @@ TEST(Autoboot, ReadOnceThenGrowsInMemoryAndTheFileOnlyByRememberedNames) {
     EXPECT_TRUE(next.IsAutobooted("Cheat"));
     EXPECT_TRUE(next.IsAutobooted("early"));
     EXPECT_FALSE(next.IsAutobooted("Rude"));
-
-    // An explicit load replaces the list with the file's names.
-    list.LoadAutoboot();
-    EXPECT_EQ(list.Entries(), (Names{"early", "Cheat", "Cheat"}));
 }
 
 TEST(Autoboot, NamesTheFileCannotHoldStayForThisRunAndAreLogged) {
@@ -69,13 +65,6 @@ TEST(Autoboot, NamesTheFileCannotHoldStayForThisRunAndAreLogged) {
     AutobootList next(wd.path());
     EXPECT_FALSE(next.IsAutobooted("alice"));
     EXPECT_TRUE(next.IsAutobooted(std::string(255, 'w')));
-
-    // No quarneld folder: nothing written, still kept out now, and said in the log.
-    WorkDir bare;
-    std::filesystem::remove_all(bare.path() / "quarneld");
-    AutobootList lone(bare.path());
-    EXPECT_FALSE(lone.RememberAutobootName("Ghost"));
-    EXPECT_TRUE(lone.IsAutobooted("Ghost"));
 }
 
 TEST(Autoboot, AHugeFileIsCutAtTheEntryLimit) {

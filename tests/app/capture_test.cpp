@@ -116,15 +116,6 @@ TEST(Capture, WritesToTheFileWithTheAircraftsHeightCorrection) {
               FormatCapture(kField, "third", kCaptureTarget, std::string("Zeppelin"), std::nullopt));
     EXPECT_EQ(wd.LogLines(), (std::vector<std::string>{
                                  "Config error, target 'aircraft' not found in your inventory.", "Zeppelin"}));
-
-    // No quarneld folder: no file, no capture, and no lookup (nothing logged).
-    WorkDir bare;
-    std::filesystem::remove_all(bare.path() / "quarneld");
-    std::filesystem::create_directories(bare.path() / "logs");
-    SetErrorLogPath(bare.path() / "logs/qdlerror.txt");
-    EXPECT_FALSE(WriteCapture(bare.path(), MotionCopy{}, "x", kCaptureTarget, "AJ[]Zeppelin[]B"));
-    EXPECT_FALSE(std::filesystem::exists(bare.path() / "quarneld/capture.txt"));
-    EXPECT_FALSE(std::filesystem::exists(bare.path() / "logs/qdlerror.txt"));
 }
 
 }  // namespace

@@ -113,11 +113,10 @@ TEST(Check, MissingWorkingDirectoryOrFilesGiveDefaultsOrStatusOne) {
     EXPECT_EQ(RunCheck("/nonexistent/quarneld", false, out, err), 1);
     EXPECT_NE(err.str().find("does not exist"), std::string::npos);
 
-    // No preferences, no configuration: the default object, Target team and session.
+    // No preferences, no configuration: the default Target team alone and version 1's
+    // built-in session, byte for byte.
     const testing::TempDir empty;
     const auto j = check(empty.path());
-    ASSERT_EQ(j["targets"].size(), 1u);
-    ExpectHas(j["targets"][0], R"({"name":"DefTarg","aircraft":"windsock"})"_json);
     ASSERT_EQ(j["teams"].size(), 1u);
     EXPECT_EQ(j["teams"][0]["name"], "Target ");
     EXPECT_EQ(j["session"], R"({"dwFlags":4,"dwMaxPlayers":16,"dwUser1":168100112,"dwUser2":394249,

@@ -6,7 +6,6 @@
 //   team NAME TEAM NAME...   NET_JOIN_TEAM for the team of that name, to the host player
 //   motion NAME LAT LON ALT ALTFRACTION HEADING   NET_MOTION to the host player: metres,
 //                            longitude units, metres, 1/65536 m, the 10-bit heading field
-//   leave NAME               the player leaves the session
 // End of input shuts the host down as SIGTERM does.
 //
 //   console_real_host --workdir DIR --console 127.0.0.1:0 --console-token-file FILE
@@ -75,9 +74,6 @@ std::string Run(const std::vector<std::string>& w) {
         m.position.altitude = {static_cast<int32_t>(std::stol(w[4])), static_cast<uint16_t>(std::stoul(w[5]))};
         m.position.attitude = (static_cast<uint32_t>(std::stoul(w[6])) & 0x3FF) << 2;
         hr = peer->SendTo(id, game.hostPlayerId(), m.encode());
-    } else if (w[0] == "leave") {
-        hr = peer->DestroyPlayer(id);
-        g.clients.erase(it);
     }
     return SUCCEEDED(hr) ? "ok" : "error " + w[0] + " " + std::to_string(static_cast<uint32_t>(hr));
 }
@@ -116,16 +112,9 @@ int main(int argc, char** argv) {
     options.consoleAddress = "127.0.0.1:0";
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string arg = argv[i];
-        if (arg == "--workdir")
-            options.workDir = argv[i + 1];
-        else if (arg == "--console")
-            options.consoleAddress = argv[i + 1];
-        else if (arg == "--console-token-file")
-            options.consoleTokenFile = argv[i + 1];
-        else {
-            std::cerr << "usage: console_real_host --workdir DIR [--console ADDR:PORT] [--console-token-file FILE]\n";
-            return 2;
-        }
+        if (arg == "--workdir") options.workDir = argv[i + 1];
+        if (arg == "--console") options.consoleAddress = argv[i + 1];
+        if (arg == "--console-token-file") options.consoleTokenFile = argv[i + 1];
     }
     options.factory = []() -> std::shared_ptr<DirectPlayService> {
         g.engine = std::make_shared<Engine>();
