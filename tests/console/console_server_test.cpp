@@ -204,6 +204,7 @@ TEST_F(ConsoleTest, LoginCookieRefusalsAndLimits) {
         {"/", {{F::cookie, "quarneld_console_" + port_ + "=0123456789abcdef0123"}}, 403},
         {"/missing.js", {{F::cookie, cookie_}}, 404},
         {"/state", {{F::cookie, cookie_}, {F::origin, "http://evil.example"}}, 403},
+        {"/state", {{F::cookie, cookie_}, {F::origin, "null"}}, 403},
         {"/state", {{F::cookie, cookie_}, {F::origin, "http://" + host_}}, 200},
         {"/state", {{F::cookie, cookie_}, {F::host, "evil.example:" + port_}}, 403},
         {"/state", {{F::cookie, cookie_}, {F::host, "localhost:" + port_}}, 200},
@@ -387,6 +388,7 @@ TEST(ConsoleToken, FileIsReadOrMadeOwnerOnly) {
     auto made = TokenFromFile(path, error);
     ASSERT_TRUE(made) << error;
     EXPECT_EQ(made->size(), 32u);
+    EXPECT_NE(NewToken(), NewToken());
     EXPECT_EQ(std::filesystem::status(path).permissions() & std::filesystem::perms::all,
               std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
 
@@ -404,9 +406,10 @@ TEST(ConsoleHostCheck, OnlyThisConsolesAddressesAndOrigins) {
         const char* host;
         bool allowed;
     } hosts[] = {
-        {loopback, "127.0.0.1:8471", false}, {loopback, "10.0.0.7:8470", false},
+        {loopback, "127.0.0.1:8471", false}, {loopback, "10.0.0.7:8470", false}, {loopback, "rebound.example:8470", false},
         // Listening everywhere: any address literal of this port, never a name.
         {any, "[fe80::1]:9000", true}, {any, "192.168.1.20:9001", false}, {any, "evil.example:9000", false},
+        {any, ":9000", false},
     };
     for (const auto& h : hosts) EXPECT_EQ(h.check.HostAllowed(h.host), h.allowed) << h.host;
     EXPECT_FALSE(loopback.OriginAllowed("http://localhost:8470", "127.0.0.1:8470"));
