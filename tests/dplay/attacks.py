@@ -85,17 +85,6 @@ def joined(args, label, source, players=0):
     return m, table, [m.create_player("%s%d" % (label, i), "x%s[]Spitfire[]G" % label) for i in range(players)]
 
 
-def create_group(m, data=b""):
-    """A group id asked for and the group created: its id, or None when refused."""
-    m.send(dp.REQUESTGROUPID, struct.pack("<I", 0))
-    f = m.expect_command(dp.REQUESTPLAYERREPLY, "RequestPlayerReply for a group")
-    if f.u32(44) != 0:
-        return None
-    info = dp.packed_player(0, f.u32(8), "g%x" % f.u32(8), None, b"", m.system_id, m.version, data)
-    m.send(dp.CREATEGROUP, struct.pack("<5I", 0, 0, f.u32(8), 28, 0) + info)
-    return f.u32(8)
-
-
 # ---- the attacks ------------------------------------------------------------------------------
 
 def ping_streams(args):
@@ -148,48 +137,17 @@ def pending_joins(args):
         m.close()
 
 
-def group_churn(args):
-    """A joined client creates and deletes groups: 70 with 16 KiB of data, then 1,100 empty. Deleted
-    groups stay deleted; group data and counts are bounded."""
-    m, table, _ids = joined(args, "G", "127.0.0.4", players=1)
-    made = 0
-    try:
-        for size, rounds in ((16 * 1024, 70), (0, 1100)):
-            for gid in (create_group(m, bytes(size)) for _ in range(rounds)):
-                if gid is not None:
-                    m.send(dp.DELETEGROUP, struct.pack("<5I", 0, 0, gid, 0, 0))
-                    made += 1
-    except (dp.Failure, OSError) as e:
-        print("attacker stopped after %d groups: %s" % (made, e))
-    time.sleep(0.5)
-    v = Visit(args, "D").report("during")
-    if v.ok:
-        figure("groups_left", len(v.table["groups"]) - len(table["groups"]), 0, 0)
-        figure("name_table_bytes", v.table_bytes, 1, 64 * 1024)
-    m.close()
-
-
-def datagram_spoof(args):
-    """Datagrams from a joined machine's datagram address: its farewell, its player's departure.
-    Session changes do not come by datagram."""
+def spoofing(args):
+    """Datagrams from a joined machine's datagram address (its farewell, its player's departure),
+    then a second stream from its address naming its stream port: session changes do not come by
+    datagram, and the stream cannot speak for the machine."""
     v = Visit(args, "V", keep=True).report("during")
     if v.ok:
         m = v.machine
         host_datagram = dp.sp_data(dp.host_view(v.table)[0]["sp"])["datagram"]
         for pid in (m.system_id, v.player):  # what the attacker writes from the victim's address and port
-            body = struct.pack("<5I", 0, pid, 0, 0, 0)
-            m.udp.sendto(dp.system_frame(dp.DELETEPLAYER, 14, body, m.stream_port), host_datagram)
-        time.sleep(0.5)
-        figure("victim_kept", int(v.probe()), 1, 1)
-        m.leave(v.player)
-
-
-def impersonation(args):
-    """A second stream from the victim's address names the victim's stream port: it cannot speak for
-    the machine."""
-    v = Visit(args, "V", keep=True).report("during")
-    if v.ok:
-        m = v.machine
+            m.udp.sendto(dp.system_frame(dp.DELETEPLAYER, 14, struct.pack("<5I", 0, pid, 0, 0, 0), m.stream_port),
+                         host_datagram)
         s = connect_from(m.source, args.stream_port)
         s.sendall(dp.player_frame(v.player, v.host_player, dp.net_text(1, b"spoofed line"), m.stream_port))
         s.sendall(dp.system_frame(dp.DELETEPLAYER, 14, struct.pack("<5I", 0, m.system_id, 0, 0, 0), m.stream_port))
@@ -214,8 +172,9 @@ def silent_acker(args):
     m.close()
 
 
-def enum_flood_udp(args):
-    """20 sources ask for enumeration replies at ports that never complete a connection."""
+def enum_flood(args):
+    """20 sources ask for enumeration replies at ports that never complete a connection, while
+    another holds 32 connections to the enumeration port, reopened as they close."""
     stop, sinks = threading.Event(), []
     for a in range(20):
         src = "127.0.2.%d" % (a + 1)
@@ -227,10 +186,17 @@ def enum_flood_udp(args):
         sinks.append((sink, filler, udp))
 
     def flood():
+        socks = []
         while not stop.is_set():
             for sink, _f, udp in sinks:
                 udp.sendto(dp.enum_request(args.app, 1, sink.getsockname()[1], 14), (args.host, args.enum_port))
+            socks = [s for s in socks if not closed_by_host(s)]
+            with contextlib.suppress(OSError):
+                while len(socks) < 32:
+                    socks.append(connect_from("127.0.2.50", args.enum_port))
             stop.wait(0.2)
+        for s in socks:
+            s.close()
 
     t = threading.Thread(target=flood, daemon=True)
     t.start()
@@ -248,51 +214,6 @@ def enum_flood_udp(args):
     t.join()
     for s in (s for trio in sinks for s in trio):
         s.close()
-
-
-def enum_flood_tcp(args):
-    """32 connections to the enumeration port from one address, reopened as they close."""
-    stop = threading.Event()
-
-    def hold():
-        socks = []
-        while not stop.is_set():
-            socks = [s for s in socks if not closed_by_host(s)]
-            while len(socks) < 32 and not stop.is_set():
-                try:
-                    socks.append(connect_from("127.0.2.50", args.enum_port))
-                except OSError:
-                    break
-            stop.wait(0.2)
-        for s in socks:
-            s.close()
-
-    t = threading.Thread(target=hold, daemon=True)
-    t.start()
-    time.sleep(1.0)
-    Visit(args, "D").report("during")
-    stop.set()
-    t.join()
-
-
-def direct_team_moves(args):
-    """A client moves players itself: its own into a Target team and 6 into a team of 4, the host's
-    own player into its group. The team rules hold, and the host's players stay its own."""
-    m, table, ids = joined(args, "T", "127.0.0.7", players=6)
-    groups = {g["short"]: g["id"] for g in table["groups"]}
-    hp = dp.host_view(table)[2]
-    gid = create_group(m)
-    for pid, group in [(ids[0], groups["Target "])] + [(pid, groups["Attack "]) for pid in ids] + [(hp, gid)]:
-        m.send(dp.ADDPLAYERTOGROUP, struct.pack("<5I", 0, pid, group, 0, 0))
-    time.sleep(1.0)
-    figure("refusals", sum(dp.net_kind(f) == dp.NET_JOIN_REFUSED for f in m.pending()), 3, 7)
-    v = Visit(args, "D").report("during")
-    if v.ok:
-        members = {g["id"]: g["ids"] for g in v.table["groups"]}
-        figure("attacker_in_target_team", sum(p in members[groups["Target "]] for p in ids), 0, 0)
-        figure("attacker_in_team_of_4", sum(p in members[groups["Attack "]] for p in ids), 1, 4)
-        figure("host_in_attacker_group", int(hp in members.get(gid, [])), 0, 0)
-    m.close()
 
 
 def chat_flood(args):
@@ -332,8 +253,7 @@ def object_data(args):
 
 
 ATTACKS = {f.__name__.replace("_", "-"): f for f in (
-    ping_streams, idle_streams, pending_joins, group_churn, datagram_spoof, impersonation, silent_acker,
-    enum_flood_udp, enum_flood_tcp, direct_team_moves, chat_flood, object_data)}
+    ping_streams, idle_streams, pending_joins, spoofing, silent_acker, enum_flood, chat_flood, object_data)}
 
 
 def main():
