@@ -87,18 +87,6 @@ def joined(args, label, source, players=0):
 
 # ---- the attacks ------------------------------------------------------------------------------
 
-def ping_streams(args):
-    """One stranger's stream carries 600 pings, each naming the port it listens on: they open nothing."""
-    stranger = dp.Machine("P", args.host, 14, source="127.0.0.2")
-    stranger.connect(args.stream_port)
-    for i in range(600):
-        stranger.send(dp.PING, struct.pack("<II", 0x100 + i, i))
-    time.sleep(1.5)
-    figure("answers_to_stranger", sum(f.via == "tcp" for f in stranger.pending()), 0, 0)
-    Visit(args, "D").report("during")
-    stranger.close()
-
-
 def idle_streams(args):
     """16 streams from each of 32 addresses, none completing a frame: half stall early in a
     small one, half hold most of a 60,000-byte one. Few are held per address, frames are small, and
@@ -122,18 +110,24 @@ def idle_streams(args):
         s.close()
 
 
-def pending_joins(args):
+def strangers(args):
     """8 addresses x 16 streams, each asking for a system player with a reply port of its own: two
-    joins in progress per address."""
+    joins in progress per address. Another stranger's stream carries 600 pings, each naming the
+    port it listens on: they open nothing."""
     machines = [dp.Machine("P", args.host, 14, source="127.0.3.%d" % (i // 16 + 1)) for i in range(128)]
     for m in machines:
         m.connect(args.stream_port)
         m.send(dp.REQUESTPLAYERID, struct.pack("<I", dp.SP | dp.PL))
+    pinger = dp.Machine("P", args.host, 14, source="127.0.0.2")
+    pinger.connect(args.stream_port)
+    for i in range(600):
+        pinger.send(dp.PING, struct.pack("<II", 0x100 + i, i))
     time.sleep(1.5)
     figure("pending_granted", sum(f.command == dp.REQUESTPLAYERREPLY and f.u32(44) == 0
                                   for m in machines for f in m.pending()), 1, 2 * 8)
+    figure("answers_to_stranger", sum(f.via == "tcp" for f in pinger.pending()), 0, 0)
     Visit(args, "D").report("during")
-    for m in machines:
+    for m in machines + [pinger]:
         m.close()
 
 
@@ -253,7 +247,7 @@ def object_data(args):
 
 
 ATTACKS = {f.__name__.replace("_", "-"): f for f in (
-    ping_streams, idle_streams, pending_joins, spoofing, silent_acker, enum_flood, chat_flood, object_data)}
+    strangers, idle_streams, spoofing, silent_acker, enum_flood, chat_flood, object_data)}
 
 
 def main():
