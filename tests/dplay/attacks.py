@@ -1,9 +1,7 @@
 #!/usr/bin/env python3
-"""Attacks on the host's stream and datagram surfaces, one per run (--attack NAME) against a host
-that tests/dplay/attack_test.cpp started, with a well-behaved client that must be served during
-and after. What each side got is printed as "figure NAME=VALUE" lines, each checked against what
-the host's limits must make of it; exits 1 when one is outside. Loopback only: other machines are
-other 127.x.y.z addresses."""
+"""Attacks on the host's stream and datagram surfaces, one per run (--attack NAME), with a
+well-behaved client that must be served during and after. Each figure printed ("figure NAME=VALUE")
+is checked against the host's limits; exits 1 when one is outside. Other machines are other 127.x.y.z."""
 import contextlib, os, socket, struct, sys, threading, time
 
 sys.dont_write_bytecode = True  # nothing left behind in the source tree
@@ -32,10 +30,6 @@ def closed_by_host(s):
         return False
     except OSError:
         return True
-
-
-def chat_pane(args):
-    return dp.Console(args.console_port, args.console_token).chat_pane()
 
 
 def host_rss_kb(args):
@@ -148,7 +142,8 @@ def spoofing(args):
         time.sleep(0.5)
         figure("stream_refused", int(closed_by_host(s)), 1, 1)
         figure("victim_kept", int(v.probe()), 1, 1)
-        figure("spoofed_chat_shown", int("spoofed line" in chat_pane(args)), 0, 0)
+        shown = dp.Console(args.console_port, args.console_token).chat_pane()
+        figure("spoofed_chat_shown", int("spoofed line" in shown), 0, 0)
         s.close()
         m.leave(v.player)
 
@@ -225,7 +220,7 @@ def chat_flood(args):
     for i in range(30):
         m.say(ids[0], hp, dp.net_text(1, b"short line %d" % i))
     time.sleep(1.0)
-    figure("short_lines_shown", chat_pane(args).count("short line"), 1, 6)
+    figure("short_lines_shown", dp.Console(args.console_port, args.console_token).chat_pane().count("short line"), 1, 6)
     v.report("during")
     v.machine.leave(v.player)
     m.close()

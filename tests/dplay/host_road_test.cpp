@@ -1,8 +1,5 @@
-// The real host process over real sockets: quarneld runs the sample session on 127.0.0.1.
-// On the road, the independent Python client plays two machines and Wireshark reads what they
-// received; in the attacks (tests/dplay/attacks.py, which holds what the host's limits must make
-// of each), a well-behaved client enumerates, joins, creates its player and gets answers while
-// an attack runs and after it.
+// The real host process on the sample session, over loopback: the road (tests/dplay/client.py
+// --road, Wireshark reading what its clients received) and the attacks (tests/dplay/attacks.py).
 #include <poll.h>
 #include <sys/un.h>
 
