@@ -8,17 +8,16 @@ import subprocess, sys, threading, time, uuid
 
 TOKEN_REMOTE, SIGNATURE, NOADDR = 0xFAB, b"play", b"\0\0\0\0"
 ENUMSESSIONSREPLY, ENUMSESSIONS, ENUMPLAYERSREPLY = 0x01, 0x02, 0x03
-REQUESTPLAYERID, REQUESTGROUPID, REQUESTPLAYERREPLY, CREATEPLAYER, CREATEGROUP = 0x05, 0x06, 0x07, 0x08, 0x09
-DELETEPLAYER, DELETEGROUP, ADDPLAYERTOGROUP, PLAYERNAMECHANGED, ADDFORWARDREQUEST = 0x0B, 0x0C, 0x0D, 0x10, 0x13
+REQUESTPLAYERID, REQUESTPLAYERREPLY, CREATEPLAYER = 0x05, 0x07, 0x08
+DELETEPLAYER, ADDPLAYERTOGROUP, PLAYERNAMECHANGED, ADDFORWARDREQUEST = 0x0B, 0x0D, 0x10, 0x13
 PING, PINGREPLY, YOUAREDEAD, SESSIONDESCCHANGED = 0x16, 0x17, 0x18, 0x1A
 SUPERENUMPLAYERSREPLY, ADDFORWARD, ADDFORWARDACK = 0x29, 0x2E, 0x2F
 SP, NS, PG, PL = 0x1, 0x2, 0x4, 0x8  # player flags: system player, name server, player group, local
 
 # The simulator's application messages (little-endian: type, size, fields).
-NET_NAME_REQUEST, NET_POSITION, NET_MOTION, NET_OBJECT_HEADER, NET_OBJECT_BODY = 0x1002, 0x100A, 0x100B, 0x100C, 0x100D
-NET_LAUNCH, NET_KILL, NET_PROBE, NET_PROBE_REPLY, NET_JOIN_TEAM = 0x1012, 0x1016, 0x101A, 0x101B, 0x101C
-NET_JOIN_REFUSED, NET_PAUSE_STATE = 0x101D, 0x1020
-NET_OBJECT_DATA_REQUEST, NET_DAMAGE_PROFILE, NET_TEXT, NET_HITS, NET_EFFECT = 0x1021, 0x1022, 0x1025, 0x20003, 0x20004
+NET_NAME_REQUEST, NET_POSITION, NET_MOTION, NET_LAUNCH, NET_KILL = 0x1002, 0x100A, 0x100B, 0x1012, 0x1016
+NET_PROBE, NET_PROBE_REPLY, NET_JOIN_TEAM, NET_JOIN_REFUSED, NET_PAUSE_STATE = 0x101A, 0x101B, 0x101C, 0x101D, 0x1020
+NET_OBJECT_DATA_REQUEST, NET_DAMAGE_PROFILE, NET_TEXT, NET_HITS = 0x1021, 0x1022, 0x1025, 0x20003
 
 STEP_TIMEOUT = 5.0
 
@@ -474,15 +473,6 @@ def expect_net(m, kind, what, frm=None, to=None, extra=lambda f: True, timeout=S
                     (to is None or f.id_to == to) and extra(f), timeout)
 
 
-def u32s(payload, off, n=1):
-    v = struct.unpack_from("<%dI" % n, payload, off)
-    return v[0] if n == 1 else v
-
-
-def c_text(buf, off):
-    return buf[off:buf.index(b"\0", off)]
-
-
 def status_letter(long_name):
     """The state a long name announces: the low two bits of its last letter after ']'."""
     if long_name and len(long_name) >= 2 and long_name[-2] == "]":
@@ -526,10 +516,6 @@ class Console:
         check(ids[control]["enabled"], "control %d is disabled" % control)
         self.request("/command", dict(op=op, hwnd=hwnd, control=control, **more))
 
-    def say(self, text):
-        self.command("type", 1001, text=text)
-        self.command("click", 1002)
-
 
 def wait_until(what, predicate, timeout=STEP_TIMEOUT):
     end = time.monotonic() + timeout
@@ -556,13 +542,10 @@ def host_view(t):
     return host_sys, objects, firsts[0]["id"]
 
 
-def check_dashboard(consoles, args, name, pa, team, objects):
+def check_dashboard(consoles, args, pa, team, objects):
     """status.json shows Alpha on its team; the metrics count the machine and its frames."""
-    st = json.loads(consoles.request("/status.json"))
-    eq((st["session"]["open"], st["session"]["name"], st["machinesJoined"]), (True, name, 1), "status.json")
     alpha = dict(id=pa, kind="client", name="Alpha", team=team["short"], status="Waiting", aircraft="Spitfire")
-    eq([p for p in st["players"] if p["id"] == pa], [alpha], "status.json: Alpha")
-    eq(sum(p["kind"] == "object" for p in st["players"]), len(objects), "status.json objects")
+    check(alpha in json.loads(consoles.request("/status.json"))["players"], "status.json without %r" % alpha)
     text = consoles.request("/metrics")
     samples = dict(line.rsplit(" ", 1) for line in text.decode().splitlines() if line and not line.startswith("#"))
     want = {"quarneld_machines_joined": 1, "quarneld_machine_joins_total": 1,
@@ -580,15 +563,11 @@ def check_dashboard(consoles, args, name, pa, team, objects):
 def road(args):
     with open(os.path.join(args.workdir, "quarneld", "configs", "Default.txt"), "rb") as f:
         welcome = f.read()
-    profile_sizes = {os.path.getsize(os.path.join(root, n)) for root, _dirs, files in os.walk(args.workdir)
-                     for n in files if n.lower().endswith(".dp")}
-    targets = dict(TARGETS)
     m = Machine("A", args.host, 14)
-    consoles = Console(args.console_port, args.console_token)
 
     # 1. Find the session over UDP and TCP.
     host_port, desc, name = enumerate_host(m, args, tcp=True)
-    eq(desc["current"], len(targets), "players announced for the objects")
+    eq(desc["current"], len(TARGETS), "players announced for the objects")
 
     # 2. Join; the name table shows the host's objects and teams.
     t = name_table(m.join(host_port), SUPERENUMPLAYERSREPLY)
@@ -596,36 +575,25 @@ def road(args):
     host_sys, objects, hp = host_view(t)
     datagram_port = sp_data(host_sys["sp"])["datagram"][1]
     by_name = {p["short"]: p for p in objects}
-    eq(sorted(by_name), sorted(targets), "host objects")
+    eq(sorted(by_name), sorted(TARGETS), "host objects")
     for short, p in by_name.items():
         # The aircraft title as the host completed it from the simulator's files.
         parts = p["long"].split("[]")
-        check(len(parts) == 3 and parts[1].startswith(targets[short]) and
-              parts[2] == ("G" if p["id"] == hp else "C"), "object %r long name %r" % (short, p["long"]))
-        targets[short] = parts[1]
-        eq(status_letter(p["long"]), "Waiting", "%s's state" % short)
+        check(len(parts) == 3 and parts[1].startswith(TARGETS[short]) and
+              parts[2] == ("G" if p["id"] == hp else "C"), "object %r long name %r" % (short, p["long"]))  # Waiting
     groups = {g["short"]: g for g in t["groups"]}
     eq(sorted(groups), sorted(TEAMS.values()), "team groups")
-    teams = {section: groups[n] for section, n in TEAMS.items()}
-    eq({pid for section, g in teams.items() if section.startswith("T") for pid in g["ids"]},
-       {p["id"] for p in objects}, "objects in Target teams")
 
-    # 3. A player; the host's welcome, name request and pause state.
+    # 3. A player; the host's welcome.
     pa = m.create_player("Alpha", "xA[]Spitfire[]G")
     w = expect_net(m, NET_TEXT, "welcome NET_TEXT", hp, pa)
     eq((w.via, w.payload), ("tcp", net_text(2, welcome)), "welcome")
-    for kind, payload in ((NET_NAME_REQUEST, net(NET_NAME_REQUEST)),
-                          (NET_PAUSE_STATE, struct.pack("<IIII", NET_PAUSE_STATE, 8, 0xFFFFFFFF, 0))):
-        eq(expect_net(m, kind, "0x%X" % kind, hp, pa).payload, payload, "message 0x%X" % kind)
 
-    # 4. A team: a Target team is refused, another one taken; a dashboard sees it.
-    m.say(pa, hp, net(NET_JOIN_TEAM, struct.pack("<I", teams["T0"]["id"])))
-    eq(expect_net(m, NET_JOIN_REFUSED, "NET_JOIN_REFUSED for a Target team", hp, pa).payload,
-       struct.pack("<III", NET_JOIN_REFUSED, 0, 0), "refusal")
-    team = teams["A0"]
+    # 4. A team taken; a dashboard sees it.
+    team = groups[TEAMS["A0"]]
     m.say(pa, hp, net(NET_JOIN_TEAM, struct.pack("<I", team["id"])))
     m.expect_command(ADDPLAYERTOGROUP, "AddPlayerToGroup", lambda f: {f.u32(12), f.u32(16)} == {team["id"], pa})
-    check_dashboard(consoles, args, name, pa, team, objects)
+    check_dashboard(Console(args.console_port, args.console_token), args, pa, team, objects)
 
     # 5. Ready; the host's objects turn Ready, then the launch.
     def renamed(ids, state, what):
@@ -638,10 +606,7 @@ def road(args):
     m.rename(pa, "Alpha", "xA[]Spitfire[]H")
     renamed([p["id"] for p in objects], ("Ready",), "objects turning Ready")
     renamed([p["id"] for p in objects], ("Flying", "NFFly"), "objects turning Flying")
-    launch = expect_net(m, NET_LAUNCH, "NET_LAUNCH", hp, pa).payload
-    eq(len(launch), 24, "NET_LAUNCH's size")
-    _t, size, _tod, one, whom, _turn = struct.unpack("<6I", launch)  # time of day and turn: the interop run
-    eq((size, one, whom), (16, 1, pa), "NET_LAUNCH fields")
+    eq(expect_net(m, NET_LAUNCH, "NET_LAUNCH", hp, pa).payload[16:20], struct.pack("<I", pa), "NET_LAUNCH's player")
     # The host's side link writes the player's own settings onto a connection of its own:
     # 264 bytes, version 11, the game flagged as running, the team's start values.
     sd = m.expect_command(SESSIONDESCCHANGED, "per-player settings message",
@@ -655,27 +620,10 @@ def road(args):
 
     # 6. Flying; the object data of every object.
     m.rename(pa, "Alpha", "xA[]Spitfire[]F")
-    described = 0
     for short, p in by_name.items():
         m.say(pa, p["id"], net(NET_OBJECT_DATA_REQUEST))
-        d = expect_net(m, NET_DAMAGE_PROFILE, "NET_DAMAGE_PROFILE of %s" % short, p["id"], pa).payload
-        _t, n8, n, c = u32s(d, 0, 4)
-        eq((n8, c, d[16:20]), (n + 8, len(d) - 16, b"JM\0\1"), "%s: profile header" % short)
-        check(n in profile_sizes or n == 2, "%s: profile of %d bytes matches no .dp file" % (short, n))
-        pos = expect_net(m, NET_POSITION, "NET_POSITION of %s" % short, p["id"], pa).payload
-        eq((len(pos), u32s(pos, 4)), (40, 32), "NET_POSITION size")
-        motions = [expect_net(m, NET_MOTION, "NET_MOTION of %s" % short, p["id"], pa).payload for _ in range(2)]
-        eq([(len(mo), mo[16:32]) for mo in motions], [(56, bytes(16))] * 2, "NET_MOTION layout")
-        eq([u32s(mo, 8) for mo in motions], [u32s(pos, 12) + 1, u32s(pos, 12) + 2], "%s: sequence" % short)
-        # Objects of the object database also get their description.
-        try:
-            h = expect_net(m, NET_OBJECT_HEADER, "NET_OBJECT_HEADER", p["id"], pa, timeout=0.3).payload
-        except Failure:
-            continue
-        expect_net(m, NET_OBJECT_BODY, "NET_OBJECT_BODY of %s" % short, p["id"], pa)
-        eq(c_text(h, 64), targets[short].encode("cp1252"), short + ": name in its description")
-        described += 1
-    check(described >= 1, "no object of the object database was described")
+        for kind in (NET_DAMAGE_PROFILE, NET_POSITION, NET_MOTION, NET_MOTION):
+            expect_net(m, kind, "0x%X of %s" % (kind, short), p["id"], pa)
 
     # 7. A second machine joins during the game and learns Alpha from the host.
     b = Machine("B", args.host, 9)
@@ -683,20 +631,12 @@ def road(args):
     tb = name_table(b.join(host_port))
     m.expect_command(ADDFORWARD, "AddForward for B", lambda f: f.u32(12) == b.system_id)
     need(tb["players"], "Alpha at B", id=pa, long="xA[]Spitfire[]F")
-    need(tb["players"], "A's machine at B", id=m.system_id)
-    check(pa in need(tb["groups"], "team", id=team["id"])["ids"], "B does not see Alpha on the team")
     pb = b.create_player("Bravo", "xB[]Corsair[]G")
     eq(expect_net(b, NET_TEXT, "welcome NET_TEXT for Bravo", hp, pb).payload[12:], welcome + b"\0", "Bravo's welcome")
-    expect_net(b, NET_PAUSE_STATE, "NET_PAUSE_STATE for Bravo", hp, pb)
 
-    # 8. Hits: light, heavy, destroyed; NET_KILL about 4 s later.
-    vid = by_name["Tug Henderson"]["id"]  # 100 life points, as the road test left it: 20 is light, 66 heavy
-    m.datagram(pa, vid, net_hits([(0, 20)]), datagram_port)
-    e = expect_net(m, NET_EFFECT, "light damage effect", vid, 0).payload
-    eq((len(e), u32s(e, 4, 3), c_text(e, 128)), (408, (400, vid, 0x1FF8F), b"fx_intsmoke"), "light effect")
-    m.say(pa, vid, net_hits([(0, 23), (0, 23)]))
-    eq(u32s(expect_net(m, NET_EFFECT, "heavy damage effect", vid, 0).payload, 8, 2), (9078, 0xFF8F), "heavy effect")
-    m.say(pa, vid, net_hits([(3, 255)]))
+    # 8. A hit by datagram destroys an object (1,020 of its 800 life points); NET_KILL about 4 s later.
+    vid = by_name["Tug Henderson"]["id"]
+    m.datagram(pa, vid, net_hits([(3, 255)]), datagram_port)
     destroyed_at = time.monotonic()
     expect_net(m, NET_POSITION, "position of the destroyed object", vid, pa)
     k = expect_net(m, NET_KILL, "NET_KILL", vid, 0, timeout=8)
@@ -707,14 +647,7 @@ def road(args):
     m.expect_command(PLAYERNAMECHANGED, "destroyed object back to Waiting",
                      lambda f: f.u32(12) == vid and status_letter(f.string_at(f.u32(20))) == "Waiting")
 
-    # 9. Chat both ways.
-    m.say(pa, hp, net_text(1, b"Tally ho"))
-    wait_until("Alpha's chat not in the host's chat pane", lambda: "Alpha:  Tally ho\r\n" in consoles.chat_pane())
-    consoles.say("Good hunting")
-    for who in (m, b):
-        expect_net(who, NET_TEXT, "operator chat", hp, 0, lambda f: f.payload == net_text(1, b"Good hunting"))
-
-    # 10. B leaves; A lands, the objects go back to the ready room; A leaves.
+    # 9. B leaves; A lands, the objects go back to the ready room; A leaves.
     b.leave(pb)
     m.rename(pa, "Alpha", "xA[]Spitfire[]G")
     renamed([p["id"] for p in objects if p["id"] != vid], ("Waiting",), "objects back in the ready room")
@@ -723,11 +656,8 @@ def road(args):
 
 
 def wireshark(pcap, *fields):
-    """Wireshark's reading of a capture: the lines of its full dissection that signal trouble (a
-    malformed packet, an expert note other than TCP's on sequence numbers, a value the dissector
-    does not know), and the chosen fields of each frame. Two guessing dissectors (LBM's SRS, and
-    RSocket within it) would take DirectPlay frames naming port 2300: they are switched off, as on
-    a wire where those protocols are not in use."""
+    """The lines of Wireshark's dissection that signal trouble, and the chosen fields of each frame.
+    LBM's SRS and RSocket would guess DirectPlay frames naming port 2300 to be theirs: switched off."""
     base = ["tshark", "--disable-protocol", "lbmsrs", "--disable-protocol", "rsocket", "-r", pcap]
     full = subprocess.run(base + ["-V"], capture_output=True, text=True, timeout=120, check=True).stdout
     complaints = [l.strip() for l in full.splitlines() if "Malformed" in l or "Unknown (0x" in l or
