@@ -11,9 +11,6 @@
 #include "session/dplay/transport.h"
 #include "session/session_fixture.h"
 
-// Designated initializers leave the members they skip at their defaults, as meant here.
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-
 namespace qd::dplay {
 namespace {
 

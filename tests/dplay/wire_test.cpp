@@ -4,9 +4,6 @@
 #include "session/dplay/framer.h"
 #include "session/dplay/wire.h"
 
-// Designated initializers leave the members they skip at their defaults, as meant here.
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-
 namespace qd::dplay {
 namespace {
 

@@ -8,9 +8,6 @@ namespace qd {
 using namespace qd::test;
 using Kind = OutboundNotice::Kind;
 
-// Designated initializers leave the members they skip at their defaults, as meant here.
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-
 // What local players hear: each other's arrival, renames, data and the description.
 TEST(Engine, LocalPlayersHearOfEachOtherAndOfRenamesDataAndDescription) {
     EngineRig t;

@@ -3,9 +3,6 @@
 #include "dplay/vectors.h"
 #include "session/sysmsg.h"
 
-// Designated initializers leave the members they skip at their defaults, as meant here.
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-
 namespace qd {
 
 using dplay::testvec::hex;
