@@ -2,21 +2,21 @@
 
 #include <gtest/gtest.h>
 
-#include "simfiles/workdir.h"
+#include "config/fixture.h"
 
 namespace qd {
 namespace {
 
-using test::WorkDir;
+using testing::Workdir;
 using namespace std::string_literals;
 
 using Names = std::vector<std::string>;
 
 TEST(Autoboot, FileLinesBecomeEntriesAsTheTextReaderCutsThem) {
-    WorkDir wd;
+    Workdir wd;
     std::string long300(300, 'x');
     std::string exact255(255, 'y');
-    wd.Write("quarneld/autoboot.txt", "alice\nBob\r\n\n" + long300 + "\n" + exact255 + "\nab\rcd\nnul\0ed\ncarol"s);
+    wd.write("quarneld/autoboot.txt", "alice\nBob\r\n\n" + long300 + "\n" + exact255 + "\nab\rcd\nnul\0ed\ncarol"s);
     AutobootList list(wd.path());
     EXPECT_EQ(list.Entries(), (Names{"alice", "Bob", "\n", std::string(255, 'x'), std::string(45, 'x'), exact255,
                                      "\n", "ab", "nul"}));
@@ -30,17 +30,17 @@ TEST(Autoboot, FileLinesBecomeEntriesAsTheTextReaderCutsThem) {
 }
 
 TEST(Autoboot, ReadOnceThenGrowsInMemoryAndTheFileOnlyByRememberedNames) {
-    WorkDir wd;
+    Workdir wd;
     AutobootList list(wd.path());
     EXPECT_FALSE(list.IsAutobooted("early"));  // no file: empty list, and loaded
-    wd.Write("quarneld/autoboot.txt", "early\n");
+    wd.write("quarneld/autoboot.txt", "early\n");
     EXPECT_FALSE(list.IsAutobooted("early"));  // the file is not read again
 
     list.AddAutobootName("Rude");
     EXPECT_TRUE(list.IsAutobooted("Rude"));
     EXPECT_TRUE(list.RememberAutobootName("Cheat"));
     EXPECT_TRUE(list.RememberAutobootName("Cheat"));
-    EXPECT_EQ(wd.Read("quarneld/autoboot.txt"), "early\nCheat\nCheat\n");
+    EXPECT_EQ(wd.read("quarneld/autoboot.txt"), "early\nCheat\nCheat\n");
     EXPECT_EQ(list.Entries(), (Names{"Rude", "Cheat", "Cheat"}));
 
     // After a restart only the remembered names (and the file's own) are kept out.
@@ -51,14 +51,14 @@ TEST(Autoboot, ReadOnceThenGrowsInMemoryAndTheFileOnlyByRememberedNames) {
 }
 
 TEST(Autoboot, NamesTheFileCannotHoldStayForThisRunAndAreLogged) {
-    WorkDir wd;
+    Workdir wd;
     AutobootList list(wd.path());
     // "bob\nalice" written as is would keep alice out after a restart.
     EXPECT_FALSE(list.RememberAutobootName("bob\nalice"));
     EXPECT_FALSE(list.RememberAutobootName(std::string(255, 'z') + "alice"));
     EXPECT_TRUE(list.RememberAutobootName(std::string(255, 'w')));
     EXPECT_TRUE(list.IsAutobooted("bob\nalice"));
-    EXPECT_EQ(wd.Read("quarneld/autoboot.txt"), std::string(255, 'w') + "\n");
+    EXPECT_EQ(wd.read("quarneld/autoboot.txt"), std::string(255, 'w') + "\n");
     ASSERT_EQ(wd.LogLines().size(), 2u);
     EXPECT_TRUE(wd.LogLines()[0].ends_with(": bob\\nalice"));
 
@@ -68,8 +68,8 @@ TEST(Autoboot, NamesTheFileCannotHoldStayForThisRunAndAreLogged) {
 }
 
 TEST(Autoboot, AHugeFileIsCutAtTheEntryLimit) {
-    WorkDir wd;
-    wd.Write("quarneld/autoboot.txt", "a\nb\nc\nd\ne\n");
+    Workdir wd;
+    wd.write("quarneld/autoboot.txt", "a\nb\nc\nd\ne\n");
     AutobootList list(wd.path(), 3);
     EXPECT_EQ(list.Entries(), (Names{"a", "b", "c"}));
     EXPECT_FALSE(list.IsAutobooted("d"));

@@ -2,13 +2,13 @@
 
 #include <gtest/gtest.h>
 
-#include "simfiles/workdir.h"
+#include "config/fixture.h"
 
 namespace qd {
 namespace {
 
-using test::Bytes;
-using test::WorkDir;
+using testing::Bytes;
+using testing::Workdir;
 
 // A NET_MOTION copy with the fields the capture reads.
 MotionCopy Motion(int32_t lat, uint16_t latFrac, int32_t lon, uint16_t lonFrac, uint32_t alt = 0,
@@ -96,15 +96,15 @@ TEST(Capture, DescriptionAndAircraftTexts) {
 
 TEST(Capture, WritesToTheFileWithTheAircraftsHeightCorrection) {
     // Inventory with one aircraft whose flight model puts the eye 10 feet up.
-    WorkDir wd;
-    wd.Write("aircraft/tug/aircraft.cfg", "[FLTSIM.0]\nTITLE=Tug One\nSIM=qdtug\n");
-    wd.Write("aircraft/tug/QDTUG.dp", "dp");
-    wd.Write("aircraft/tug/QDTUG.air", Bytes().u32(769).u32(16).zeros(6).u32(180000).u16(0).zeros(4).b);
+    Workdir wd;
+    wd.write("aircraft/tug/aircraft.cfg", "[FLTSIM.0]\nTITLE=Tug One\nSIM=qdtug\n");
+    wd.write("aircraft/tug/QDTUG.dp", "dp");
+    wd.write("aircraft/tug/QDTUG.air", Bytes().u32(769).u32(16).zeros(6).u32(180000).u16(0).zeros(4).b);
     EXPECT_EQ(CaptureHeightCorrection(wd.path(), "Tug One"), 10.0);
 
     ASSERT_TRUE(WriteCapture(wd.path(), kField, "first", kCaptureTarget, "AJ[]Tug One[]B"));
     ASSERT_TRUE(WriteCapture(wd.path(), kField, "second", kCaptureTeam, "NoAircraft"));
-    const std::string file = wd.Read("quarneld/capture.txt");
+    const std::string file = wd.read("quarneld/capture.txt");
     EXPECT_EQ(file, FormatCapture(kField, "first", kCaptureTarget, std::string("Tug One"), 10.0) +
                         FormatCapture(kField, "second", kCaptureTeam, std::nullopt, std::nullopt));
     EXPECT_TRUE(wd.LogLines().empty());
@@ -112,7 +112,7 @@ TEST(Capture, WritesToTheFileWithTheAircraftsHeightCorrection) {
     // An aircraft the inventory does not know: its line is written, the altitude is not
     // corrected, and the lookup says why in the log.
     ASSERT_TRUE(WriteCapture(wd.path(), kField, "third", kCaptureTarget, "AJ[]Zeppelin[]B"));
-    EXPECT_EQ(wd.Read("quarneld/capture.txt").substr(file.size()),
+    EXPECT_EQ(wd.read("quarneld/capture.txt").substr(file.size()),
               FormatCapture(kField, "third", kCaptureTarget, std::string("Zeppelin"), std::nullopt));
     EXPECT_EQ(wd.LogLines(), (std::vector<std::string>{
                                  "Config error, target 'aircraft' not found in your inventory.", "Zeppelin"}));

@@ -4,7 +4,7 @@
 #include "app/eject_dialog.h"
 #include "app/templates.h"
 #include "platform/desk_test.h"
-#include "simfiles/workdir.h"
+#include "config/fixture.h"
 
 namespace qd {
 namespace {
@@ -20,7 +20,7 @@ protected:
         });
         return EjectDialog(desk, kNoWindow, name, list);
     }
-    test::WorkDir wd;
+    testing::Workdir wd;
     AutobootList list{wd.path()};
 };
 
@@ -32,14 +32,14 @@ TEST_F(DialogsTest, EjectOptionsStartAtAllowRejoinOnEveryOpening) {
         EXPECT_FALSE(desk.TypeText(h, IDC_EJECT_NAME, "Alice"));  // read-only
     });
     EXPECT_EQ(Eject("Bob", {IDC_AUTOBOOT}), 1);
-    EXPECT_EQ(wd.Read("quarneld/autoboot.txt"), "Bob\n");
+    EXPECT_EQ(wd.read("quarneld/autoboot.txt"), "Bob\n");
     // OK without touching the buttons only lets the player go.
     EXPECT_EQ(Eject("Carl", {}), 1);
     EXPECT_FALSE(list.IsAutobooted("Carl"));
     // Kept out for this run only: nothing written.
     EXPECT_EQ(Eject("Dan", {IDC_NO_REJOIN}), 1);
     EXPECT_TRUE(list.IsAutobooted("Dan"));
-    EXPECT_EQ(wd.Read("quarneld/autoboot.txt"), "Bob\n");
+    EXPECT_EQ(wd.read("quarneld/autoboot.txt"), "Bob\n");
 }
 
 TEST_F(DialogsTest, EjectCancelledByButtonEscapeOrCloseBoxChangesNothing) {
@@ -101,7 +101,7 @@ TEST_F(DialogsTest, CaptureLocationWritesWhatThePlayerIsWhenTheDialogCloses) {
     Operator(IDD_CAPTURE, [&](Dialog&, HWND h) { desk.Click(h, IDOK); });
     EXPECT_TRUE(CaptureLocation(desk, wd.path(), At(0), player));
     EXPECT_EQ(asked, 1);
-    const std::string file = wd.Read("quarneld/capture.txt");
+    const std::string file = wd.read("quarneld/capture.txt");
     EXPECT_EQ(file, FormatCapture(At(4444444), "No description", kCaptureTarget, "Zeppelin", std::nullopt));
 
     // The player left while the dialog was open: the position of the command's moment.
@@ -110,7 +110,7 @@ TEST_F(DialogsTest, CaptureLocationWritesWhatThePlayerIsWhenTheDialogCloses) {
         desk.Click(h, IDOK);
     });
     EXPECT_TRUE(CaptureLocation(desk, wd.path(), At(-2), [] { return std::optional<CaptureSource>(); }));
-    EXPECT_EQ(wd.Read("quarneld/capture.txt").substr(file.size()),
+    EXPECT_EQ(wd.read("quarneld/capture.txt").substr(file.size()),
               FormatCapture(At(-2), "No description", kCaptureTeam, std::nullopt, std::nullopt));
 }
 

@@ -27,10 +27,8 @@ struct Workdir : TempDir {
         write("quarneld/configs/" + name + ".cfg", text);
     }
     void prefs(std::string_view text) { write("quarneld/quarneld.ini", text); }
-    // The names the app and simfiles tests use.
-    void Write(const std::string& rel, std::string_view bytes) const { write(rel, bytes); }
-    void Write(const std::string& rel, const std::vector<uint8_t>& b) const { write(rel, std::string(b.begin(), b.end())); }
-    std::string Read(const std::string& rel) const { return read(rel); }
+    using TempDir::write;
+    void write(const std::string& rel, const std::vector<uint8_t>& b) const { write(rel, std::string(b.begin(), b.end())); }
     void Mkdir(const std::string& rel) const { std::filesystem::create_directories(path() / rel); }
     // The error log's lines after the run banner.
     std::vector<std::string> LogLines() const {

@@ -61,7 +61,7 @@ TEST(AircraftCfg, LineRulesOfTheTitleAndSimSearch) {
         {"[FLTSIM.0]\n" + std::string(253, 'x') + "TITLE=A\nSIM=a\n", "A", 1, "-"},
     };
     for (const auto& [cfg, title, result, sim] : cases) {
-        wd.Write("aircraft/f/aircraft.cfg", cfg);
+        wd.write("aircraft/f/aircraft.cfg", cfg);
         TargetObject t = Named(title);
         EXPECT_EQ(ScanAircraftCfg(wd.path(), "f", t), result) << cfg;
         EXPECT_EQ(t.simName.value_or("-"), sim) << cfg;
@@ -70,7 +70,7 @@ TEST(AircraftCfg, LineRulesOfTheTitleAndSimSearch) {
         EXPECT_EQ(t.aircraftCfgPath.has_value(), result != 1) << cfg;
     }
     // An empty SIM value leaves the name unset and points at the cfg itself.
-    wd.Write("aircraft/f/aircraft.cfg", "[FLTSIM.0]\nTITLE=A\nSIM=\n");
+    wd.write("aircraft/f/aircraft.cfg", "[FLTSIM.0]\nTITLE=A\nSIM=\n");
     TargetObject e = Named("A");
     EXPECT_EQ(ScanAircraftCfg(wd.path(), "f", e), 0);
     EXPECT_TRUE(Fields(TargetToJson(e), {{"simName", nullptr}, {"simPath", "aircraft/f/aircraft.cfg"}}));
@@ -86,17 +86,17 @@ TEST(Inventory, FolderResultsAndLogLines) {
     // No aircraft folder at all: Check.MissingWorkingDirectoryOrFilesGiveDefaultsOrStatusOne.
     {
         Workdir wd;  // TITLE without SIM in "a", no TITLE in "b": the last answer (1) counts
-        wd.Write("aircraft/a/aircraft.cfg", "[FLTSIM.0]\nTITLE=Tug\n");
-        wd.Write("aircraft/b/aircraft.cfg", "[FLTSIM.0]\nTITLE=Other\nSIM=o\n");
+        wd.write("aircraft/a/aircraft.cfg", "[FLTSIM.0]\nTITLE=Tug\n");
+        wd.write("aircraft/b/aircraft.cfg", "[FLTSIM.0]\nTITLE=Other\nSIM=o\n");
         TargetObject t = Named("Tug");
         EXPECT_EQ(FindInInventory(wd.path(), t), 1);
         EXPECT_EQ(wd.LogLines(), (std::vector<std::string>{kNoSim, kNotFound, "Tug"}));
-        wd.Write("aircraft/c/aircraft.cfg", "[FLTSIM.0]\nTITLE=Tug\nNO SIM HERE\n");
+        wd.write("aircraft/c/aircraft.cfg", "[FLTSIM.0]\nTITLE=Tug\nNO SIM HERE\n");
         Validated(wd, "Tug", 2);
     }
     Workdir wd;  // two folders with the same TITLE: name order decides
-    wd.Write("aircraft/zeta/aircraft.cfg", "[FLTSIM.0]\nTITLE=Tug\nSIM=z\n");
-    wd.Write("aircraft/alpha/aircraft.cfg", "[FLTSIM.0]\nTITLE=Tug\nSIM=a\n");
+    wd.write("aircraft/zeta/aircraft.cfg", "[FLTSIM.0]\nTITLE=Tug\nSIM=z\n");
+    wd.write("aircraft/alpha/aircraft.cfg", "[FLTSIM.0]\nTITLE=Tug\nSIM=a\n");
     TargetObject t = Named("Tug");
     EXPECT_EQ(std::tuple(FindInInventory(wd.path(), t), t.simPath, wd.LogLines().size()),
               std::tuple(0, "aircraft/alpha/A", 0u));
@@ -105,18 +105,18 @@ TEST(Inventory, FolderResultsAndLogLines) {
 TEST(Validate, CompletesAnAircraftOrStopsAtTheMissingFile) {
     Workdir wd;
     const std::string cfgLine = "AIRCRAFT.CFG path=aircraft/tug/aircraft.cfg";
-    wd.Write("aircraft/tug/aircraft.cfg", "[fltsim.0]\r\ntitle=Tug\r\nsim=qdtug\r\n");
+    wd.write("aircraft/tug/aircraft.cfg", "[fltsim.0]\r\ntitle=Tug\r\nsim=qdtug\r\n");
     EXPECT_TRUE(Fields(Validated(wd, "Tug", 3), {{"simName", "QDTUG"}, {"damageProfilePath", nullptr}}));
 
     // The upper-cased SIM name still finds lower-case files, as on the simulator's own disk.
-    wd.Write("aircraft/tug/qdtug.dp", "profile");
+    wd.write("aircraft/tug/qdtug.dp", "profile");
     EXPECT_TRUE(Fields(Validated(wd, "Tug", 4),
                        {{"damageProfilePath", "aircraft/tug/QDTUG.dp"}, {"airFilePath", nullptr}}));
     EXPECT_EQ(wd.LogLines(), (std::vector<std::string>{"Aircraft error, could not locate Damage Profile.", cfgLine,
                                                        "Aircraft error, could not locate Air file.", cfgLine}));
 
     // 100000 / 1500 = 66, / 12 = 5 feet, in whole numbers.
-    wd.Write("aircraft/tug/QdTug.AIR", AirFile(100000, -364));
+    wd.write("aircraft/tug/QdTug.AIR", AirFile(100000, -364));
     EXPECT_TRUE(Fields(Validated(wd, "Tug", 0), {{"airFilePath", "aircraft/tug/QDTUG.air"}, {"staticPitch", -2.0},
                                                  {"heightOffset", 5.0}, {"aircraft", "Tug"}, {"typeCode", 0}}));
 }
@@ -127,8 +127,8 @@ TEST(Validate, ObjectDatabaseComesFirst) {
     db.u16(308).u16(0);
     for (std::string name : {"Tug", "Freighter"})
         db.u16(static_cast<uint16_t>(25 + name.size())).zeros(16).u32(1).u32(4).text(name).raw({0});
-    wd.Write("quarneld/objdb.dat", db.b);
-    wd.Write("aircraft/tug/aircraft.cfg", "[FLTSIM.0]\nTITLE=Tug\nSIM=t\n");
+    wd.write("quarneld/objdb.dat", db.b);
+    wd.write("aircraft/tug/aircraft.cfg", "[FLTSIM.0]\nTITLE=Tug\nSIM=t\n");
     wd.Mkdir("ships/FREIGHTER");
 
     TargetObject t = Named("Tug");
@@ -145,7 +145,7 @@ TEST(AirFile, RecordWalkIsBounded) {
     Workdir wd;
     Diagnostics diag;
     auto both = [&](const std::vector<uint8_t>& bytes) {
-        wd.Write("m.air", bytes);
+        wd.write("m.air", bytes);
         return std::pair(ReadAirPitch(wd.path(), "m.air", &diag), ReadAirHeight(wd.path(), "m.air", &diag));
     };
     EXPECT_EQ(both(AirFile(-100000, 1820)), std::pair(10.0, -5.0));
@@ -172,7 +172,7 @@ TEST(AirFile, RecordWalkIsBounded) {
 TEST(Paths, LongerThan255CharactersAreRefused) {
     Workdir wd;
     const std::string longFolder(250, 'f');
-    wd.Write("aircraft/" + longFolder + "/aircraft.cfg", "[FLTSIM.0]\nTITLE=Tug\nSIM=t\n");
+    wd.write("aircraft/" + longFolder + "/aircraft.cfg", "[FLTSIM.0]\nTITLE=Tug\nSIM=t\n");
     Diagnostics diag;
     Validated(wd, "Tug", 1, &diag);
     const std::string refused = "Path error, longer than 255 characters: aircraft/" + longFolder + "/aircraft.cfg";
@@ -185,7 +185,7 @@ TEST(Paths, LongerThan255CharactersAreRefused) {
     for (auto [sim, result, simPath] : std::initializer_list<std::tuple<std::size_t, int, bool>>{
              {250, 2, false}, {242, 3, true}}) {
         Workdir w;
-        w.Write("aircraft/tug/aircraft.cfg", "[FLTSIM.0]\nTITLE=Tug\nSIM=" + std::string(sim, 's') + "\n");
+        w.write("aircraft/tug/aircraft.cfg", "[FLTSIM.0]\nTITLE=Tug\nSIM=" + std::string(sim, 's') + "\n");
         const std::string fitting = "aircraft/tug/" + std::string(sim, 'S');
         EXPECT_EQ(Validated(w, "Tug", result)["simPath"], simPath ? nlohmann::json(fitting) : nlohmann::json());
     }

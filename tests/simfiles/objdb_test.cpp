@@ -35,7 +35,7 @@ TEST(ObjectDatabase, FindsRecordsIgnoringCaseAndFillsTheTarget) {
     db.text("AirFld_North").raw({0x00});
     Record(db, 0x40, 2, 3, "runway_grass");
     Record(db, 0x80, 0xFFFFFFFF, 1, "Freighter");
-    wd.Write("quarneld/objdb.dat", db.b);
+    wd.write("quarneld/objdb.dat", db.b);
 
     // Type codes 3 and 4 are airfields without collisions; the instance number is the
     // count times 65536 / type code, the division first, in 32 bits. The lookup itself
@@ -64,7 +64,7 @@ TEST(ObjectDatabase, WrongHeaderOrMissingFileIsAbsent) {
                         std::vector<uint8_t>{0x34, 0x01, 0x00}, std::vector<uint8_t>{}}) {
         Bytes db{header};
         if (header.size() == 4) Record(db, 0, 1, 1, "Freighter");
-        wd.Write("quarneld/objdb.dat", db.b);
+        wd.write("quarneld/objdb.dat", db.b);
         EXPECT_EQ(Lookup(wd, "Freighter").first, 1);
     }
     std::filesystem::remove(wd.path() / "quarneld/objdb.dat");
@@ -83,7 +83,7 @@ TEST(ObjectDatabase, BadRecordsAreSkippedAndReportedOnce) {
     db.u16(24).zeros(24);                       // no room for the name's NUL
     Record(db, 0, 1, 1, "Tail");
     db.u16(40).zeros(5);                        // truncated: claims 40, has 5
-    wd.Write("quarneld/objdb.dat", db.b);
+    wd.write("quarneld/objdb.dat", db.b);
 
     Diagnostics diag;
     auto [r, t] = Lookup(wd, "bunker", &diag);
@@ -108,7 +108,7 @@ TEST(ObjectDatabase, BadRecordsAreSkippedAndReportedOnce) {
     Record(cut, 0, 1, 1, "First");
     Record(cut, 0, 1, 1, "Second");
     cut.b.resize(cut.b.size() - 3);
-    wd.Write("quarneld/objdb.dat", cut.b);
+    wd.write("quarneld/objdb.dat", cut.b);
     EXPECT_EQ(std::pair(Lookup(wd, "Second").first, Lookup(wd, "first").first), std::pair(1, 0));
 }
 

@@ -22,11 +22,11 @@ TEST(Autorun, StartsTheSimulatorInTheWorkingDirectoryWithoutArgumentsOrThroughWi
     const std::string here = std::filesystem::canonical(dir.path()).string();
     // The simulator runs on its own: its trace, once it ended (bounded wait).
     auto trace = [&] {
-        for (int i = 0; i < 500 && dir.Read("trace.txt").find("end") == std::string::npos; ++i)
+        for (int i = 0; i < 500 && dir.read("trace.txt").find("end") == std::string::npos; ++i)
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        return dir.Read("trace.txt");
+        return dir.read("trace.txt");
     };
-    dir.Write("origcfs2.exe", "#!/bin/sh\necho \"args=$# dir=$(pwd)\" > trace.txt\necho end >> trace.txt\n");
+    dir.write("origcfs2.exe", "#!/bin/sh\necho \"args=$# dir=$(pwd)\" > trace.txt\necho end >> trace.txt\n");
     ::chmod((dir.path() / "origcfs2.exe").c_str(), 0755);
     ASSERT_TRUE(StartLocalSimulator(dir.path(), 2));
     EXPECT_EQ(trace(), "args=0 dir=" + here + "\nend\n");
@@ -44,8 +44,8 @@ TEST(Autorun, StartsTheSimulatorInTheWorkingDirectoryWithoutArgumentsOrThroughWi
         return started;
     };
     std::filesystem::remove(dir.path() / "trace.txt");
-    dir.Write("origcombatfs.exe", "MZ\x90");
-    dir.Write("bin/wine", "#!/bin/sh\necho \"wine $# $1 $(pwd)\" > trace.txt\necho end >> trace.txt\n");
+    dir.write("origcombatfs.exe", "MZ\x90");
+    dir.write("bin/wine", "#!/bin/sh\necho \"wine $# $1 $(pwd)\" > trace.txt\necho end >> trace.txt\n");
     ::chmod((dir.path() / "bin/wine").c_str(), 0755);
     ASSERT_TRUE(startWithPath((dir.path() / "bin").string()));
     EXPECT_EQ(trace(), "wine 1 origcombatfs.exe " + here + "\nend\n");
@@ -58,33 +58,33 @@ TEST(Autorun, StartsTheSimulatorInTheWorkingDirectoryWithoutArgumentsOrThroughWi
 
 TEST(SimulatorConfig, MultiplayerSectionIsPointedAtTheHost) {
     Workdir wd;
-    wd.Write("cfs2.cfg",
+    wd.write("cfs2.cfg",
              "[MAIN]\nX=1\n[Multiplayer] ; trailing text\nName=Pilot\nsp_protocol_address=10.9.9.9\n"
              "Skip_Dun_Warning=0\n[OTHER]\nSP_PROTOCOL_ADDRESS=1.1.1.1\nkeep=1\nlast=dropped");
     ASSERT_EQ(WriteSimulatorConfig(wd.path(), 2, "192.168.1.20"), 0);
-    EXPECT_EQ(wd.Read("origcfs2.cfg"),
+    EXPECT_EQ(wd.read("origcfs2.cfg"),
               "[MAIN]\nX=1\n[Multiplayer] ; trailing text\nSP_PROTOCOL_ADDRESS=192.168.1.20\nSKIP_DUN_WARNING=1\n"
               "Name=Pilot\n[OTHER]\nkeep=1\n");
-    EXPECT_EQ(wd.Read("cfs2.cfg").substr(0, 6), "[MAIN]");  // the simulator's own file is untouched
+    EXPECT_EQ(wd.read("cfs2.cfg").substr(0, 6), "[MAIN]");  // the simulator's own file is untouched
 
     // CR LF files get CR LF added lines; only the first [MULTIPLAYER] line inserts.
-    wd.Write("cfs2.cfg", "[MULTIPLAYER]\r\nA=1\r\n[MULTIPLAYER]\r\n");
+    wd.write("cfs2.cfg", "[MULTIPLAYER]\r\nA=1\r\n[MULTIPLAYER]\r\n");
     ASSERT_EQ(WriteSimulatorConfig(wd.path(), 2, "127.0.0.1"), 0);
-    EXPECT_EQ(wd.Read("origcfs2.cfg"),
+    EXPECT_EQ(wd.read("origcfs2.cfg"),
               "[MULTIPLAYER]\r\nSP_PROTOCOL_ADDRESS=127.0.0.1\r\nSKIP_DUN_WARNING=1\r\nA=1\r\n[MULTIPLAYER]\r\n");
 
     // A leading blank hides the section; the file is copied as it is (but its last line
     // has no line end and is left out).
-    wd.Write("cfs2.cfg", " [MULTIPLAYER]\nSP_PROTOCOL_ADDRESS=1.2.3.4\n[MULTIPLAYE]\nend");
+    wd.write("cfs2.cfg", " [MULTIPLAYER]\nSP_PROTOCOL_ADDRESS=1.2.3.4\n[MULTIPLAYE]\nend");
     ASSERT_EQ(WriteSimulatorConfig(wd.path(), 2, "10.0.0.1"), 0);
-    EXPECT_EQ(wd.Read("origcfs2.cfg"), " [MULTIPLAYER]\nSP_PROTOCOL_ADDRESS=1.2.3.4\n[MULTIPLAYE]\n");
+    EXPECT_EQ(wd.read("origcfs2.cfg"), " [MULTIPLAYER]\nSP_PROTOCOL_ADDRESS=1.2.3.4\n[MULTIPLAYE]\n");
 
     // A 300-character address line after the section: its first 255-character piece
     // begins with the key and is dropped, the rest is copied as a line of its own.
     const std::string longLine = "SP_PROTOCOL_ADDRESS=" + std::string(280, '9');
-    wd.Write("combatfs.cfg", "[MULTIPLAYER]\n" + longLine + "\nZ=1\n");
+    wd.write("combatfs.cfg", "[MULTIPLAYER]\n" + longLine + "\nZ=1\n");
     ASSERT_EQ(WriteSimulatorConfig(wd.path(), 1, "10.0.0.2"), 0);
-    EXPECT_EQ(wd.Read("origcombatfs.cfg"),
+    EXPECT_EQ(wd.read("origcombatfs.cfg"),
               "[MULTIPLAYER]\nSP_PROTOCOL_ADDRESS=10.0.0.2\nSKIP_DUN_WARNING=1\n" + std::string(45, '9') + "\nZ=1\n");
 
     // The copy goes once the simulator has read it; one already gone is ignored.
@@ -101,12 +101,12 @@ TEST(SimulatorConfig, FileChoiceAndFailures) {
     EXPECT_EQ(WriteSimulatorConfig(wd.path(), 2, "10.0.0.1"), -1);  // no cfs2.cfg
     EXPECT_FALSE(std::filesystem::exists(wd.path() / "origcfs2.cfg"));
 
-    wd.Write("COMBATFS.CFG", "[multiplayer]\n");  // found whatever its letter case
-    wd.Write("origcombatfs.cfg", "old content that is replaced\n");
+    wd.write("COMBATFS.CFG", "[multiplayer]\n");  // found whatever its letter case
+    wd.write("origcombatfs.cfg", "old content that is replaced\n");
     ASSERT_EQ(WriteSimulatorConfig(wd.path(), 3, "10.0.0.3"), 0);  // any version but 2 is version 1
-    EXPECT_EQ(wd.Read("origcombatfs.cfg"), "[multiplayer]\nSP_PROTOCOL_ADDRESS=10.0.0.3\nSKIP_DUN_WARNING=1\n");
+    EXPECT_EQ(wd.read("origcombatfs.cfg"), "[multiplayer]\nSP_PROTOCOL_ADDRESS=10.0.0.3\nSKIP_DUN_WARNING=1\n");
 
-    wd.Write("cfs2.cfg", "[MULTIPLAYER]\n");
+    wd.write("cfs2.cfg", "[MULTIPLAYER]\n");
     wd.Mkdir("origcfs2.cfg");  // the copy cannot be created
     EXPECT_EQ(WriteSimulatorConfig(wd.path(), 2, "10.0.0.1"), -1);
 }
