@@ -97,6 +97,7 @@ TEST(ObjectDatabase, BadRecordsAreSkippedAndReportedOnce) {
     Record(db, 0, 5, 2, "Bunker");              // the usable one
     db.u16(24).zeros(24);                       // no room for the name's NUL
     Record(db, 0, 1, 1, "Tail");
+    db.u16(72).zeros(16).u32(1).u32(1).text(std::string(48, 'M'));  // a name without its NUL
     db.u16(40).zeros(5);                        // truncated: claims 40, has 5
     wd.Write("quarneld/objdb.dat", db.b);
 
@@ -120,10 +121,15 @@ TEST(ObjectDatabase, BadRecordsAreSkippedAndReportedOnce) {
     missing.aircraft = "Nothing";
     EXPECT_EQ(LookupObjectDatabase(wd.path(), missing, &diag), 1);
     LookupObjectDatabase(wd.path(), missing, &diag);
-    // Records 1-3, the record without room for its NUL (5), the truncated one (7): each once.
-    ASSERT_EQ(diag.items().size(), 5u);
+    TargetObject unterminated;
+    unterminated.aircraft = std::string(48, 'M');
+    EXPECT_EQ(LookupObjectDatabase(wd.path(), unterminated, &diag), 1);
+    // Records 1-3, the record without room for its NUL (5), the name without one (7), the
+    // truncated one (8): each once.
+    ASSERT_EQ(diag.items().size(), 6u);
     EXPECT_NE(diag.items()[3].message.find("record 5"), std::string::npos);
-    EXPECT_NE(diag.items()[4].message.find("ends inside record 7"), std::string::npos);
+    EXPECT_NE(diag.items()[4].message.find("record 7 at offset"), std::string::npos);
+    EXPECT_NE(diag.items()[5].message.find("ends inside record 8"), std::string::npos);
 
     // A truncated last record ends the search, even for its own name.
     Bytes cut;
