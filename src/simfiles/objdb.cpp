@@ -50,6 +50,12 @@ int WalkObjectDatabase(const std::filesystem::path& workDir, Diagnostics* diag,
         rec.name.assign(name, n);
         rec.number = number;
         rec.offset = offset;
+        if (n == room) {
+            // The name must end inside its record; the original read on into the next one.
+            WarnOnce(diag, kObjectDatabaseFile, 0,
+                     where(number, offset) + " has a name without its terminating zero; skipped");
+            continue;
+        }
         if (rec.typeCode == 0) {
             WarnOnce(diag, kObjectDatabaseFile, 0,
                      where(number, offset) + " ('" + rec.name + "') has type code 0; skipped");

@@ -82,6 +82,7 @@ TEST(ObjectDatabase, BadRecordsAreSkippedAndReportedOnce) {
     Record(db, 0, 5, 2, "Bunker");              // the usable one
     db.u16(24).zeros(24);                       // no room for the name's NUL
     Record(db, 0, 1, 1, "Tail");
+    db.u16(72).zeros(16).u32(1).u32(1).text(std::string(48, 'M'));  // a name without its NUL
     db.u16(40).zeros(5);                        // truncated: claims 40, has 5
     wd.write("quarneld/objdb.dat", db.b);
 
@@ -91,14 +92,16 @@ TEST(ObjectDatabase, BadRecordsAreSkippedAndReportedOnce) {
     EXPECT_EQ(std::pair(t.typeCode, t.instanceNumber), std::pair(2u, 5u * 32768u));
     EXPECT_EQ(Lookup(wd, "Tail", &diag).first, 0);
     EXPECT_EQ(Lookup(wd, "Nothing", &diag).first, 1);
+    EXPECT_EQ(Lookup(wd, std::string(48, 'M'), &diag).first, 1);
     Lookup(wd, "Nothing", &diag);
-    // Records 1-3, the record without room for its NUL (5), the truncated one (7): each once.
+    // Records 1-3, the record without room for its NUL (5), the name without one (7), the
+    // truncated one (8): each once.
     std::vector<std::string> found;
     for (const auto& w : diag.items()) found.push_back(w.file + " " + w.message);
-    ASSERT_EQ(found.size(), 5u);
+    ASSERT_EQ(found.size(), 6u);
     for (auto [i, part] : std::initializer_list<std::pair<int, const char*>>{
              {0, "quarneld/objdb.dat record 1 at offset 4"}, {0, "74 bytes"}, {1, "record 2"}, {2, "type code 0"},
-             {3, "record 5"}, {4, "ends inside record 7"}}) {
+             {3, "record 5"}, {4, "record 7 at offset"}, {5, "ends inside record 8"}}) {
         EXPECT_NE(found[i].find(part), std::string::npos) << found[i];
     }
 
