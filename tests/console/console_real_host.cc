@@ -7,8 +7,7 @@
 //   motion NAME LAT LON ALT ALTFRACTION HEADING   NET_MOTION to the host player: metres,
 //                            longitude units, metres, 1/65536 m, the 10-bit heading field
 // End of input shuts the host down as SIGTERM does.
-//
-//   console_real_host --workdir DIR --console 127.0.0.1:0 --console-token-file FILE
+// Usage: console_real_host --workdir DIR --console 127.0.0.1:0 --console-token-file FILE
 #include <signal.h>
 #include <unistd.h>
 

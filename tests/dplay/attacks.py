@@ -241,7 +241,7 @@ def object_data(args):
     m.close()
 
 
-ATTACKS = {f.__name__.replace("_", "-"): f for f in (
+ATTACKS = {f.__name__: f for f in (
     strangers, idle_streams, spoofing, silent_acker, enum_flood, chat_flood, object_data)}
 
 

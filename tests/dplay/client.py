@@ -608,9 +608,10 @@ def road(args):
     renamed([p["id"] for p in objects], ("Flying", "NFFly"), "objects turning Flying")
     eq(expect_net(m, NET_LAUNCH, "NET_LAUNCH", hp, pa).payload[16:20], struct.pack("<I", pa), "NET_LAUNCH's player")
     # The host's side link writes the player's own settings onto a connection of its own:
-    # 264 bytes, version 11, the game flagged as running, the team's start values.
+    # 264 bytes, version 11, the game flagged as running, the team's start values (its connect
+    # walks the machine's ports: slow on a loaded machine, hence the longer wait).
     sd = m.expect_command(SESSIONDESCCHANGED, "per-player settings message",
-                          lambda f: len(f.raw) == 264 and f.version == 11 and (f.u32(88) >> 24) & 1 == 1)
+                          lambda f: len(f.raw) == 264 and f.version == 11 and (f.u32(88) >> 24) & 1 == 1, timeout=15)
     eq(sd.u32(12), 100, "settings name offset")
     eq(sd.u32(96), A0_SPEED, "settings dwUser4")
     # The objects came into the game with a position and two motions each, to all.

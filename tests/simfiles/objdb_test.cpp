@@ -94,8 +94,7 @@ TEST(ObjectDatabase, BadRecordsAreSkippedAndReportedOnce) {
     EXPECT_EQ(Lookup(wd, "Nothing", &diag).first, 1);
     EXPECT_EQ(Lookup(wd, std::string(48, 'M'), &diag).first, 1);
     Lookup(wd, "Nothing", &diag);
-    // Records 1-3, the record without room for its NUL (5), the name without one (7), the
-    // truncated one (8): each once.
+    // Records 1-3, 5 (no room for its NUL), 7 (a name without one), 8 (truncated): each once.
     std::vector<std::string> found;
     for (const auto& w : diag.items()) found.push_back(w.file + " " + w.message);
     ASSERT_EQ(found.size(), 6u);
