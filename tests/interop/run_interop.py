@@ -1,8 +1,7 @@
 #!/usr/bin/env python3
-"""A real DirectPlay runtime against the real host: two Wine processes running dpclient.exe with
-Wine 10's own dplayx/dpwsockx (built by tools/interop/build_wine_dplay.sh) play the sample session
-hosted by `quarneld run` on 127.0.0.1 while tshark captures loopback. Every step is checked on what
-a client saw, the host's console and Wireshark's reading of the capture."""
+"""A real DirectPlay runtime against the real host: two Wine processes run dpclient.exe with Wine 10's own dplayx and
+dpwsockx (tools/interop/build_wine_dplay.sh) on the sample session hosted by `quarneld run` on 127.0.0.1 while
+tshark captures loopback. Each step is checked on what a client saw, the host's console and Wireshark's reading."""
 import argparse, contextlib, fcntl, os, pathlib, re, shutil, signal, socket, struct, subprocess, sys, tempfile
 import threading, time
 

@@ -1,7 +1,6 @@
 #pragma once
-// The real quarneld process for tests over real sockets: a copy of the sample working
-// directory, 127.0.0.1 only, free ports, its own instance name and console token, its
-// output collected; SIGKILLed if a test leaves it running.
+// The real quarneld on a copy of sample/ for tests over real sockets: 127.0.0.1, free ports, its own
+// instance name and console token, its output collected; SIGKILLed if a test leaves it running.
 #include <gtest/gtest.h>
 
 #include <fcntl.h>

@@ -1,5 +1,4 @@
-// Whole games with scripted clients on the real session engine (ordinary, Last Alive,
-// no-fun), and the edge cases of arrivals, teams, client messages, objects and chat.
+// Whole games (ordinary, Last Alive, no-fun) with scripted clients on the real engine, and their edge cases.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -316,6 +315,11 @@ TEST_F(GameTest, LastAliveGameKeepsAReentryWindowAndTellsWhenItCloses) {
     EXPECT_EQ(host.state.gameState, kGameIdle);
     EXPECT_EQ(Rec(tank->playerId).status, kStatusWaiting);
     EXPECT_FALSE(window.timers.count(kReentryTimerId));
+
+    // A game that ends while its window is open closes the window with it.
+    for (char16_t letter : {u'D', u'B', u'C'}) Letter({&alice, &bob}, letter);
+    EXPECT_EQ(host.state.gameState, kGameIdle);
+    EXPECT_EQ(std::pair(host.state.reentryOpen, window.timers.count(kReentryTimerId)), std::pair(0u, std::size_t{0}));
 }
 
 TEST_F(GameTest, NoFunGameHoldsUntilEveryoneWaitsThenLaunchesNfReadyPlayers) {
