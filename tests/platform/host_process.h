@@ -17,6 +17,7 @@
 #include <functional>
 #include <optional>
 #include <random>
+#include <set>
 #include <string>
 #include <thread>
 #include <utility>
@@ -154,11 +155,11 @@ struct SampleHost {
         fs::copy(QUARNELD_SOURCE_DIR "/sample", work.path(), fs::copy_options::recursive);
         if (edit) edit(work);
         work.write("console.token", token + "\n");
-        // A port found free can be taken by another program before the host binds it: then
-        // the host stops at once, and is started again on other ports.
+        // Three distinct ports free a moment ago (the kernel may hand one out twice); a host that stops
+        // on one taken since is started again on others.
         for (int attempt = 0; attempt < 3; ++attempt) {
             enumPort = freePort(), dplayPort = freePort(), consolePort = freePort();
-            if (!enumPort || !dplayPort || !consolePort) continue;
+            if (std::set<uint16_t>{0, enumPort, dplayPort, consolePort}.size() < 4) continue;
             if (!process.start({binary, "run", "--workdir", work.path().string(), "--bind", "127.0.0.1",
                                 "--enum-port", std::to_string(enumPort), "--dplay-port", std::to_string(dplayPort),
                                 "--console", "127.0.0.1:" + std::to_string(consolePort), "--console-token-file",

@@ -1,6 +1,5 @@
 #pragma once
-// Shared helpers for the session tests: an open engine with its local players and scripted
-// peers, and a full drain of its queue.
+// For the session tests: an open engine with its local players and scripted peers, and a full drain.
 #include <gtest/gtest.h>
 
 #include <memory>
